@@ -1,0 +1,1 @@
+#include "data/record/memory_source.h"

@@ -1,0 +1,1 @@
+#include "data/record/number_text.h"

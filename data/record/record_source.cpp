@@ -1,0 +1,1 @@
+#include "data/record/record_source.h"
