@@ -1,0 +1,170 @@
+#include "normalise/codepage.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+
+namespace importacao {
+
+namespace tables {
+#include "normalise/codepage_tables.inc"
+}  // namespace tables
+
+namespace {
+
+constexpr std::array<int, 7> kSupported{437, 850, 852, 866, 1250, 1251, 1252};
+
+const std::array<char, 256>* findTable(int codePage) noexcept {
+  switch (codePage) {
+    case 437: return &tables::kTo1252From437;
+    case 850: return &tables::kTo1252From850;
+    case 852: return &tables::kTo1252From852;
+    case 866: return &tables::kTo1252From866;
+    case 1250: return &tables::kTo1252From1250;
+    case 1251: return &tables::kTo1252From1251;
+    case 1252: return &tables::kTo1252From1252;
+    default: return nullptr;
+  }
+}
+
+// The 1252 byte of one Unicode character, '?' when 1252 cannot hold it.
+char fromCodePoint(char32_t codePoint) noexcept {
+  if (codePoint < 0x100) return tables::kLatin1To1252[codePoint];
+  if (codePoint > 0xFFFF) return '?';
+  const auto& wide = tables::kWideTo1252;
+  auto it = std::lower_bound(wide.begin(), wide.end(), codePoint,
+                             [](const tables::WideTo1252& entry, char32_t value) {
+                               return entry.codePoint < value;
+                             });
+  return it != wide.end() && it->codePoint == codePoint ? it->byte : '?';
+}
+
+void appendUtf8(std::string& out, char16_t unit) {
+  if (unit < 0x80) {
+    out.push_back(static_cast<char>(unit));
+  } else if (unit < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+  } else {  // 1252 holds nothing outside the basic plane, and no surrogate
+    out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::span<const int> supportedCodePages() noexcept { return kSupported; }
+
+bool isSupportedCodePage(int codePage) noexcept { return findTable(codePage) != nullptr; }
+
+const std::array<char, 256>& tableTo1252(int codePage) {
+  const auto* table = findTable(codePage);
+  if (table == nullptr) {
+    throw std::invalid_argument("code page " + std::to_string(codePage) + " is not supported");
+  }
+  return *table;
+}
+
+std::string toCp1252(std::string_view bytes, int codePage) {
+  const auto& table = tableTo1252(codePage);
+  std::string out(bytes.size(), '\0');
+  std::transform(bytes.begin(), bytes.end(), out.begin(),
+                 [&table](char c) { return table[static_cast<unsigned char>(c)]; });
+  return out;
+}
+
+std::u16string cp1252ToUtf16(std::string_view text) {
+  std::u16string out(text.size(), u'\0');
+  std::transform(text.begin(), text.end(), out.begin(), [](char c) {
+    return tables::kCp1252ToUnicode[static_cast<unsigned char>(c)];
+  });
+  return out;
+}
+
+std::string utf16ToCp1252(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      // A well-formed pair is one character beyond the basic plane; a lone half is garbage.
+      // Either way one '?'.
+      if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        ++i;
+      }
+      out.push_back('?');
+    } else {
+      out.push_back(fromCodePoint(unit));
+    }
+  }
+  return out;
+}
+
+std::string cp1252ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 4);
+  for (char c : text) appendUtf8(out, tables::kCp1252ToUnicode[static_cast<unsigned char>(c)]);
+  return out;
+}
+
+std::string utf8ToCp1252(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    // The continuation bytes a lead byte needs, and the range its first one must fall in:
+    // the narrower ranges shut out overlong forms, surrogates and values past U+10FFFF.
+    int need = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t codePoint = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      need = 1;
+      codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      need = 2;
+      codePoint = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      need = 3;
+      codePoint = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {  // a continuation byte without a lead, 0xC0, 0xC1 or 0xF5 and up
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    std::size_t taken = 1;
+    bool complete = true;
+    for (int k = 0; k < need; ++k) {
+      if (i + taken >= n) {
+        complete = false;
+        break;
+      }
+      const auto next = static_cast<unsigned char>(text[i + taken]);
+      if (next < low || next > high) {
+        complete = false;
+        break;
+      }
+      codePoint = (codePoint << 6) | (next & 0x3F);
+      ++taken;
+      low = 0x80;
+      high = 0xBF;
+    }
+    out.push_back(complete ? fromCodePoint(codePoint) : '?');
+    i += taken;
+  }
+  return out;
+}
+
+}  // namespace importacao
