@@ -1,0 +1,81 @@
+// The read-only log box of the run page.
+//
+// A text editor widget re-lays out its document on every appended line and slows to a crawl
+// after a few hundred thousand lines; this view keeps the lines in a LogStore and paints only
+// the rows on screen. Appending is cheap: it stores the bytes and asks for a repaint, and the
+// repaints of a burst of lines are folded into one at most every kRepaintIntervalMs.
+//
+// A carriage return inside a line shows as a break: the rest of the line goes on in the next
+// row, indented. Whole lines can be selected with the mouse (click, drag, Shift+click) or the
+// keyboard (Ctrl+A), and copied (Ctrl+C or the context menu) as UTF-8 text, one line per line.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QTimer>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "app/log_store.h"
+
+class QMenu;
+
+namespace importacao {
+
+class LogView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  static constexpr int kRepaintIntervalMs = 33;
+
+  explicit LogView(QWidget* parent = nullptr);
+  LogView(const LogView&) = delete;
+  LogView& operator=(const LogView&) = delete;
+
+  // Appends one line of code-page-1252 bytes at the end. The view follows the end when it was
+  // scrolled to the end before. Throws what LogStore::append throws; the log is unchanged then.
+  void appendLine(std::string_view cp1252);
+  // Empties the log.
+  void clear();
+
+  std::size_t lineCount() const noexcept { return store_.lineCount(); }
+  // The line's bytes as appended; index < lineCount().
+  std::string line(std::size_t index) const;
+  const LogStore& store() const noexcept { return store_; }
+
+  // The selected lines as text (UTF-8 in the clipboard's sense: a QString), one per line,
+  // a carriage return inside a line turned into a line break. Empty without a selection.
+  QString selectedText() const;
+  bool hasSelection() const noexcept { return anchor_ >= 0; }
+
+ public slots:
+  void selectAll();
+  void copy();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void scheduleRefresh();
+  void refresh();  // scroll ranges, follow the end, repaint
+  int rowHeight() const;
+  long long rowAt(int y) const;  // -1 above the first row; may be past the last
+  void selectLines(long long from, long long to);
+
+  LogStore store_;
+  QTimer refreshTimer_;
+  bool followEnd_ = true;
+  int widestRow_ = 0;  // pixels, the widest row measured so far
+  std::size_t measuredLongest_ = 0;
+  long long anchor_ = -1;  // selected lines: anchor_..cursor_, either order; -1: none
+  long long cursor_ = -1;
+};
+
+}  // namespace importacao
