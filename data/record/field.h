@@ -12,6 +12,7 @@
 namespace importacao {
 
 class RecordSource;
+struct FieldInput;  // a value handed to a field, seen without a copy
 
 // Every kind a field, a column or a parameter can have. `Unknown` is the type of a parameter
 // declared without one, and of a column whose type no kind stands for.
@@ -221,16 +222,12 @@ class Field {
  private:
   friend class RecordSource;
 
-  // Whether the owner accepts an assignment now; throws the state and read-only errors.
+  // Throws the state and read-only errors when the field may not be assigned now.
   void checkCanAssign() const;
-  // Stores a converted value and records the assignment in the owner's modified set.
-  void commitAssigned();
-  void storeText(std::string_view text);     // text-kind storage with the NUL and size rules
-  void storeWide(std::u16string_view text);  // WideText storage with the NUL and size rules
-  void storeIntegerChecked(std::int64_t value);
-  void storeRoundedChecked(double value);
-  void storeNumberFromText(std::string_view text);  // number kinds; "Invalid value" on failure
-  [[noreturn]] void throwInvalidValue() const;
+  // The common path of every assignment: checks, converts, stores, joins the modified set.
+  void assignInput(const FieldInput& in);
+  // Converts to the field's kind and stores; false (field unchanged) when it cannot convert.
+  bool storeInput(const FieldInput& in, bool checkRange);
 
   std::string name_;
   FieldKind kind_;

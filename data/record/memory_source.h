@@ -32,6 +32,7 @@ class MemorySource : public RecordSource {
 
   MemorySource(std::string name, std::vector<ColumnInfo> columns, std::vector<Row> rows = {},
                bool writable = true);
+  ~MemorySource() override;
 
   const std::vector<ColumnInfo>& columns() const noexcept { return columns_; }
   // The stored rows. Changing them while the source is open is not seen until the next open.

@@ -1,1 +1,215 @@
 #include "data/record/record_source.h"
+
+#include "data/errors.h"
+
+namespace importacao {
+
+RecordSource::RecordSource(std::string name) : name_(std::move(name)) {}
+
+// Engines close their own results in their destructors: by the time this one runs, the
+// derived class is gone and doClose() can no longer be called.
+RecordSource::~RecordSource() = default;
+
+void RecordSource::fail(std::string_view message) const {
+  std::string text;
+  text.reserve(name_.size() + 2 + message.size());
+  text.append(name_).append(": ").append(message);
+  throw DataError(text);
+}
+
+Field& RecordSource::declareField(std::string name, FieldKind kind, std::optional<int> size,
+                                  bool readOnly) {
+  if (active()) fail("Cannot perform this operation on an open dataset");
+  auto field = std::make_unique<Field>(std::move(name), kind, size, readOnly);
+  field->owner_ = this;
+  field->setFetchedNull();
+  fields_.push_back(std::move(field));
+  declared_ = true;
+  return *fields_.back();
+}
+
+void RecordSource::open() {
+  if (active()) return;
+  std::vector<ColumnInfo> columns = doOpen();
+  try {
+    bind(columns);
+  } catch (...) {
+    doClose();
+    unbind();
+    throw;
+  }
+  state_ = SourceState::Browse;
+  try {
+    const bool hasRow = doFirst();
+    eof_ = !hasRow;
+    empty_ = !hasRow;
+    if (!hasRow) nullAllFields();
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
+  columnFields_.assign(columns.size(), nullptr);
+  if (!declared_) {
+    fields_.clear();
+    fields_.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const ColumnInfo& column = columns[i];
+      auto field = std::make_unique<Field>(column.name, column.kind, column.size, column.readOnly);
+      field->owner_ = this;
+      field->columnIndex_ = static_cast<int>(i);
+      columnFields_[i] = field.get();
+      fields_.push_back(std::move(field));
+    }
+    return;
+  }
+  // Declared fields, in declaration order: the first one that has no column, or whose kind
+  // does not fit its column, fails the open.
+  for (const auto& field : fields_) {
+    std::size_t i = 0;
+    while (i < columns.size() && !namesEqual(columns[i].name, field->name())) ++i;
+    if (i == columns.size()) fail("Field '" + field->name() + "' not found");
+    const ColumnInfo& column = columns[i];
+    if (!kindFits(field->kind(), column.kind)) {
+      fail("Type mismatch for field '" + field->name() + "', expecting: " +
+           std::string(kindName(field->kind())) + " actual: " +
+           std::string(kindName(column.kind)));
+    }
+    field->columnIndex_ = static_cast<int>(i);
+    field->readOnly_ = field->declaredReadOnly_ || column.readOnly;
+    if (columnFields_[i] == nullptr) columnFields_[i] = field.get();
+  }
+}
+
+void RecordSource::unbind() noexcept {
+  columnFields_.clear();
+  if (!declared_) {
+    fields_.clear();
+    return;
+  }
+  for (const auto& field : fields_) {
+    field->columnIndex_ = -1;
+    field->readOnly_ = field->declaredReadOnly_;
+    field->setFetchedNull();
+  }
+}
+
+void RecordSource::close() noexcept {
+  if (!active()) return;
+  clearModified();
+  doClose();
+  unbind();
+  state_ = SourceState::Inactive;
+  eof_ = true;
+  empty_ = true;
+}
+
+void RecordSource::requireActive() const {
+  if (!active()) fail("Cannot perform this operation on a closed dataset");
+}
+
+void RecordSource::requireModifiable() const {
+  if (!canModify()) fail("Cannot modify a read-only dataset");
+}
+
+void RecordSource::first() {
+  requireActive();
+  // Moving away from a row in edit or insert writes it first, as a person leaving a row of a
+  // grid expects; a refused row stops the move.
+  if (state_ != SourceState::Browse) post();
+  const bool hasRow = doFirst();
+  eof_ = !hasRow;
+  empty_ = !hasRow;
+  if (!hasRow) nullAllFields();
+}
+
+void RecordSource::next() {
+  requireActive();
+  if (state_ != SourceState::Browse) post();
+  if (empty_) return;
+  if (!doNext()) eof_ = true;
+}
+
+void RecordSource::append() {
+  requireActive();
+  if (state_ != SourceState::Browse) return;
+  requireModifiable();
+  doBeginEdit(true);
+  clearModified();
+  nullAllFields();
+  state_ = SourceState::Insert;
+}
+
+void RecordSource::edit() {
+  requireActive();
+  if (state_ != SourceState::Browse) return;
+  if (empty_) {
+    append();
+    return;
+  }
+  requireModifiable();
+  doBeginEdit(false);
+  clearModified();
+  state_ = SourceState::Edit;
+}
+
+void RecordSource::post() {
+  if (state_ != SourceState::Edit && state_ != SourceState::Insert) {
+    fail("Dataset not in edit or insert mode");
+  }
+  doPost(modified_, state_ == SourceState::Insert);
+  clearModified();
+  state_ = SourceState::Browse;
+  empty_ = false;
+  eof_ = false;
+}
+
+Field* RecordSource::findField(std::string_view name) noexcept {
+  for (const auto& field : fields_) {
+    if (namesEqual(field->name(), name)) return field.get();
+  }
+  return nullptr;
+}
+
+Field& RecordSource::fieldByName(std::string_view name) {
+  if (Field* field = findField(name)) return *field;
+  fail("Field '" + std::string(name) + "' not found");
+}
+
+long long RecordSource::recordCount() {
+  requireActive();
+  return doRecordCount();
+}
+
+long long RecordSource::recordNumber() const {
+  if (!active()) return -1;
+  return doRecordNumber();
+}
+
+void RecordSource::doPost(std::span<Field* const>, bool) {
+  fail("Cannot modify a read-only dataset");
+}
+
+void RecordSource::doBeginEdit(bool) {}
+
+bool RecordSource::kindFits(FieldKind declared, FieldKind actual) const {
+  return kindsFit(declared, actual, false);
+}
+
+void RecordSource::nullAllFields() noexcept {
+  for (const auto& field : fields_) field->setFetchedNull();
+}
+
+void RecordSource::noteAssigned(Field& field) {
+  modified_.push_back(&field);
+  field.modified_ = true;
+}
+
+void RecordSource::clearModified() noexcept {
+  for (Field* field : modified_) field->modified_ = false;
+  modified_.clear();
+}
+
+}  // namespace importacao
