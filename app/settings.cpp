@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "data/errors.h"
+#include "normalise/codepage.h"
 
 namespace importacao {
 namespace {
@@ -132,26 +133,6 @@ std::optional<std::string> readFile(const fs::path& path) {
   return content;
 }
 
-// Code page 1252's characters 0x80-0x9F; the five bytes it leaves undefined travel as the C1
-// controls of the same number, as Windows converts them.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Length of the UTF-8 sequence at `text[i]`, or 0 when it is not a valid one.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -180,19 +161,6 @@ bool isValidUtf8(std::string_view text) {
     i += length;
   }
   return true;
-}
-
-std::string cp1252ToUtf8Local(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
-  for (const char raw : text) {
-    const auto byte = static_cast<unsigned char>(raw);
-    if (byte >= 0x80 && byte <= 0x9F)
-      appendUtf8(out, kCp1252High[byte - 0x80]);
-    else
-      appendUtf8(out, byte);
-  }
-  return out;
 }
 
 // The first `limit` characters of valid UTF-8 text.
@@ -284,7 +252,7 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front())
     value = value.substr(1, value.size() - 2);
-  std::string text = isValidUtf8(value) ? std::string(value) : cp1252ToUtf8Local(value);
+  std::string text = isValidUtf8(value) ? std::string(value) : cp1252ToUtf8(value);
   return cutCharacters(std::move(text), kProfileValueLimit);
 }
 
@@ -403,10 +371,8 @@ std::optional<int> parseCodePage(std::string_view text) {
   int number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  switch (number) {
-    case 437: case 850: case 852: case 866: case 1250: case 1251: case 1252: return number;
-    default: return std::nullopt;
-  }
+  if (!isSupportedCodePage(number)) return std::nullopt;
+  return number;
 }
 
 std::string dataLinkFileName(std::string_view boxText) {
