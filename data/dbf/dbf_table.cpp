@@ -1,0 +1,571 @@
+#include "data/dbf/dbf_table.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "data/errors.h"
+#include "normalise/codepage.h"
+
+namespace importacao {
+namespace {
+
+constexpr std::size_t kHeaderSize = 32;
+constexpr std::byte kHeaderEnd{0x0D};
+constexpr std::byte kEndMarker{0x1A};
+constexpr std::byte kDeletedMark{'*'};
+constexpr int kNullable = -2;  // a nullBit not numbered yet
+
+std::uint16_t readU16(std::span<const std::byte> b, std::size_t at) {
+  return static_cast<std::uint16_t>(std::to_integer<unsigned>(b[at]) |
+                                    std::to_integer<unsigned>(b[at + 1]) << 8);
+}
+
+std::uint32_t readU32(std::span<const std::byte> b, std::size_t at) {
+  return static_cast<std::uint32_t>(readU16(b, at)) |
+         static_cast<std::uint32_t>(readU16(b, at + 2)) << 16;
+}
+
+std::uint8_t readU8(std::span<const std::byte> b, std::size_t at) {
+  return std::to_integer<std::uint8_t>(b[at]);
+}
+
+std::string hexByte(std::uint8_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string{'0', 'x', kDigits[value >> 4], kDigits[value & 0x0F]};
+}
+
+[[noreturn]] void refuse(std::string_view fileName, const std::string& what) {
+  throw DbfError(std::string(fileName) + ": " + what);
+}
+
+bool isVisualFoxPro(std::uint8_t version) {
+  return version == 0x30 || version == 0x31 || version == 0x32;
+}
+
+bool isKnownVersion(std::uint8_t version) {
+  switch (version) {
+    case 0x03: case 0x83:                                   // dBASE III
+    case 0x04: case 0x7B: case 0x8B: case 0x43: case 0x63:  // dBASE IV, 5, 7
+    case 0xCB: case 0x8C:
+    case 0x30: case 0x31: case 0x32:                        // Visual FoxPro
+    case 0xF5: case 0xFB:                                   // FoxPro 2
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A field name: the bytes up to the first NUL, trailing blanks removed, in code page 1252.
+// Names are nearly always ASCII; the language byte's page converts the rest.
+std::string fieldName(std::span<const std::byte> raw) {
+  std::string name;
+  for (std::byte b : raw) {
+    if (b == std::byte{0}) break;
+    name.push_back(static_cast<char>(b));
+  }
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+DbfReading readingOf(char type, bool visualFoxPro, bool dbase7) {
+  switch (type) {
+    case 'C': return DbfReading::Character;
+    case 'V': return visualFoxPro ? DbfReading::Character : DbfReading::NotRead;
+    case 'N': case 'F': return DbfReading::Number;
+    case 'D': return DbfReading::Date;
+    case 'L': return DbfReading::Logical;
+    case 'I': return dbase7 ? DbfReading::Integer7 : DbfReading::Integer;
+    case '+': return dbase7 ? DbfReading::Integer7 : DbfReading::NotRead;
+    case 'Y': return DbfReading::Currency;
+    case 'B': return visualFoxPro ? DbfReading::Double : DbfReading::NotRead;  // dBASE: memo
+    case 'O': return DbfReading::Double7;
+    case 'T': return DbfReading::DateTime;
+    case '@': return DbfReading::Timestamp7;
+    default: return DbfReading::NotRead;  // M G P W Q 0 and letters we do not know
+  }
+}
+
+// Where the parts of a field descriptor lie: dBASE III to 5 and FoxPro use 32 bytes after a
+// 32-byte header, dBASE 7 uses 48 bytes after a 68-byte header.
+struct Layout {
+  std::size_t first;       // offset of the first descriptor
+  std::size_t size;        // bytes per descriptor
+  std::size_t nameLength;  // the name comes first
+  std::size_t typeAt;
+  std::size_t lengthAt;
+  std::size_t decimalsAt;
+};
+constexpr Layout kLayout3{32, 32, 11, 11, 16, 17};
+constexpr Layout kLayout7{68, 48, 32, 32, 33, 34};
+
+std::vector<DbfField> readDescriptors(std::span<const std::byte> bytes, const DbfHeader& h,
+                                      const Layout& layout) {
+  std::vector<DbfField> fields;
+  // Descriptors run to the 0x0D mark; a file without the mark ends them at the header length.
+  // A descriptor starting with NUL is padding, not a field (a name is never empty).
+  for (std::size_t at = layout.first;
+       at + layout.size <= h.headerLength && bytes[at] != kHeaderEnd && bytes[at] != std::byte{0};
+       at += layout.size) {
+    auto d = bytes.subspan(at, layout.size);
+    DbfField f;
+    f.name = fieldName(d.first(layout.nameLength));
+    f.type = static_cast<char>(d[layout.typeAt]);
+    f.length = readU8(d, layout.lengthAt);
+    f.decimals = readU8(d, layout.decimalsAt);
+    if (h.visualFoxPro) {
+      // Visual FoxPro's flags byte: 0x01 system column, 0x02 may be null.
+      const std::uint8_t flags = readU8(d, 18);
+      f.hidden = (flags & 0x01) != 0 && f.type == '0';  // _NullFlags
+      if ((flags & 0x02) != 0 && !f.hidden) f.nullBit = kNullable;
+    }
+    fields.push_back(std::move(f));
+  }
+  return fields;
+}
+
+// Sums widths into offsets. Clipper and FoxPro store the width of a character field longer
+// than 255 in the decimals byte as its high byte; files written by other programs put a
+// decimal count there. The high-byte reading is taken only when the fields then fit the record.
+void placeFields(std::vector<DbfField>& fields, std::uint32_t recordLength) {
+  auto place = [&](bool wide) {
+    int offset = 1;
+    for (auto& f : fields) {
+      f.offset = offset;
+      int length = f.length & 0xFF;
+      if (wide && f.type == 'C') length += (f.decimals & 0xFF) * 256;
+      f.length = length;
+      offset += length;
+    }
+    return static_cast<std::uint32_t>(offset);
+  };
+  std::vector<DbfField> saved = fields;
+  if (place(true) <= recordLength) {
+    for (auto& f : fields)
+      if (f.type == 'C' && f.length > 255) f.decimals = 0;
+    return;
+  }
+  fields = std::move(saved);
+  place(false);
+}
+
+void assignNullFlags(DbfHeader& h) {
+  for (const auto& f : h.fields) {
+    if (f.hidden) {
+      h.nullFlagsOffset = f.offset;
+      h.nullFlagsLength = f.length;
+    }
+  }
+  if (h.nullFlagsOffset < 0) {
+    for (auto& f : h.fields) f.nullBit = -1;
+    return;
+  }
+  // Each nullable field takes one bit of _NullFlags, and each varchar one more for "shorter
+  // than the field" (its length bit first), in field order.
+  int bit = 0;
+  for (auto& f : h.fields) {
+    if (f.hidden) continue;
+    if (f.type == 'V' || f.type == 'Q') f.lengthBit = bit++;
+    if (f.nullBit == kNullable) f.nullBit = bit++;
+  }
+  for (auto& f : h.fields) {
+    if (f.nullBit == kNullable) f.nullBit = -1;
+    if (f.nullBit >= h.nullFlagsLength * 8) f.nullBit = -1;
+    if (f.lengthBit >= h.nullFlagsLength * 8) f.lengthBit = -1;
+  }
+}
+
+}  // namespace
+
+DbfHeader parseHeader(std::span<const std::byte> bytes, std::string_view fileName) {
+  if (bytes.size() < kHeaderSize) {
+    refuse(fileName, "not a dBASE table: the file is " + std::to_string(bytes.size()) +
+                         " bytes long, shorter than a table header (32 bytes)");
+  }
+  DbfHeader h;
+  h.version = readU8(bytes, 0);
+  if (!isKnownVersion(h.version)) {
+    refuse(fileName, "not a dBASE table this reader knows (version byte " + hexByte(h.version) +
+                         ")");
+  }
+  h.recordCount = readU32(bytes, 4);
+  h.headerLength = readU16(bytes, 8);
+  h.recordLength = readU16(bytes, 10);
+  h.languageByte = readU8(bytes, 29);
+  h.visualFoxPro = isVisualFoxPro(h.version);
+
+  if (h.headerLength > bytes.size()) {
+    refuse(fileName, "header length " + std::to_string(h.headerLength) +
+                         " runs past the end of the file (" + std::to_string(bytes.size()) +
+                         " bytes)");
+  }
+  if (h.headerLength < kHeaderSize + 1) {
+    refuse(fileName, "header length " + std::to_string(h.headerLength) +
+                         " leaves no room for a field descriptor");
+  }
+  if (h.recordLength == 0) refuse(fileName, "record length 0 cannot hold a record");
+
+  // The low bits 4 mean dBASE 7 (48-byte descriptors after a 68-byte header), but some writers
+  // put 0x04 on dBASE IV files: take the dBASE 7 layout only when its descriptors fit.
+  std::vector<DbfField> fields;
+  if ((h.version & 0x07) == 0x04 && h.headerLength > kLayout7.first) {
+    DbfHeader h7 = h;
+    h7.dbase7 = true;
+    auto f7 = readDescriptors(bytes, h7, kLayout7);
+    const std::size_t end7 = kLayout7.first + f7.size() * kLayout7.size;
+    if (!f7.empty() && end7 < h.headerLength && bytes[end7] == kHeaderEnd) {
+      placeFields(f7, h.recordLength);
+      if (static_cast<std::uint32_t>(f7.back().offset + f7.back().length) <= h.recordLength) {
+        h.dbase7 = true;
+        fields = std::move(f7);
+        auto name = bytes.subspan(32, 32);
+        h.languageDriverName = fieldName(name);
+      }
+    }
+  }
+  if (!h.dbase7) {
+    fields = readDescriptors(bytes, h, kLayout3);
+    placeFields(fields, h.recordLength);
+  }
+  if (fields.empty()) {
+    refuse(fileName, "the header holds no field descriptor (header length " +
+                         std::to_string(h.headerLength) + ")");
+  }
+  for (const auto& f : fields) {
+    const auto end = static_cast<std::uint32_t>(f.offset + f.length);
+    if (end > h.recordLength) {
+      refuse(fileName, "record length " + std::to_string(h.recordLength) +
+                           " is too short for field '" + f.name + "', which ends at byte " +
+                           std::to_string(end));
+    }
+  }
+
+  for (auto& f : fields) f.reading = readingOf(f.type, h.visualFoxPro, h.dbase7);
+  h.fields = std::move(fields);
+  assignNullFlags(h);
+
+  for (std::size_t i = 0; i < h.fields.size(); ++i) {
+    if (h.fields[i].hidden) continue;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!h.fields[j].hidden && h.fields[j].name == h.fields[i].name) {
+        h.warnings.push_back("the field name '" + h.fields[i].name +
+                             "' appears more than once; by name only the first is reached");
+        break;
+      }
+    }
+  }
+  return h;
+}
+
+std::string_view codePageSourceName(CodePageSource source) noexcept {
+  switch (source) {
+    case CodePageSource::Override: return "override";
+    case CodePageSource::CpgFile: return "cpg";
+    case CodePageSource::LanguageByte: return "language byte";
+    case CodePageSource::Default: return "default";
+  }
+  return "default";
+}
+
+std::optional<int> codePageOfLanguageByte(std::uint8_t languageByte) noexcept {
+  // The language-driver bytes of dBASE and FoxPro that name a code page we read. Bytes naming
+  // other pages (Thai, Chinese, Greek, Nordic...) are left out: their text cannot be read here.
+  switch (languageByte) {
+    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18:
+    case 0x19: case 0x1B:
+      return 437;
+    case 0x02: case 0x0A: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A:
+    case 0x1D: case 0x25: case 0x37:
+      return 850;
+    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87:
+      return 852;
+    case 0x26: case 0x65:
+      return 866;
+    case 0xC8:
+      return 1250;
+    case 0xC9:
+      return 1251;
+    case 0x03: case 0x57: case 0x58: case 0x59:
+      return 1252;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<int> codePageOfCpgText(std::string_view text) noexcept {
+  std::string upper;
+  for (char c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') upper.push_back(c);
+  }
+  // ISO 8859-1 is code page 1252 less the printable characters at 0x80-0x9F.
+  for (std::string_view latin1 : {"8859-1", "8859_1", "88591", "LATIN1"}) {
+    const auto at = upper.find(latin1);
+    if (at != std::string::npos && (at + latin1.size() == upper.size() ||
+                                    upper[at + latin1.size()] < '0' ||
+                                    upper[at + latin1.size()] > '9')) {
+      return 1252;
+    }
+  }
+  if (upper.find("UTF") != std::string::npos) return std::nullopt;
+  int number = 0;
+  bool digits = false;
+  for (char c : upper) {
+    if (c >= '0' && c <= '9') {
+      if (number > 100000) return std::nullopt;
+      number = number * 10 + (c - '0');
+      digits = true;
+    } else if (digits) {
+      break;
+    }
+  }
+  if (digits && isSupportedCodePage(number)) return number;
+  return std::nullopt;
+}
+
+namespace {
+
+// dBASE 7 keeps the language driver's name ("DB866RU0", "DBWINUS0") instead of a byte.
+std::optional<int> codePageOfDriverName(std::string_view name) {
+  if (name.size() < 5 || name.substr(0, 2) != "DB") return std::nullopt;
+  if (name.substr(2, 3) == "WIN") return 1252;
+  int number = 0;
+  for (char c : name.substr(2, 3)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  if (isSupportedCodePage(number)) return number;
+  return std::nullopt;
+}
+
+std::string supportedList() {
+  std::string list;
+  for (int page : supportedCodePages()) {
+    if (!list.empty()) list += ", ";
+    list += std::to_string(page);
+  }
+  return list;
+}
+
+}  // namespace
+
+CodePageChoice chooseCodePage(std::optional<int> override, std::optional<std::string_view> cpgText,
+                              const DbfHeader& header, std::string_view fileName) {
+  CodePageChoice choice;
+  if (override) {
+    if (!isSupportedCodePage(*override)) {
+      refuse(fileName, "code page " + std::to_string(*override) +
+                           " is not one this reader can read (" + supportedList() + ")");
+    }
+    choice.codePage = *override;
+    choice.source = CodePageSource::Override;
+    return choice;
+  }
+  if (cpgText) {
+    if (auto page = codePageOfCpgText(*cpgText)) {
+      choice.codePage = *page;
+      choice.source = CodePageSource::CpgFile;
+      return choice;
+    }
+    std::string shown(cpgText->substr(0, 40));
+    std::erase_if(shown, [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    choice.warnings.push_back("the .cpg file names code page '" + shown +
+                              "', which this reader cannot read; it is ignored");
+  }
+  if (auto page = codePageOfLanguageByte(header.languageByte)) {
+    choice.codePage = *page;
+    choice.source = CodePageSource::LanguageByte;
+    return choice;
+  }
+  if (header.languageByte == 0 && header.dbase7) {
+    if (auto page = codePageOfDriverName(header.languageDriverName)) {
+      choice.codePage = *page;
+      choice.source = CodePageSource::LanguageByte;
+      return choice;
+    }
+  }
+  // A table that does not say is read as 850, the DOS code page of the legacy systems here.
+  if (header.languageByte != 0) {
+    choice.warnings.push_back("language byte " + hexByte(header.languageByte) +
+                              " names no code page this reader can read; the text is read as "
+                              "code page 850");
+  }
+  choice.codePage = 850;
+  choice.source = CodePageSource::Default;
+  return choice;
+}
+
+DbfTable DbfTable::fromBytes(std::span<const std::byte> bytes, std::string fileName,
+                             const DbfOpenOptions& options) {
+  auto copy = std::make_shared<const std::vector<std::byte>>(bytes.begin(), bytes.end());
+  std::span<const std::byte> view(copy->data(), copy->size());
+  return build(std::move(copy), view, std::move(fileName), options);
+}
+
+DbfTable DbfTable::build(std::shared_ptr<const void> owner, std::span<const std::byte> bytes,
+                         std::string fileName, const DbfOpenOptions& options) {
+  DbfTable t;
+  t.owner_ = std::move(owner);
+  t.bytes_ = bytes;
+  t.fileName_ = std::move(fileName);
+  t.header_ = parseHeader(bytes, t.fileName_);
+
+  std::optional<std::string_view> cpg;
+  if (options.cpgText) cpg = *options.cpgText;
+  CodePageChoice choice = chooseCodePage(options.codePage, cpg, t.header_, t.fileName_);
+  t.codePage_ = choice.codePage;
+  t.codePageSource_ = choice.source;
+  t.toAnsi_ = &tableTo1252(choice.codePage);
+
+  for (auto& f : t.header_.fields) {
+    for (char& c : f.name) c = (*t.toAnsi_)[static_cast<unsigned char>(c)];
+    if (!f.hidden) t.fields_.push_back(f);
+  }
+  for (const auto& w : t.header_.warnings) t.warnings_.push_back(t.fileName_ + ": " + w);
+  for (const auto& w : choice.warnings) t.warnings_.push_back(t.fileName_ + ": " + w);
+
+  // Records: the complete ones the header counts. A header that counts more than the file holds
+  // presents what is there; an end-of-file mark (0x1A) where a record should begin ends the
+  // table; records after the counted ones are not presented. Each case is a warning.
+  const auto& h = t.header_;
+  const std::uint64_t room = (bytes.size() - h.headerLength) / h.recordLength;
+  std::uint64_t slots = std::min<std::uint64_t>(h.recordCount, room);
+  std::uint64_t deleted = 0;
+  std::optional<std::uint64_t> markAt;
+  for (std::uint64_t i = 0; i < slots; ++i) {
+    const std::byte mark = bytes[h.headerLength + i * h.recordLength];
+    if (mark == kEndMarker) {
+      markAt = i;
+      break;
+    }
+    // Only '*' marks a deleted record; dBASE takes any other first byte for a live one.
+    if (mark == kDeletedMark) ++deleted;
+  }
+  const std::string counted = std::to_string(h.recordCount);
+  if (markAt) {
+    slots = *markAt;
+    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
+                          " records but an end-of-file mark stands where record " +
+                          std::to_string(*markAt + 1) + " should begin; reading " +
+                          std::to_string(slots));
+  } else if (h.recordCount > room) {
+    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
+                          " records but the file holds only " + std::to_string(room) +
+                          " complete ones; reading " + std::to_string(room));
+  } else if (room > h.recordCount &&
+             bytes[h.headerLength + std::uint64_t{h.recordCount} * h.recordLength] != kEndMarker) {
+    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
+                          " records but the file has room for " + std::to_string(room) +
+                          "; reading the " + counted + " it counts");
+  }
+  t.slotCount_ = static_cast<std::size_t>(slots);
+  t.liveCount_ = static_cast<std::size_t>(slots - deleted);
+  return t;
+}
+
+bool DbfTable::flagBit(std::span<const std::byte> record, int bit) const noexcept {
+  if (bit < 0 || header_.nullFlagsOffset < 0 || bit >= header_.nullFlagsLength * 8) return false;
+  const auto byte = std::to_integer<unsigned>(
+      record[static_cast<std::size_t>(header_.nullFlagsOffset + bit / 8)]);
+  return ((byte >> (bit % 8)) & 1U) != 0;
+}
+
+namespace {
+
+struct Mapping {
+  void* address = nullptr;
+  std::size_t size = 0;
+  Mapping(void* a, std::size_t s) : address(a), size(s) {}
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  ~Mapping() { munmap(address, size); }
+};
+
+[[noreturn]] void refuseFile(const std::filesystem::path& path, const std::string& what, int err) {
+  throw DbfError(path.string() + ": " + what + ": " +
+                 std::generic_category().message(err));
+}
+
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+std::optional<std::string> readCpgBeside(const std::filesystem::path& path) {
+  auto cpgName = path.stem().string() + ".cpg";
+  auto folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  auto found = findFileIgnoringCase(folder, cpgName);
+  if (!found) return std::nullopt;
+  std::ifstream in(*found, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text(256, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
+}
+
+}  // namespace
+
+DbfTable DbfTable::open(const std::filesystem::path& path, const DbfOpenOptions& options) {
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) refuseFile(path, "cannot open the table", errno);
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) refuseFile(path, "cannot read the table", errno);
+  if (S_ISDIR(st.st_mode)) refuseFile(path, "cannot read the table", EISDIR);
+  const auto size = static_cast<std::size_t>(st.st_size);
+
+  DbfOpenOptions withCpg = options;
+  if (!withCpg.cpgText) withCpg.cpgText = readCpgBeside(path);
+
+  if (size == 0) return fromBytes({}, path.string(), withCpg);  // refused: shorter than a header
+  void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, file.fd, 0);
+  if (address == MAP_FAILED) refuseFile(path, "cannot map the table", errno);
+  auto mapping = std::make_shared<const Mapping>(address, size);
+  std::span<const std::byte> bytes(static_cast<const std::byte*>(address), size);
+  return build(std::move(mapping), bytes, path.string(), withCpg);
+}
+
+void DbfTable::adviseSequential() const noexcept {
+  if (!owner_ || bytes_.empty()) return;
+  // madvise wants a page-aligned start; the mapping starts on a page, a vector may not.
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto start = reinterpret_cast<std::uintptr_t>(bytes_.data());
+  if (start % page != 0) return;
+  ::madvise(const_cast<std::byte*>(bytes_.data()), bytes_.size(), MADV_SEQUENTIAL);
+}
+
+std::optional<std::filesystem::path> findFileIgnoringCase(const std::filesystem::path& folder,
+                                                          std::string_view name) {
+  std::error_code ec;
+  const auto exact = folder / std::filesystem::path(std::string(name));
+  if (std::filesystem::is_regular_file(exact, ec)) return exact;
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  };
+  const std::string wanted = lower(name);
+  std::vector<std::filesystem::path> matches;
+  std::filesystem::directory_iterator it(folder, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    if (lower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+      matches.push_back(it->path());
+    }
+  }
+  if (matches.empty()) return std::nullopt;
+  std::sort(matches.begin(), matches.end());
+  return matches.front();
+}
+
+}  // namespace importacao

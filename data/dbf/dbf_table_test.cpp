@@ -1,0 +1,484 @@
+#include "data/dbf/dbf_table.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "data/dbf/dbf_decode.h"
+#include "data/errors.h"
+#include "tests/support/dbf_builder.h"
+
+namespace importacao {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using testing::DbfBuilder;
+
+// Renders what decodeField delivers, so that a case compares one string.
+struct ShowSink {
+  std::string shown;
+  void null() { shown = "null"; }
+  void text(std::string_view t) { shown = "text:" + std::string(t); }
+  void number(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "number:%.17g", v);
+    shown = buf;
+  }
+  void integer(std::int64_t v) { shown = "integer:" + std::to_string(v); }
+  void date(DateTime v) { shown = "date:" + dayText(v); }
+  void dateTime(DateTime v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "datetime:%s+%.6f", dayText(v).c_str(), v.days - std::floor(v.days));
+    shown = buf;
+  }
+  void logical(bool v) { shown = v ? "logical:true" : "logical:false"; }
+};
+
+std::vector<std::string> showRecord(const DbfTable& t, std::size_t slot) {
+  std::vector<std::string> out;
+  std::string scratch;
+  for (const auto& f : t.fields()) {
+    ShowSink sink;
+    decodeField(t, f, t.record(slot), scratch, sink);
+    out.push_back(sink.shown);
+  }
+  return out;
+}
+
+// Every presented record, in walk order.
+std::vector<std::vector<std::string>> showAll(const DbfTable& t) {
+  std::vector<std::vector<std::string>> out;
+  for (auto s = t.nextLive(0); s < t.slotCount(); s = t.nextLive(s + 1)) out.push_back(showRecord(t, s));
+  return out;
+}
+
+std::string dbfErrorOf(const std::vector<std::byte>& bytes) {
+  try {
+    DbfTable::fromBytes(bytes, "t.dbf");
+  } catch (const DbfError& e) {
+    return e.what();
+  }
+  return "(opened)";
+}
+
+void putU16(std::vector<std::byte>& b, std::size_t at, unsigned v) {
+  b[at] = std::byte(v & 0xFF);
+  b[at + 1] = std::byte(v >> 8);
+}
+
+TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
+  const auto good = DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).record({"Ana", "3"});
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    const char* message;
+  } cases[] = {
+      {"file shorter than a header", std::vector<std::byte>(1, std::byte{0x03}),
+       "t.dbf: not a dBASE table: the file is 1 bytes long, shorter than a table header (32 bytes)"},
+      {"empty file", {}, "t.dbf: not a dBASE table: the file is 0 bytes long"},
+      {"dBASE II", [&] { auto b = good.bytes(); b[0] = std::byte{0x02}; return b; }(),
+       "t.dbf: not a dBASE table this reader knows (version byte 0x02)"},
+      {"header length past the file", [&] { auto b = good.bytes(); putU16(b, 8, 5000); return b; }(),
+       "t.dbf: header length 5000 runs past the end of the file (114 bytes)"},
+      {"header length too short", [&] { auto b = good.bytes(); putU16(b, 8, 20); return b; }(),
+       "t.dbf: header length 20 leaves no room for a field descriptor"},
+      {"record length zero", [&] { auto b = good.bytes(); putU16(b, 10, 0); return b; }(),
+       "t.dbf: record length 0 cannot hold a record"},
+      {"record length shorter than the fields",
+       [&] { auto b = good.bytes(); putU16(b, 10, 12); return b; }(),
+       "t.dbf: record length 12 is too short for field 'QTY', which ends at byte 16"},
+      {"a field past the record", DbfBuilder().field("A", 'C', 3).recordLength(3).record({"x"}).bytes(),
+       "t.dbf: record length 3 is too short for field 'A', which ends at byte 4"},
+      {"no field at all", DbfBuilder().recordLength(1).rawRecord(" ").bytes(),
+       "t.dbf: the header holds no field descriptor (header length 33)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_THAT(dbfErrorOf(c.bytes), StartsWith(c.message));
+  }
+}
+
+TEST(DbfTable, PresentsLiveRecordsInFileOrderAndSkipsDeletedOnes) {
+  auto t = DbfTable::fromBytes(DbfBuilder()
+                                   .field("NAME", 'C', 8)
+                                   .record({"one"})
+                                   .deletedRecord({"two"})
+                                   .record({"three"})
+                                   .rawRecord(std::string("\0four", 5))  // only '*' deletes
+                                   .bytes(),
+                               "t.dbf");
+  EXPECT_EQ(t.slotCount(), 4u);
+  EXPECT_EQ(t.recordCount(), 3u);
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:one"), ElementsAre("text:three"),
+                                      ElementsAre("text:four")));
+  EXPECT_THAT(t.warnings(), IsEmpty());
+}
+
+TEST(DbfTable, RecordsAgreeWithTheFileNotWithAHeaderThatSaysOtherwise) {
+  auto base = [] { return DbfBuilder().field("N", 'C', 4).record({"a"}).record({"b"}).record({"c"}); };
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    std::size_t presented;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {"count and file agree", base().bytes(), 3, ""},
+      {"no end marker", base().endMarker(false).bytes(), 3, ""},
+      {"count larger than the file", base().headerCount(15).bytes(), 3,
+       "t.dbf: the header counts 15 records but the file holds only 3 complete ones; reading 3"},
+      {"last record cut short", base().endMarker(false).trailing(" d").headerCount(4).bytes(), 3,
+       "the file holds only 3 complete ones"},
+      {"end marker where a counted record begins",
+       base().endMarker(false).trailing("\x1A" "zzzz").headerCount(4).bytes(), 3,
+       "t.dbf: the header counts 4 records but an end-of-file mark stands where record 4 should "
+       "begin; reading 3"},
+      {"count smaller than the file", base().headerCount(2).bytes(), 2,
+       "t.dbf: the header counts 2 records but the file has room for 3; reading the 2 it counts"},
+      {"stray bytes shorter than a record after the marker", base().trailing("1234").bytes(), 3, ""},
+      {"padding after the marker", base().trailing(std::string(40, '\x1A')).bytes(), 3, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto t = DbfTable::fromBytes(c.bytes, "t.dbf");
+    EXPECT_EQ(t.recordCount(), c.presented);
+    if (std::string_view(c.warning).empty()) {
+      EXPECT_THAT(t.warnings(), IsEmpty());
+    } else {
+      ASSERT_EQ(t.warnings().size(), 1u);
+      EXPECT_THAT(t.warnings()[0], HasSubstr(c.warning));
+    }
+  }
+}
+
+TEST(DbfTable, RecordsAreSteppedByTheHeadersRecordLength) {
+  // Some writers leave room after the last field: the record length is then larger than the sum
+  // of the widths, and stepping by the widths would read the second record from the wrong place.
+  auto t = DbfTable::fromBytes(DbfBuilder()
+                                   .field("CODE", 'C', 4)
+                                   .field("QTY", 'N', 3)
+                                   .recordLength(20)
+                                   .record({"a", "1"})
+                                   .record({"b", "22"})
+                                   .bytes(),
+                               "t.dbf");
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:a", "number:1"),
+                                      ElementsAre("text:b", "number:22")));
+}
+
+TEST(DbfTable, WideCharacterFieldsKeepTheirHighByteInTheDecimals) {
+  const std::string longText(300, 'x');
+  auto t = DbfTable::fromBytes(DbfBuilder().field("MEMO", 'C', 300).field("N", 'N', 2).record({longText, "7"}).bytes(),
+                               "t.dbf");
+  EXPECT_EQ(t.fields()[0].length, 300);
+  EXPECT_THAT(showRecord(t, 0), ElementsAre("text:" + longText, "number:7"));
+
+  // A spreadsheet that writes a decimal count on a character field: the low byte is the width.
+  auto excel = DbfTable::fromBytes(
+      DbfBuilder().field("NAME", 'C', 5, 3).field("N", 'N', 2).record({"abc", "7"}).bytes(), "t.dbf");
+  EXPECT_EQ(excel.fields()[0].length, 5);
+  EXPECT_THAT(showRecord(excel, 0), ElementsAre("text:abc", "number:7"));
+}
+
+TEST(DbfTable, VisualFoxProBacklinkBlockAndHeadersWithoutTheEndMark) {
+  auto vfp = DbfTable::fromBytes(DbfBuilder().version(0x30).field("NAME", 'C', 5).record({"vfp"}).bytes(), "t.dbf");
+  EXPECT_EQ(vfp.header().headerLength, 32u + 32 + 1 + 263);
+  EXPECT_THAT(showAll(vfp), ElementsAre(ElementsAre("text:vfp")));
+
+  // No 0x0D after the descriptors: they end at the header length.
+  auto noMark = DbfBuilder().field("NAME", 'C', 5).headerLength(64).record({"abc"});
+  auto t = DbfTable::fromBytes(noMark.bytes(), "t.dbf");
+  ASSERT_EQ(t.fields().size(), 1u);
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:abc")));
+}
+
+TEST(DbfTable, FieldsDescribeTheFile) {
+  auto t = DbfTable::fromBytes(
+      DbfBuilder().field("pd_cod", 'C', 14).field("pd_vlr", 'N', 12, 2).field("DT", 'D', 8).field("OK", 'L', 1).bytes(),
+      "t.dbf");
+  ASSERT_EQ(t.fields().size(), 4u);
+  struct Want {
+    const char* name;
+    char type;
+    int length, decimals, offset;
+    DbfReading reading;
+  } want[] = {{"pd_cod", 'C', 14, 0, 1, DbfReading::Character},
+              {"pd_vlr", 'N', 12, 2, 15, DbfReading::Number},
+              {"DT", 'D', 8, 0, 27, DbfReading::Date},
+              {"OK", 'L', 1, 0, 35, DbfReading::Logical}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(want[i].name);
+    const auto& f = t.fields()[i];
+    EXPECT_EQ(f.name, want[i].name);
+    EXPECT_EQ(f.type, want[i].type);
+    EXPECT_EQ(f.length, want[i].length);
+    EXPECT_EQ(f.decimals, want[i].decimals);
+    EXPECT_EQ(f.offset, want[i].offset);
+    EXPECT_EQ(f.reading, want[i].reading);
+  }
+  EXPECT_EQ(t.recordCount(), 0u);
+}
+
+TEST(DbfDecode, NumericFieldsReadWithoutTheLocale) {
+  struct {
+    std::string_view raw;
+    std::optional<double> want;
+  } cases[] = {
+      {"   12.50", 12.5}, {"-3", -3.0}, {"+4", 4.0}, {"1.5E3", 1500.0}, {"2e-2", 0.02},
+      {".5", 0.5}, {"5.", 5.0}, {"-0.25", -0.25}, {std::string_view("12\0\0", 4), 12.0},
+      {"", std::nullopt}, {"        ", std::nullopt}, {"********", std::nullopt},
+      {"1,5", std::nullopt}, {"12,50", std::nullopt}, {"abc", std::nullopt},
+      {"0  600.0", std::nullopt}, {"1.2.3", std::nullopt}, {"--1", std::nullopt},
+      {"-", std::nullopt}, {".", std::nullopt}, {"1e", std::nullopt}, {"e5", std::nullopt},
+      {"inf", std::nullopt}, {"nan", std::nullopt}, {"1e999", std::nullopt},
+      {"0x1A", std::nullopt}, {"1 2", std::nullopt}, {"1*", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.raw));
+    EXPECT_EQ(parseDbfNumber(c.raw), c.want);
+  }
+}
+
+TEST(DbfDecode, DatesLogicalsAndCharacters) {
+  auto day = [](int y, int m, int d) { return dateTimeOfDay(y, m, d); };
+  struct {
+    std::string_view raw;
+    std::optional<DateTime> want;
+  } dates[] = {
+      {"20240131", day(2024, 1, 31)}, {"18991230", DateTime{0.0}}, {"19000101", DateTime{2.0}},
+      {"20240229", day(2024, 2, 29)}, {"19600101  ", day(1960, 1, 1)}, {"10990710", day(1099, 7, 10)},
+      {"        ", std::nullopt}, {"00000000", std::nullopt}, {"", std::nullopt},
+      {"20231345", std::nullopt}, {"20230229", std::nullopt}, {"20240100", std::nullopt},
+      {"NotAYear", std::nullopt}, {"2024013", std::nullopt}, {" 20240131", std::nullopt},
+      {"2024-01-31", std::nullopt}, {std::string_view("\0\0\0\0\0\0\0\0", 8), std::nullopt},
+  };
+  for (const auto& c : dates) {
+    SCOPED_TRACE(std::string(c.raw));
+    EXPECT_EQ(parseDbfDate(c.raw), c.want);
+  }
+  EXPECT_EQ(dayText(*day(2024, 1, 31)), "2024-01-31");
+  EXPECT_EQ(dayText(*day(1, 1, 1)), "0001-01-01");
+
+  struct {
+    std::string_view raw;
+    std::optional<bool> want;
+  } logicals[] = {{"T", true}, {"t", true}, {"Y", true}, {"y", true}, {"F", false},
+                  {"f", false}, {"N", false}, {"n", false}, {"?", std::nullopt},
+                  {" ", std::nullopt}, {"", std::nullopt}, {"1", std::nullopt}};
+  for (const auto& c : logicals) {
+    SCOPED_TRACE(std::string(c.raw));
+    EXPECT_EQ(parseDbfLogical(c.raw), c.want);
+  }
+
+  struct {
+    std::string_view raw, want;
+  } texts[] = {{"  ab  ", "  ab"}, {"abc", "abc"}, {"     ", ""}, {"", ""},
+               {std::string_view("ab\0cd ", 6), "ab"}, {std::string_view("\0reak", 5), ""},
+               {"a b  ", "a b"}};
+  for (const auto& c : texts) {
+    SCOPED_TRACE(std::string(c.raw));
+    EXPECT_EQ(trimCharacter(c.raw), c.want);
+  }
+}
+
+std::vector<std::byte> bytesOf(std::initializer_list<unsigned> values) {
+  std::vector<std::byte> out;
+  for (unsigned v : values) out.push_back(std::byte(v));
+  return out;
+}
+
+TEST(DbfDecode, BinaryTypesOfFoxProAndDbase7) {
+  EXPECT_EQ(readVfpInteger(bytesOf({0x01, 0x00, 0x00, 0x00})), 1);
+  EXPECT_EQ(readVfpInteger(bytesOf({0xFF, 0xFF, 0xFF, 0xFF})), -1);
+  EXPECT_EQ(readVfpInteger(bytesOf({0, 0, 0, 0})), 0);
+  EXPECT_EQ(readVfpInteger(bytesOf({' ', ' ', ' ', ' '})), std::nullopt);
+  EXPECT_EQ(readVfpInteger(bytesOf({1, 2})), std::nullopt);  // wrong width
+  EXPECT_EQ(readDbase7Integer(bytesOf({0x80, 0x00, 0x00, 0x01})), 1);
+  EXPECT_EQ(readDbase7Integer(bytesOf({0x7F, 0xFF, 0xFF, 0xFF})), -1);
+  EXPECT_EQ(readDbase7Integer(bytesOf({0x80, 0x4C, 0x4B, 0x40})), 5000000);
+  EXPECT_EQ(readDbase7Integer(bytesOf({0, 0, 0, 0})), std::nullopt);
+  EXPECT_EQ(readVfpCurrency(bytesOf({0x10, 0x27, 0, 0, 0, 0, 0, 0})), 1.0);  // 10000
+  EXPECT_EQ(readVfpDouble(bytesOf({0, 0, 0, 0, 0, 0, 0xF8, 0x3F})), 1.5);
+  EXPECT_EQ(readVfpDouble(bytesOf({0, 0, 0, 0, 0, 0, 0xF8, 0x7F})), std::nullopt);  // NaN
+  EXPECT_EQ(readDbase7Double(bytesOf({0xC0, 0x45, 0xD3, 0x33, 0x33, 0x33, 0x33, 0x33})), 43.65);
+  EXPECT_EQ(readDbase7Double(bytesOf({0x3F, 0x97, 0x00, 0x51, 0xEB, 0x85, 0x1E, 0xB7})), -199.99);
+  // Julian day 2460341 is 2024-01-31; 43200000 ms is noon.
+  auto noon = readVfpDateTime(bytesOf({0xB5, 0x8A, 0x25, 0x00, 0x00, 0x2E, 0x93, 0x02}));
+  ASSERT_TRUE(noon);
+  EXPECT_EQ(dayText(*noon), "2024-01-31");
+  EXPECT_DOUBLE_EQ(noon->days - std::floor(noon->days), 0.5);
+  EXPECT_EQ(readVfpDateTime(bytesOf({0, 0, 0, 0, 0, 0, 0, 0})), std::nullopt);
+  // dBASE 7 stamps 2000-01-01 as 63082368000000 ms (1 January of year 1 being day 1).
+  auto y2k = readDbase7Timestamp(bytesOf({0x42, 0xCC, 0xAF, 0xC1, 0x11, 0x70, 0x00, 0x00}));
+  ASSERT_TRUE(y2k);
+  EXPECT_EQ(dayText(*y2k), "2000-01-01");
+}
+
+TEST(DbfCodePage, OverrideThenCpgThenLanguageByteThenDefault) {
+  DbfHeader dos;
+  dos.languageByte = 0x01;
+  DbfHeader none;
+  struct {
+    const char* what;
+    std::optional<int> override;
+    std::optional<std::string_view> cpg;
+    const DbfHeader& header;
+    int page;
+    CodePageSource source;
+    std::size_t warnings;
+  } cases[] = {
+      {"override wins", 1251, "1250", dos, 1251, CodePageSource::Override, 0},
+      {"cpg over language byte", std::nullopt, "1250", dos, 1250, CodePageSource::CpgFile, 0},
+      {"language byte", std::nullopt, std::nullopt, dos, 437, CodePageSource::LanguageByte, 0},
+      {"byte 0 reads as 850", std::nullopt, std::nullopt, none, 850, CodePageSource::Default, 0},
+      {"unreadable cpg is skipped", std::nullopt, "UTF-8", dos, 437, CodePageSource::LanguageByte, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto choice = chooseCodePage(c.override, c.cpg, c.header, "t.dbf");
+    EXPECT_EQ(choice.codePage, c.page);
+    EXPECT_EQ(choice.source, c.source);
+    EXPECT_EQ(choice.warnings.size(), c.warnings);
+  }
+  EXPECT_THAT([] { chooseCodePage(65001, std::nullopt, DbfHeader{}, "t.dbf"); },
+              ::testing::ThrowsMessage<DbfError>(HasSubstr(
+                  "t.dbf: code page 65001 is not one this reader can read (437, 850, 852, 866, "
+                  "1250, 1251, 1252)")));
+}
+
+TEST(DbfCodePage, LanguageBytesAndCpgTexts) {
+  struct {
+    unsigned byte;
+    std::optional<int> page;
+  } bytes[] = {{0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x57, 1252}, {0x64, 852}, {0x65, 866},
+               {0xC8, 1250}, {0xC9, 1251}, {0x1B, 437}, {0x26, 866}, {0x59, 1252},
+               {0x00, std::nullopt}, {0x7C, std::nullopt}, {0x4D, std::nullopt}, {0xF0, std::nullopt}};
+  for (const auto& c : bytes) {
+    SCOPED_TRACE(c.byte);
+    EXPECT_EQ(codePageOfLanguageByte(static_cast<std::uint8_t>(c.byte)), c.page);
+  }
+  struct {
+    std::string_view text;
+    std::optional<int> page;
+  } cpgs[] = {{"1252", 1252}, {"1252\r\n", 1252}, {"CP850", 850}, {"ANSI 1251", 1251},
+              {"OEM 866", 866}, {"windows-1250", 1250}, {"ISO-8859-1", 1252}, {"88591", 1252},
+              {"UTF-8", std::nullopt}, {"65001", std::nullopt}, {"ISO-8859-15", std::nullopt},
+              {"", std::nullopt}, {"99999999999999", std::nullopt}};
+  for (const auto& c : cpgs) {
+    SCOPED_TRACE(std::string(c.text));
+    EXPECT_EQ(codePageOfCpgText(c.text), c.page);
+  }
+}
+
+TEST(DbfTable, TextArrivesInCodePage1252) {
+  // 0x87 is c-cedilla in 437 and 850, 0xE7 in 1252; 0xE0 is a Cyrillic letter in 1251.
+  auto build = [](unsigned language) {
+    return DbfBuilder().languageByte(static_cast<std::uint8_t>(language)).field("N", 'C', 6)
+        .record({"a\x87\xE0o"}).bytes();
+  };
+  struct {
+    const char* what;
+    unsigned language;
+    std::optional<int> override;
+    const char* want;
+  } cases[] = {
+      {"byte 0 is 850", 0x00, std::nullopt, "text:a\xE7\xD3o"},
+      {"437", 0x01, std::nullopt, "text:a\xE7?o"},  // 437's 0xE0 is alpha: not in 1252
+      {"1252 as is", 0x03, std::nullopt, "text:a\x87\xE0o"},
+      {"override 1251", 0x03, 1251, "text:a\x87?o"},  // 0x87 is the same dagger in 1251 and 1252; 0xE0 is Cyrillic,
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto t = DbfTable::fromBytes(build(c.language), "t.dbf", {c.override, std::nullopt});
+    EXPECT_EQ(showRecord(t, 0)[0], c.want);
+  }
+}
+
+class DbfFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("dbf_table_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::filesystem::path dir_;
+};
+
+TEST_F(DbfFolder, OpensAMappedFileFoundWithoutRegardToCaseWithItsCpg) {
+  DbfBuilder().languageByte(0x01).field("NAME", 'C', 4).record({"\x87"}).writeTo(dir_ / "CFA1010.DBF");
+  std::ofstream(dir_ / "cfa1010.CPG") << "1252";
+  auto path = findFileIgnoringCase(dir_, "cfa1010.dbf");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(path->filename(), "CFA1010.DBF");
+  auto t = DbfTable::open(*path);
+  EXPECT_EQ(t.codePage(), 1252);
+  EXPECT_EQ(t.codePageSource(), CodePageSource::CpgFile);
+  t.adviseSequential();
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:\x87")));
+  EXPECT_EQ(DbfTable::open(*path, {850, std::nullopt}).codePage(), 850);
+}
+
+TEST_F(DbfFolder, MissingOrUnreadableFilesAreRefusedNamingThePath) {
+  EXPECT_THAT([&] { DbfTable::open(dir_ / "none.dbf"); },
+              ::testing::ThrowsMessage<DbfError>(
+                  (dir_ / "none.dbf").string() + ": cannot open the table: No such file or directory"));
+  EXPECT_THAT([&] { DbfTable::open(dir_); },
+              ::testing::ThrowsMessage<DbfError>(HasSubstr("cannot read the table: Is a directory")));
+  std::ofstream(dir_ / "empty.dbf").close();
+  EXPECT_THAT([&] { DbfTable::open(dir_ / "empty.dbf"); },
+              ::testing::ThrowsMessage<DbfError>(HasSubstr("empty.dbf: not a dBASE table: the file is 0 bytes long")));
+  EXPECT_EQ(findFileIgnoringCase(dir_, "CFA2010.DBF"), std::nullopt);
+  EXPECT_EQ(findFileIgnoringCase(dir_ / "no-such-folder", "x.dbf"), std::nullopt);
+}
+
+TEST(DbfTable, VisualFoxProNullFlagsAndVarchar) {
+  // Fields: NAME C(4) nullable, NOTE V(6) nullable, _NullFlags 0(1). Bits in field order: NAME's
+  // null bit 0; NOTE's length bit 1, then its null bit 2.
+  auto builder = DbfBuilder()
+                     .version(0x30)
+                     .field("NAME", 'C', 4, 0, 0x02)
+                     .field("NOTE", 'V', 6, 0, 0x02)
+                     .field("_NullFlags", '0', 1, 0, 0x05);
+  builder.rawRecord(std::string(" abcdhello!") + '\x00')   // both full
+      .rawRecord(std::string(" abcdhi") + std::string(3, '\0') + '\x02' + '\x02')  // "hi", length 2
+      .rawRecord(std::string(" ") + std::string(10, ' ') + '\x05');  // both null
+  auto t = DbfTable::fromBytes(builder.bytes(), "t.dbf");
+  ASSERT_EQ(t.fields().size(), 2u);  // _NullFlags is not presented
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:abcd", "text:hello!"),
+                                      ElementsAre("text:abcd", "text:hi"),
+                                      ElementsAre("null", "null")));
+}
+
+TEST(DbfTable, Dbase7HeadersReadWithTheirWideDescriptors) {
+  // A 68-byte header (driver name at 32), one 48-byte descriptor "I" of 4 bytes, then 0x0D.
+  std::vector<std::byte> b(68 + 48 + 1, std::byte{0});
+  b[0] = std::byte{0x04};
+  b[4] = std::byte{2};
+  putU16(b, 8, 117);
+  putU16(b, 10, 5);
+  const std::string driver = "DB866RU0";
+  for (std::size_t i = 0; i < driver.size(); ++i) b[32 + i] = std::byte(driver[i]);
+  b[68] = std::byte{'V'};
+  b[69] = std::byte{'A'};
+  b[68 + 32] = std::byte{'I'};
+  b[68 + 33] = std::byte{4};
+  b[116] = std::byte{0x0D};
+  for (unsigned v : {0x20u, 0x80u, 0x00u, 0x00u, 0x01u, 0x2Au, 0x7Fu, 0xFFu, 0xFFu, 0xFFu}) b.push_back(std::byte(v));
+  b.push_back(std::byte{0x1A});
+  auto t = DbfTable::fromBytes(b, "t.dbf");
+  EXPECT_TRUE(t.header().dbase7);
+  EXPECT_EQ(t.codePage(), 866);
+  ASSERT_EQ(t.fields().size(), 1u);
+  EXPECT_EQ(t.fields()[0].name, "VA");
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("integer:1")));
+}
+
+}  // namespace
+}  // namespace importacao
