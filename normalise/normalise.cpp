@@ -12,7 +12,7 @@ constexpr bool isSmall(int c) { return c >= 'a' && c <= 'z'; }
 constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
 constexpr char capitalOf(char c) { return static_cast<char>(c - ('a' - 'A')); }
 
-// The accented capitals of word case, and the legacy bytes that stand for them.
+// The accented capitals that word case lowers; 128, 144, 182 and 229 belong to the table too.
 constexpr std::array<unsigned char, 256> kSmallAccented = [] {
   std::array<unsigned char, 256> table{};
   for (int c = 0; c < 256; ++c) table[c] = static_cast<unsigned char>(c);
