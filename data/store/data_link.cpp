@@ -1,0 +1,502 @@
+#include "data/store/data_link.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "data/errors.h"
+#include "data/store/odbc.h"
+#include "normalise/codepage.h"
+
+namespace importacao {
+
+namespace {
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (isBlank(text.front()) || text.front() == '\r' || text.front() == '\n')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (isBlank(text.back()) || text.back() == '\r' || text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// Messages are code page 1252; names and paths here are UTF-8.
+std::string forMessage(std::string_view utf8) { return utf8ToCp1252(utf8); }
+
+[[noreturn]] void fail(std::string_view source, std::string_view problem) {
+  throw DataError(forMessage(std::string(source)) + " " + std::string(problem));
+}
+
+// The first of several spellings a property goes by.
+std::optional<std::string> getAny(const InitProperties& properties,
+                                  std::initializer_list<std::string_view> keys) {
+  for (std::string_view key : keys) {
+    if (auto value = properties.get(key)) return value;
+  }
+  return std::nullopt;
+}
+
+bool isTrue(std::string_view value) {
+  value = trim(value);
+  return equalsNoCase(value, "true") || equalsNoCase(value, "yes") || equalsNoCase(value, "sspi") ||
+         value == "1";
+}
+
+bool isValidUtf8(std::string_view bytes) {
+  return odbc::utf16ToUtf8(odbc::utf8ToUtf16(bytes)) == bytes;
+}
+
+std::string decodeDataLinkBytes(std::string_view bytes) {
+  auto utf16 = [](std::string_view raw, bool bigEndian) {
+    std::u16string text(raw.size() / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto a = static_cast<unsigned char>(raw[2 * i]);
+      const auto b = static_cast<unsigned char>(raw[2 * i + 1]);
+      text[i] = bigEndian ? static_cast<char16_t>(a << 8 | b) : static_cast<char16_t>(b << 8 | a);
+    }
+    return odbc::utf16ToUtf8(text);
+  };
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xff &&
+      static_cast<unsigned char>(bytes[1]) == 0xfe) {
+    return utf16(bytes.substr(2), false);
+  }
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xfe &&
+      static_cast<unsigned char>(bytes[1]) == 0xff) {
+    return utf16(bytes.substr(2), true);
+  }
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+  // UTF-16 saved without its mark: every second byte of plain text is zero.
+  if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return utf16(bytes, false);
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  return cp1252ToUtf8(bytes);
+}
+
+struct SqlServerAddress {
+  std::string host;
+  std::string instance;
+  std::string port;
+};
+
+SqlServerAddress parseDataSource(std::string_view dataSource, std::string_view source) {
+  std::string_view text = trim(dataSource);
+  if (startsWithNoCase(text, "tcp:")) text.remove_prefix(4);
+  SqlServerAddress address;
+  if (const std::size_t comma = text.find(','); comma != std::string_view::npos) {
+    const std::string_view port = trim(text.substr(comma + 1));
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value == 0 ||
+        value > 65535) {
+      fail(source, "gives a Data Source whose port is not a number from 1 to 65535");
+    }
+    address.port = std::string(port);
+    text = trim(text.substr(0, comma));
+  }
+  if (const std::size_t slash = text.find('\\'); slash != std::string_view::npos) {
+    address.instance = std::string(trim(text.substr(slash + 1)));
+    text = trim(text.substr(0, slash));
+  }
+  // "(local)" and "." name the machine itself, which here is reached over TCP.
+  if (text.empty() || text == "." || equalsNoCase(text, "(local)")) text = "localhost";
+  address.host = std::string(text);
+  return address;
+}
+
+// The SQL Server driver to use: Microsoft's newest when installed, else FreeTDS.
+std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>& drivers) {
+  std::optional<std::string> best;
+  int bestVersion = -1;
+  for (const std::string& name : drivers) {
+    // "ODBC Driver 18 for SQL Server"
+    if (startsWithNoCase(name, "ODBC Driver ") && name.size() > 26 &&
+        equalsNoCase(std::string_view(name).substr(name.size() - 15), " for SQL Server")) {
+      int version = 0;
+      const std::string_view digits = std::string_view(name).substr(12, name.size() - 27);
+      std::from_chars(digits.data(), digits.data() + digits.size(), version);
+      if (version > bestVersion) {
+        bestVersion = version;
+        best = name;
+      }
+    }
+  }
+  if (best) return best;
+  for (const std::string& name : drivers) {
+    if (equalsNoCase(name, "FreeTDS")) return name;
+  }
+  for (const std::string& name : drivers) {
+    if (name.find("FreeTDS") != std::string::npos || name.find("freetds") != std::string::npos) {
+      return name;
+    }
+  }
+  return std::nullopt;
+}
+
+void append(std::string& connection, std::string_view key, std::string_view value) {
+  if (!connection.empty() && connection.back() != ';') connection += ';';
+  connection += key;
+  connection += '=';
+  connection += odbcValue(value);
+}
+
+OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view provider,
+                           const std::vector<std::string>& drivers, std::string_view source) {
+  const std::optional<std::string> driver = chooseSqlServerDriver(drivers);
+  if (!driver) {
+    throw DataError(
+        "No SQL Server ODBC driver is installed, which " + forMessage(std::string(source)) +
+        " needs: install FreeTDS (the Debian package tdsodbc) or Microsoft's ODBC Driver 18 for "
+        "SQL Server");
+  }
+  const bool freeTds = driver->find("FreeTDS") != std::string::npos ||
+                       driver->find("freetds") != std::string::npos;
+  const SqlServerAddress address =
+      parseDataSource(getAny(properties, {"Data Source", "Server", "Address", "Addr"}).value_or(""),
+                      source);
+
+  OdbcTarget target;
+  target.driver = *driver;
+  std::string& c = target.connectionString;
+  c = "Driver={" + *driver + "}";
+  if (freeTds) {
+    append(c, "Server", address.instance.empty() ? address.host : address.host + "\\" + address.instance);
+    if (!address.port.empty()) append(c, "Port", address.port);
+  } else {
+    std::string server = address.host;
+    if (!address.instance.empty()) server += "\\" + address.instance;
+    if (!address.port.empty()) server += "," + address.port;
+    append(c, "Server", server);
+  }
+  if (auto database = getAny(properties, {"Initial Catalog", "Database"})) {
+    append(c, "Database", *database);
+  }
+
+  const std::optional<std::string> integrated =
+      getAny(properties, {"Integrated Security", "Trusted_Connection"});
+  if (integrated && isTrue(*integrated)) {
+    if (freeTds) {
+      fail(source,
+           "asks for Windows authentication (Integrated Security=SSPI), which the FreeTDS driver "
+           "cannot give without a Kerberos set-up: put a User ID and Password in the data-link "
+           "file, or install Microsoft's ODBC Driver 18 for SQL Server");
+    }
+    append(c, "Trusted_Connection", "Yes");
+  } else {
+    if (auto user = getAny(properties, {"User ID", "UID", "User"})) append(c, "UID", *user);
+    if (auto password = getAny(properties, {"Password", "PWD"})) {
+      append(c, "PWD", *password);
+      target.password = *password;
+    }
+  }
+
+  const std::optional<std::string> encryption = properties.get("Use Encryption for Data");
+  if (encryption) {
+    const std::string_view value = trim(*encryption);
+    const bool strict = equalsNoCase(value, "strict");
+    const bool on = strict || equalsNoCase(value, "mandatory") || isTrue(value);
+    if (freeTds) {
+      append(c, "Encryption", on ? "require" : "request");
+    } else {
+      append(c, "Encrypt", strict ? "strict" : on ? "yes" : "no");
+    }
+  } else if (!freeTds && !startsWithNoCase(provider, "MSOLEDBSQL19")) {
+    // The older providers never encrypted unless asked; Microsoft's newer drivers do by default
+    // and then refuse servers without a trusted certificate.
+    append(c, "Encrypt", "no");
+  }
+  if (auto trust = properties.get("Trust Server Certificate"); trust && isTrue(*trust) && !freeTds) {
+    append(c, "TrustServerCertificate", "yes");
+  }
+  if (auto application = properties.get("Application Name")) append(c, "APP", *application);
+  if (auto workstation = properties.get("Workstation ID")) append(c, "WSID", *workstation);
+  return target;
+}
+
+OdbcTarget msdasqlTarget(const InitProperties& properties, std::string_view source) {
+  OdbcTarget target;
+  const std::optional<std::string> user = getAny(properties, {"User ID", "UID", "User"});
+  const std::optional<std::string> password = getAny(properties, {"Password", "PWD"});
+  if (auto extended = properties.get("Extended Properties"); extended && !trim(*extended).empty()) {
+    target.connectionString = std::string(trim(*extended));
+  } else if (auto dataSource = properties.get("Data Source"); dataSource && !trim(*dataSource).empty()) {
+    append(target.connectionString, "DSN", trim(*dataSource));
+  } else {
+    fail(source,
+         "gives neither an ODBC connection string (Extended Properties) nor an ODBC data source "
+         "(Data Source)");
+  }
+  std::string& c = target.connectionString;
+  // User and password given beside the ODBC string complete it, as the OLE DB bridge does.
+  if (user && !odbcAttribute(c, "UID")) append(c, "UID", *user);
+  if (password && !odbcAttribute(c, "PWD") && !odbcAttribute(c, "Password")) {
+    append(c, "PWD", *password);
+  }
+  target.password = odbcAttribute(c, "PWD").value_or(odbcAttribute(c, "Password").value_or(""));
+  return target;
+}
+
+}  // namespace
+
+// --- Initialisation strings --------------------------------------------------------------------
+
+std::optional<std::string> InitProperties::get(std::string_view key) const {
+  for (const auto& [k, v] : items_) {
+    if (equalsNoCase(k, key)) return v;
+  }
+  return std::nullopt;
+}
+
+void InitProperties::set(std::string key, std::string value) {
+  for (auto& [k, v] : items_) {
+    if (equalsNoCase(k, key)) {
+      v = std::move(value);
+      return;
+    }
+  }
+  items_.emplace_back(std::move(key), std::move(value));
+}
+
+InitProperties parseInitString(std::string_view text) {
+  InitProperties properties;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  std::string lastKey;
+  while (i < n) {
+    while (i < n && (isBlank(text[i]) || text[i] == ';' || text[i] == '\r' || text[i] == '\n')) ++i;
+    if (i >= n) break;
+    // The key runs to the first single '='; "==" stands for an '=' in the key.
+    std::string key;
+    bool sawEquals = false;
+    while (i < n) {
+      if (text[i] == '=') {
+        if (i + 1 < n && text[i + 1] == '=') {
+          key += '=';
+          i += 2;
+          continue;
+        }
+        sawEquals = true;
+        ++i;
+        break;
+      }
+      if (text[i] == ';') break;
+      key += text[i++];
+    }
+    key = std::string(trim(key));
+    if (!sawEquals) {
+      throw DataError(lastKey.empty()
+                          ? std::string("holds a property without '=' at its start")
+                          : "holds a property without '=' after the property '" + forMessage(lastKey) + "'");
+    }
+    while (i < n && isBlank(text[i])) ++i;
+    std::string value;
+    if (i < n && (text[i] == '"' || text[i] == '\'')) {
+      const char quote = text[i++];
+      bool closed = false;
+      while (i < n) {
+        if (text[i] == quote) {
+          if (i + 1 < n && text[i + 1] == quote) {
+            value += quote;
+            i += 2;
+            continue;
+          }
+          closed = true;
+          ++i;
+          break;
+        }
+        value += text[i++];
+      }
+      if (!closed) {
+        throw DataError("has an unterminated quote in the value of '" + forMessage(key) + "'");
+      }
+      while (i < n && isBlank(text[i])) ++i;
+      if (i < n && text[i] != ';' && text[i] != '\r' && text[i] != '\n') {
+        throw DataError("has text after the closing quote of the value of '" + forMessage(key) + "'");
+      }
+    } else {
+      const std::size_t end = std::min(text.find(';', i), n);
+      value = std::string(trim(text.substr(i, end - i)));
+      i = end;
+    }
+    if (key.empty()) throw DataError("holds a property without a name");
+    lastKey = key;
+    properties.set(std::move(key), std::move(value));
+  }
+  return properties;
+}
+
+// --- Data-link files ---------------------------------------------------------------------------
+
+std::string initStringFromDataLink(std::string_view bytes, std::string_view fileName) {
+  const std::string source = "Data-link file '" + std::string(fileName) + "'";
+  const std::string text = decodeDataLinkBytes(bytes);
+  bool sawHeader = false;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line = trim(std::string_view(text).substr(at, end - at));
+    at = end + 1;
+    if (line.empty()) continue;
+    if (!sawHeader) {
+      if (!equalsNoCase(line, "[oledb]")) fail(source, "is not a data-link file: its first line is not [oledb]");
+      sawHeader = true;
+      continue;
+    }
+    if (line.front() == ';') continue;
+    return std::string(line);
+  }
+  if (!sawHeader) fail(source, "is empty");
+  fail(source, "holds no connection string");
+}
+
+std::string readDataLinkFile(const std::filesystem::path& path) {
+  const std::string name = path.string();
+  const std::string source = "Data-link file '" + name + "'";
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) fail(source, "does not exist");
+  if (std::filesystem::is_directory(path, error)) fail(source, "is a folder, not a file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    fail(source, "cannot be read: " +
+                     std::make_error_code(static_cast<std::errc>(errno)).message());
+  }
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) fail(source, "cannot be read");
+  return initStringFromDataLink(bytes, name);
+}
+
+// --- ODBC connection strings -------------------------------------------------------------------
+
+std::string odbcValue(std::string_view value) {
+  const bool plain =
+      value.find_first_of(";{}=") == std::string_view::npos &&
+      (value.empty() || (!isBlank(value.front()) && !isBlank(value.back())));
+  if (plain) return std::string(value);
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+  return out;
+}
+
+std::optional<std::string> odbcAttribute(std::string_view connectionString, std::string_view key) {
+  std::size_t i = 0;
+  const std::size_t n = connectionString.size();
+  std::optional<std::string> found;
+  while (i < n) {
+    while (i < n && (connectionString[i] == ';' || isBlank(connectionString[i]))) ++i;
+    const std::size_t equals = connectionString.find('=', i);
+    if (equals == std::string_view::npos) break;
+    const std::string_view name = trim(connectionString.substr(i, equals - i));
+    i = equals + 1;
+    while (i < n && isBlank(connectionString[i])) ++i;
+    std::string value;
+    if (i < n && connectionString[i] == '{') {
+      ++i;
+      while (i < n) {
+        if (connectionString[i] == '}') {
+          if (i + 1 < n && connectionString[i + 1] == '}') {
+            value += '}';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += connectionString[i++];
+      }
+      while (i < n && connectionString[i] != ';') ++i;
+    } else {
+      const std::size_t end = std::min(connectionString.find(';', i), n);
+      value = std::string(trim(connectionString.substr(i, end - i)));
+      i = end;
+    }
+    if (equalsNoCase(name, key)) found = std::move(value);
+  }
+  return found;
+}
+
+OdbcTarget odbcTargetFor(const InitProperties& properties,
+                         const std::vector<std::string>& installedDrivers, std::string_view source) {
+  const std::string provider = std::string(trim(properties.get("Provider").value_or("")));
+  if (equalsNoCase(provider, "SQLOLEDB") || equalsNoCase(provider, "SQLOLEDB.1") ||
+      startsWithNoCase(provider, "SQLNCLI") || startsWithNoCase(provider, "MSOLEDBSQL")) {
+    return sqlServerTarget(properties, provider, installedDrivers, source);
+  }
+  // OLE DB takes the ODBC bridge when no provider is named.
+  if (provider.empty() || equalsNoCase(provider, "MSDASQL") || equalsNoCase(provider, "MSDASQL.1")) {
+    return msdasqlTarget(properties, source);
+  }
+  fail(source, "names the provider '" + provider +
+                   "', which this program cannot use: name SQLOLEDB, SQLNCLI, MSOLEDBSQL (SQL "
+                   "Server) or MSDASQL (an ODBC connection string in Extended Properties)");
+}
+
+OdbcTarget resolveConnectionString(std::string_view connectionString,
+                                   const std::vector<std::string>& installedDrivers) {
+  const std::string_view text = trim(connectionString);
+  if (text.empty()) throw DataError("The store connection has no connection string");
+
+  std::string fileName;
+  InitProperties extra;
+  constexpr std::string_view kFileName = "FILE NAME=";
+  std::error_code error;
+  if (startsWithNoCase(text, kFileName) &&
+      std::filesystem::exists(std::filesystem::path(std::string(trim(text.substr(kFileName.size())))), error)) {
+    // The whole rest names the file, even when the path holds a ';'.
+    fileName = std::string(trim(text.substr(kFileName.size())));
+  } else {
+    InitProperties properties;
+    try {
+      properties = parseInitString(text);
+    } catch (const DataError& e) {
+      throw DataError(std::string("The store connection string ") + e.what());
+    }
+    if (auto file = properties.get("File Name")) {
+      fileName = *file;
+      for (const auto& [k, v] : properties.items()) {
+        if (!equalsNoCase(k, "File Name")) extra.set(k, v);
+      }
+    } else {
+      return odbcTargetFor(properties, installedDrivers, "The store connection string");
+    }
+  }
+  if (fileName.size() >= 2 && fileName.front() == '"' && fileName.back() == '"') {
+    fileName = fileName.substr(1, fileName.size() - 2);
+  }
+  const std::string source = "Data-link file '" + fileName + "'";
+  if (fileName.empty()) throw DataError("The store connection string names no data-link file");
+  const std::string initString = readDataLinkFile(std::filesystem::path(fileName));
+  InitProperties properties;
+  try {
+    properties = parseInitString(initString);
+  } catch (const DataError& e) {
+    fail(source, e.what());
+  }
+  // Properties written beside FILE NAME in the connection string take precedence.
+  for (const auto& [k, v] : extra.items()) properties.set(k, v);
+  return odbcTargetFor(properties, installedDrivers, source);
+}
+
+}  // namespace importacao

@@ -1,0 +1,98 @@
+// What differs between the stores we reach: how a column type becomes a field kind, how
+// identifiers are quoted, how the stock procedure is called, and the statements a post sends.
+// Pure functions of their arguments, so every store's forms are tested here, SQL Server's
+// included.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/record/field.h"
+#include "data/record/parameter.h"
+#include "data/store/odbc.h"
+
+namespace importacao {
+
+enum class StoreKind { SqlServer, PostgreSql, Sqlite, Other };
+
+// "SQL Server", "PostgreSQL", "SQLite", "other".
+std::string_view storeKindName(StoreKind kind) noexcept;
+
+// The store behind a connection, from what the driver says of itself (SQL_DBMS_NAME, then
+// SQL_DRIVER_NAME): "Microsoft SQL Server" (also through FreeTDS), "PostgreSQL", "SQLite".
+StoreKind storeKindFromDriver(std::string_view dbmsName, std::string_view driverName) noexcept;
+
+// The field kind and size of a result column:
+//   char -> FixedText, varchar -> Text, long varchar (text) -> Memo, each with the column's
+//   length; the national (wide) character types -> WideText (long: Memo) where the store tells
+//   them apart (SQL Server). PostgreSQL's and SQLite's drivers report every character column
+//   as wide through the Unicode interface, so there they map as their narrow forms;
+//   a long text that the statement computes rather than reads from a table column (PostgreSQL's
+//   upper() and the other text functions return unbounded text) -> Text;
+//   integer -> Integer (an auto-numbered one: AutoInc), smallint -> SmallInt, tinyint -> Word,
+//   bigint -> LargeInt, bit -> Boolean, float/real/double -> Float,
+//   decimal/numeric -> Integer when the scale is 0 and the precision below 10, else Bcd,
+//   date -> Date, time -> Time, timestamp/datetime -> DateTime, guid -> Guid,
+//   binary -> Bytes, varbinary -> VarBytes, long varbinary -> Blob; anything else Unknown.
+struct ColumnKind {
+  FieldKind kind = FieldKind::Unknown;
+  int size = 0;  // characters for the text kinds, else 0
+  friend bool operator==(const ColumnKind&, const ColumnKind&) = default;
+};
+ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) noexcept;
+
+// Whether a name may stand unquoted in a statement: a letter or '_' first, then letters, digits,
+// '_', '$', '#' or '@'; dots separate a schema from a table ("dbo.clientes").
+bool isPlainIdentifier(std::string_view name) noexcept;
+
+// `name` in the store's quote characters, a quote inside doubled. A quote of " " (the driver
+// cannot quote) or "" leaves the name as it is.
+std::string quoteIdentifier(std::string_view name, std::string_view quote);
+
+// The table a statement of the form "select ... from <table> [where ...|order by ...]" reads;
+// nullopt when the statement reads more than one table (a join, a list of tables, a
+// sub-select) or is not such a select.
+std::optional<std::string> tableOfSelect(std::string_view statement);
+
+// The name a stored procedure is called by: without the group number ";1", which is every
+// procedure's default group (SQL Server keeps any other group number).
+std::string procedureBaseName(std::string_view declaredName, StoreKind store);
+
+// The statement that calls a procedure, with one marker per bound parameter, and the positions
+// (in `parameters`) of the parameters bound to the markers in order:
+//   SQL Server (and any other ODBC store): "{? = call name(?,?,...)}", the return value first;
+//   PostgreSQL, where the procedure is a function: "select name(?,?,...)", inputs only;
+//   SQLite, where it is a view with an INSTEAD OF INSERT trigger:
+//     "insert into name (p1, p2, ...) values (?,?,...)", the columns being the input
+//     parameters' names without their '@'.
+// Throws DataError when `name` is not a plain identifier.
+struct ProcedureCall {
+  std::string text;
+  std::vector<std::size_t> boundParameters;
+};
+ProcedureCall procedureCall(StoreKind store, std::string_view name, const ParameterList& parameters,
+                            std::string_view quote);
+
+// One column of a post, with the original value it had when it was read (update only).
+struct PostColumn {
+  std::string name;  // as the store spells it
+  bool compareOriginal = false;  // check the original value (optimistic locking)
+  bool originalIsNull = false;
+};
+
+// `table` goes into these statements as given (the caller quotes it or not); the column names
+// are quoted with `quote`.
+// "insert into <table> (<c1>, <c2>) values (?, ?)", or "insert into <table> default values"
+// when no column was assigned.
+std::string insertText(std::string_view table, const std::vector<std::string>& columns,
+                       std::string_view quote);
+
+// "update <table> set <c1> = ?, ... where <k1> = ? and <c2> = ? and <c3> is null": the set
+// columns first, then one condition per key column and per compared column, a null original
+// value compared with "is null" (no marker).
+std::string updateText(std::string_view table, const std::vector<std::string>& setColumns,
+                       const std::vector<PostColumn>& whereColumns, std::string_view quote);
+
+}  // namespace importacao

@@ -1,0 +1,512 @@
+#include "data/store/odbc.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "normalise/codepage.h"
+
+namespace importacao::odbc {
+
+namespace {
+
+// Converts with glibc's iconv; on a byte sequence it cannot read, writes `replacement` and
+// skips `unit` input bytes.
+std::string iconvConvert(const char* to, const char* from, std::string_view input,
+                         std::string_view replacement, std::size_t unit) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out;
+  out.resize(input.size() * 2 + 16);
+  char* in = const_cast<char*>(input.data());
+  std::size_t inLeft = input.size();
+  std::size_t used = 0;
+  while (inLeft > 0) {
+    char* outPtr = out.data() + used;
+    std::size_t outLeft = out.size() - used;
+    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    used = out.size() - outLeft;
+    if (rc != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2);
+    } else {  // EILSEQ or EINVAL: an invalid or cut sequence
+      if (out.size() - used < replacement.size()) out.resize(out.size() * 2);
+      std::memcpy(out.data() + used, replacement.data(), replacement.size());
+      used += replacement.size();
+      const std::size_t skip = std::min(unit, inLeft);
+      in += skip;
+      inLeft -= skip;
+    }
+  }
+  iconv_close(cd);
+  out.resize(used);
+  return out;
+}
+
+bool isTrailingJunk(char16_t c) {
+  return c == u' ' || c == u'.' || c < 0x20 || c == 0x7f || c == 0xa0;
+}
+
+}  // namespace
+
+std::u16string utf8ToUtf16(std::string_view text) {
+  static const char16_t kReplacement = 0xfffd;
+  const std::string bytes = iconvConvert(
+      "UTF-16LE", "UTF-8", text,
+      std::string_view(reinterpret_cast<const char*>(&kReplacement), sizeof kReplacement), 1);
+  std::u16string out(bytes.size() / 2, u'\0');
+  std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+  return iconvConvert("UTF-8", "UTF-16LE",
+                      std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * 2),
+                      "?", 2);
+}
+
+// --- Diagnostics -----------------------------------------------------------------------------
+
+std::vector<DiagnosticRecord> readDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::vector<DiagnosticRecord> records;
+  if (handle == SQL_NULL_HANDLE) return records;
+  for (SQLSMALLINT number = 1;; ++number) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    std::u16string text(512, u'\0');
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, number, state, &native, sqlText(text),
+                                  static_cast<SQLSMALLINT>(text.size()), &length);
+    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(text.size())) {
+      text.assign(static_cast<std::size_t>(length) + 1, u'\0');
+      rc = SQLGetDiagRecW(type, handle, number, state, &native, sqlText(text),
+                          static_cast<SQLSMALLINT>(text.size()), &length);
+    }
+    if (!SQL_SUCCEEDED(rc)) break;
+    text.resize(std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
+                                      text.size()));
+    DiagnosticRecord record;
+    for (SQLWCHAR c : state) {
+      if (c == 0) break;
+      record.sqlState.push_back(static_cast<char>(c));
+    }
+    record.nativeCode = native;
+    record.text = std::move(text);
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::u16string cleanDiagnosticText(std::u16string_view text) {
+  // Tags are the bracketed names of the components a message passed through, in front of it.
+  std::size_t start = 0;
+  while (start < text.size() && text[start] == u'[') {
+    const std::size_t close = text.find(u']', start);
+    if (close == std::u16string_view::npos) break;
+    start = close + 1;
+  }
+  std::size_t end = text.size();
+  while (end > start && isTrailingJunk(text[end - 1])) --end;
+  return std::u16string(text.substr(start, end - start));
+}
+
+std::string trimMessageEnd(std::string_view text) {
+  std::size_t end = text.size();
+  while (end > 0) {
+    const unsigned char c = static_cast<unsigned char>(text[end - 1]);
+    if (c == ' ' || c == '.' || c < 0x20 || c == 0x7f || c == 0xa0) {
+      --end;
+    } else {
+      break;
+    }
+  }
+  return std::string(text.substr(0, end));
+}
+
+StoreError errorFromDiagnostics(const std::vector<DiagnosticRecord>& records,
+                                std::string_view fallbackState) {
+  std::u16string joined;
+  for (const DiagnosticRecord& record : records) {
+    std::u16string clean = cleanDiagnosticText(record.text);
+    if (clean.empty()) continue;
+    if (!joined.empty()) joined += u'\n';
+    joined += clean;
+  }
+  const std::string state = records.empty() ? std::string(fallbackState) : records.front().sqlState;
+  const long native = records.empty() ? 0 : records.front().nativeCode;
+  std::string text = trimMessageEnd(utf16ToCp1252(joined));
+  if (text.empty()) {
+    // No description: the message the platform gives an error without one.
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "OLE error %.8x",
+                  native != 0 ? static_cast<unsigned>(native) : 0x80004005u);
+    text = buffer;
+  }
+  return StoreError(text, state, native);
+}
+
+void throwDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  throw errorFromDiagnostics(readDiagnostics(type, handle));
+}
+
+std::string hideSecret(std::string text, std::string_view secret) {
+  if (secret.empty()) return text;
+  static constexpr std::string_view kMask = "********";
+  for (std::size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + kMask.size())) {
+    text.replace(at, secret.size(), kMask);
+  }
+  return text;
+}
+
+// --- Environment and connection ----------------------------------------------------------------
+
+Environment::Environment() : handle_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
+  check(SQLSetEnvAttr(handle_.get(), SQL_ATTR_ODBC_VERSION,
+                      reinterpret_cast<SQLPOINTER>(static_cast<std::intptr_t>(SQL_OV_ODBC3)), 0),
+        SQL_HANDLE_ENV, handle_.get());
+}
+
+std::vector<std::string> Environment::driverNames() const {
+  std::vector<std::string> names;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLWCHAR description[512];
+    SQLWCHAR attributes[2048];
+    SQLSMALLINT descriptionLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    const SQLRETURN rc = SQLDriversW(handle_.get(), direction, description, 512,
+                                     &descriptionLength, attributes, 2048, &attributesLength);
+    if (!SQL_SUCCEEDED(rc)) break;
+    const std::u16string_view name(reinterpret_cast<const char16_t*>(description),
+                                   static_cast<std::size_t>(std::min<SQLSMALLINT>(
+                                       std::max<SQLSMALLINT>(descriptionLength, 0), 511)));
+    names.push_back(utf16ToUtf8(name));
+    direction = SQL_FETCH_NEXT;
+  }
+  return names;
+}
+
+Connection::Connection(const Environment& environment)
+    : handle_(SQL_HANDLE_ENV, environment.get()) {}
+
+Connection::~Connection() { close(); }
+
+void Connection::open(std::string_view connectionString, std::string_view secret) {
+  if (open_) return;
+  std::u16string text = utf8ToUtf16(connectionString);
+  const SQLRETURN rc =
+      SQLDriverConnectW(handle_.get(), nullptr, sqlText(text), static_cast<SQLSMALLINT>(text.size()),
+                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) {
+    StoreError error = errorFromDiagnostics(readDiagnostics(SQL_HANDLE_DBC, handle_.get()), "08001");
+    // Some drivers quote the connection string back; the password must never show.
+    std::string message = hideSecret(error.what(), utf8ToCp1252(secret));
+    throw StoreError(message, error.sqlState, error.nativeCode);
+  }
+  open_ = true;
+}
+
+void Connection::close() noexcept {
+  if (!open_) return;
+  SQLEndTran(SQL_HANDLE_DBC, handle_.get(), SQL_ROLLBACK);
+  SQLDisconnect(handle_.get());
+  open_ = false;
+}
+
+std::string Connection::infoText(SQLUSMALLINT item) const {
+  SQLWCHAR buffer[512] = {};
+  SQLSMALLINT length = 0;
+  check(SQLGetInfoW(handle_.get(), item, buffer, sizeof buffer, &length), SQL_HANDLE_DBC,
+        handle_.get());
+  const std::size_t chars =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 511);
+  return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars));
+}
+
+void Connection::setAutocommit(bool on) {
+  check(SQLSetConnectAttrW(handle_.get(), SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(
+                               on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                           SQL_IS_UINTEGER),
+        SQL_HANDLE_DBC, handle_.get());
+}
+
+void Connection::commit() {
+  check(SQLEndTran(SQL_HANDLE_DBC, handle_.get(), SQL_COMMIT), SQL_HANDLE_DBC, handle_.get());
+}
+
+void Connection::rollback() {
+  check(SQLEndTran(SQL_HANDLE_DBC, handle_.get(), SQL_ROLLBACK), SQL_HANDLE_DBC, handle_.get());
+}
+
+// --- Statement ---------------------------------------------------------------------------------
+
+Statement::Statement(const Connection& connection) : handle_(SQL_HANDLE_DBC, connection.get()) {}
+
+void Statement::prepare(const std::u16string& text) {
+  check(SQLPrepareW(get(), sqlText(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
+        get());
+}
+
+void Statement::bindParameters(std::vector<ParameterBuffer>& buffers) {
+  check(SQLFreeStmt(get(), SQL_RESET_PARAMS), SQL_HANDLE_STMT, get());
+  SQLUSMALLINT number = 1;
+  for (ParameterBuffer& b : buffers) {
+    SQLPOINTER value = nullptr;
+    SQLLEN bufferLength = 0;
+    switch (b.cType) {
+      case SQL_C_WCHAR:
+        value = b.wide.data();
+        bufferLength = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
+        if (b.indicator != SQL_NULL_DATA) b.indicator = bufferLength;
+        break;
+      case SQL_C_CHAR:
+      case SQL_C_BINARY:
+        value = b.narrow.data();
+        bufferLength = static_cast<SQLLEN>(b.narrow.size());
+        if (b.indicator != SQL_NULL_DATA) b.indicator = bufferLength;
+        break;
+      case SQL_C_SBIGINT:
+        value = &b.integer;
+        bufferLength = sizeof b.integer;
+        break;
+      case SQL_C_DOUBLE:
+        value = &b.real;
+        bufferLength = sizeof b.real;
+        break;
+      case SQL_C_BIT:
+        value = &b.bit;
+        bufferLength = sizeof b.bit;
+        break;
+      case SQL_C_TYPE_TIMESTAMP:
+        value = &b.timestamp;
+        bufferLength = sizeof b.timestamp;
+        break;
+      default:
+        break;
+    }
+    check(SQLBindParameter(get(), number, b.ioType, b.cType, b.sqlType, b.columnSize,
+                           b.decimalDigits, value, bufferLength, &b.indicator),
+          SQL_HANDLE_STMT, get());
+    ++number;
+  }
+}
+
+bool Statement::execute() {
+  const SQLRETURN rc = SQLExecute(get());
+  if (rc == SQL_NO_DATA) return false;
+  check(rc, SQL_HANDLE_STMT, get());
+  return true;
+}
+
+bool Statement::executeDirect(const std::u16string& text) {
+  const SQLRETURN rc = SQLExecDirectW(get(), sqlText(text), static_cast<SQLINTEGER>(text.size()));
+  if (rc == SQL_NO_DATA) return false;
+  check(rc, SQL_HANDLE_STMT, get());
+  return true;
+}
+
+void Statement::closeCursor() noexcept {
+  SQLFreeStmt(get(), SQL_CLOSE);
+  SQLFreeStmt(get(), SQL_RESET_PARAMS);
+}
+
+SQLSMALLINT Statement::resultColumnCount() const {
+  SQLSMALLINT count = 0;
+  check(SQLNumResultCols(get(), &count), SQL_HANDLE_STMT, get());
+  return count;
+}
+
+ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
+  ColumnDescription d;
+  SQLWCHAR name[256] = {};
+  SQLSMALLINT nameLength = 0;
+  SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+  check(SQLDescribeColW(get(), column, name, 256, &nameLength, &d.sqlType, &d.columnSize,
+                        &d.decimalDigits, &nullable),
+        SQL_HANDLE_STMT, get());
+  d.name = utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(name),
+                                           std::min<std::size_t>(
+                                               static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255)));
+  d.nullable = nullable != SQL_NO_NULLS;
+
+  SQLLEN number = 0;
+  if (SQL_SUCCEEDED(SQLColAttributeW(get(), column, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &number))) {
+    d.updatable = number != SQL_ATTR_READONLY;
+  }
+  number = 0;
+  if (SQL_SUCCEEDED(SQLColAttributeW(get(), column, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
+                                     &number))) {
+    d.autoIncrement = number == SQL_TRUE;
+  }
+  auto textAttribute = [&](SQLUSMALLINT field) {
+    SQLWCHAR buffer[256] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLColAttributeW(get(), column, field, buffer, sizeof buffer, &length, nullptr))) {
+      return std::string();
+    }
+    const std::size_t chars =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 255);
+    return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars));
+  };
+  d.typeName = textAttribute(SQL_DESC_TYPE_NAME);
+  d.baseTable = textAttribute(SQL_DESC_BASE_TABLE_NAME);
+  d.baseSchema = textAttribute(SQL_DESC_SCHEMA_NAME);
+  return d;
+}
+
+SQLLEN Statement::rowCount() const {
+  SQLLEN count = 0;
+  check(SQLRowCount(get(), &count), SQL_HANDLE_STMT, get());
+  return count;
+}
+
+bool Statement::fetch() {
+  const SQLRETURN rc = SQLFetch(get());
+  if (rc == SQL_NO_DATA) return false;
+  check(rc, SQL_HANDLE_STMT, get());
+  return true;
+}
+
+bool Statement::moreResults() {
+  const SQLRETURN rc = SQLMoreResults(get());
+  if (rc == SQL_NO_DATA) return false;
+  check(rc, SQL_HANDLE_STMT, get());
+  return true;
+}
+
+std::optional<std::u16string> Statement::getText(SQLUSMALLINT column) {
+  std::u16string out;
+  char16_t buffer[2048];
+  for (;;) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) break;
+    check(rc, SQL_HANDLE_STMT, get());
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    const std::size_t room = sizeof buffer / sizeof buffer[0] - 1;  // the terminating zero
+    std::size_t got = room;
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / 2 < room) {
+      got = static_cast<std::size_t>(indicator) / 2;
+    }
+    out.append(buffer, got);
+    if (rc == SQL_SUCCESS) break;  // SQL_SUCCESS_WITH_INFO (01004): more to come
+  }
+  return out;
+}
+
+std::optional<std::string> Statement::getNarrowText(SQLUSMALLINT column) {
+  std::string out;
+  char buffer[512];
+  for (;;) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) break;
+    check(rc, SQL_HANDLE_STMT, get());
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    const std::size_t room = sizeof buffer - 1;
+    std::size_t got = room;
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < room) {
+      got = static_cast<std::size_t>(indicator);
+    }
+    out.append(buffer, got);
+    if (rc == SQL_SUCCESS) break;
+  }
+  return out;
+}
+
+std::optional<std::string> Statement::getBinary(SQLUSMALLINT column) {
+  std::string out;
+  char buffer[4096];
+  for (;;) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_BINARY, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) break;
+    check(rc, SQL_HANDLE_STMT, get());
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    std::size_t got = sizeof buffer;
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < sizeof buffer) {
+      got = static_cast<std::size_t>(indicator);
+    }
+    out.append(buffer, got);
+    if (rc == SQL_SUCCESS) break;
+  }
+  return out;
+}
+
+std::optional<std::int64_t> Statement::getInteger(SQLUSMALLINT column) {
+  std::int64_t value = 0;
+  SQLLEN indicator = 0;
+  check(SQLGetData(get(), column, SQL_C_SBIGINT, &value, sizeof value, &indicator), SQL_HANDLE_STMT,
+        get());
+  if (indicator == SQL_NULL_DATA) return std::nullopt;
+  return value;
+}
+
+std::optional<double> Statement::getDouble(SQLUSMALLINT column) {
+  double value = 0;
+  SQLLEN indicator = 0;
+  check(SQLGetData(get(), column, SQL_C_DOUBLE, &value, sizeof value, &indicator), SQL_HANDLE_STMT,
+        get());
+  if (indicator == SQL_NULL_DATA) return std::nullopt;
+  return value;
+}
+
+std::optional<SQL_TIMESTAMP_STRUCT> Statement::getTimestamp(SQLUSMALLINT column) {
+  SQL_TIMESTAMP_STRUCT value{};
+  SQLLEN indicator = 0;
+  check(SQLGetData(get(), column, SQL_C_TYPE_TIMESTAMP, &value, sizeof value, &indicator),
+        SQL_HANDLE_STMT, get());
+  if (indicator == SQL_NULL_DATA) return std::nullopt;
+  return value;
+}
+
+// --- Date-times --------------------------------------------------------------------------------
+
+namespace {
+constexpr long long kMicrosPerDay = 86'400'000'000LL;
+// 30 December 1899 counted from 1 January 1970.
+constexpr long long kEpochOffsetDays = -25'569;
+}  // namespace
+
+SQL_TIMESTAMP_STRUCT timestampFromDays(DateTime value) {
+  // A negative day count keeps its time of day as a positive fraction (-1.25 is 29 December
+  // 1899, 06:00), the way these day counts have always been read.
+  double whole = std::trunc(value.days);
+  long long micros = std::llround(std::fabs(value.days - whole) * static_cast<double>(kMicrosPerDay));
+  long long day = static_cast<long long>(whole);
+  if (micros >= kMicrosPerDay) {
+    micros -= kMicrosPerDay;
+    day += value.days < 0 ? -1 : 1;
+  }
+  const std::chrono::sys_days date{std::chrono::days{day + kEpochOffsetDays}};
+  const std::chrono::year_month_day ymd{date};
+  SQL_TIMESTAMP_STRUCT ts{};
+  ts.year = static_cast<SQLSMALLINT>(static_cast<int>(ymd.year()));
+  ts.month = static_cast<SQLUSMALLINT>(static_cast<unsigned>(ymd.month()));
+  ts.day = static_cast<SQLUSMALLINT>(static_cast<unsigned>(ymd.day()));
+  const long long seconds = micros / 1'000'000;
+  ts.hour = static_cast<SQLUSMALLINT>(seconds / 3600);
+  ts.minute = static_cast<SQLUSMALLINT>(seconds / 60 % 60);
+  ts.second = static_cast<SQLUSMALLINT>(seconds % 60);
+  ts.fraction = static_cast<SQLUINTEGER>(micros % 1'000'000 * 1000);  // nanoseconds
+  return ts;
+}
+
+DateTime daysFromTimestamp(const SQL_TIMESTAMP_STRUCT& value) {
+  const std::chrono::year_month_day ymd{std::chrono::year{value.year},
+                                        std::chrono::month{value.month},
+                                        std::chrono::day{value.day}};
+  const long long day = std::chrono::sys_days{ymd}.time_since_epoch().count() - kEpochOffsetDays;
+  const long long micros = ((value.hour * 60LL + value.minute) * 60LL + value.second) * 1'000'000LL +
+                           (value.fraction + 500) / 1000;
+  const double fraction = static_cast<double>(micros) / static_cast<double>(kMicrosPerDay);
+  return DateTime{day < 0 ? static_cast<double>(day) - fraction : static_cast<double>(day) + fraction};
+}
+
+}  // namespace importacao::odbc

@@ -1,0 +1,134 @@
+#include "data/store/odbc.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace importacao::odbc {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(DiagnosticText, ComponentTagsAndTrailingJunkAreRemoved) {
+  struct {
+    std::u16string_view raw;
+    std::u16string_view want;
+  } cases[] = {
+      {u"[unixODBC][Driver Manager]Data source name not found and no default driver specified",
+       u"Data source name not found and no default driver specified"},
+      {u"[FreeTDS][SQL Server]Login failed for user 'loja'.", u"Login failed for user 'loja'"},
+      {u"[SQLite]table x has no column named y (1)", u"table x has no column named y (1)"},
+      {u"ERROR: value too long for type character varying(10);\nError while executing the query",
+       u"ERROR: value too long for type character varying(10);\nError while executing the query"},
+      {u"Violation of PRIMARY KEY constraint. \r\n . ", u"Violation of PRIMARY KEY constraint"},
+      {u"no tags [inside] kept.", u"no tags [inside] kept"},
+      {u"[unterminated tag", u"[unterminated tag"},
+      {u"...", u""},
+      {u"", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(utf16ToUtf8(c.raw));
+    EXPECT_EQ(cleanDiagnosticText(c.raw), c.want);
+  }
+}
+
+TEST(DiagnosticText, ErrorKeepsTheFirstStateAndEveryText) {
+  const std::vector<DiagnosticRecord> records = {
+      {"23505", 7, u"ERROR: duplicate key value violates unique constraint \"pk\"."},
+      {"01000", 0, u"[PostgreSQL]DETAIL: Key (id)=(1) already exists."},
+  };
+  const StoreError error = errorFromDiagnostics(records);
+  EXPECT_EQ(error.sqlState, "23505");
+  EXPECT_EQ(error.nativeCode, 7);
+  EXPECT_STREQ(error.what(),
+               "ERROR: duplicate key value violates unique constraint \"pk\"\n"
+               "DETAIL: Key (id)=(1) already exists");
+}
+
+TEST(DiagnosticText, AccentedTextArrivesInCodePage1252) {
+  const StoreError error = errorFromDiagnostics({{"HY000", 0, u"Coluna inválida: código."}});
+  EXPECT_STREQ(error.what(), "Coluna inv\xE1lida: c\xF3" "digo");
+}
+
+TEST(DiagnosticText, WithoutAnyTextTheOleErrorCodeStandsIn) {
+  struct {
+    std::vector<DiagnosticRecord> records;
+    std::string_view want;
+    std::string_view state;
+  } cases[] = {
+      {{}, "OLE error 80004005", "HY000"},
+      {{{"HY000", 0, u""}}, "OLE error 80004005", "HY000"},
+      {{{"42000", 0x1f4, u" . "}}, "OLE error 000001f4", "42000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.want);
+    const StoreError error = errorFromDiagnostics(c.records);
+    EXPECT_EQ(error.what(), c.want);
+    EXPECT_EQ(error.sqlState, c.state);
+  }
+}
+
+TEST(DiagnosticText, TrimMessageEndStripsBlanksControlsAndFullStops) {
+  EXPECT_EQ(trimMessageEnd("Sem linhas. \r\n\t."), "Sem linhas");
+  EXPECT_EQ(trimMessageEnd("1.5"), "1.5");
+  EXPECT_EQ(trimMessageEnd(""), "");
+}
+
+TEST(HideSecret, EveryOccurrenceOfThePasswordIsMasked) {
+  EXPECT_EQ(hideSecret("bad pw;x'y in pw;x'y", "pw;x'y"), "bad ******** in ********");
+  EXPECT_EQ(hideSecret("nothing here", ""), "nothing here");
+  EXPECT_THAT(hideSecret("aaaa", "aa"), Not(HasSubstr("aa")));
+}
+
+TEST(TextConversion, Utf8AndUtf16RoundTripAndReplaceInvalidInput) {
+  EXPECT_EQ(utf8ToUtf16("S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80"), u"São João 😀");
+  EXPECT_EQ(utf16ToUtf8(u"São João 😀"), "S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80");
+  EXPECT_EQ(utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(utf16ToUtf8(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
+  EXPECT_EQ(utf8ToUtf16(""), u"");
+}
+
+TEST(Timestamps, DayCountsConvertBothWaysKeepingTheFraction) {
+  struct {
+    double days;
+    SQL_TIMESTAMP_STRUCT want;
+  } cases[] = {
+      {0.0, {1899, 12, 30, 0, 0, 0, 0}},
+      {1.5, {1899, 12, 31, 12, 0, 0, 0}},
+      {45292.0, {2024, 1, 1, 0, 0, 0, 0}},
+      // 2024-02-29 13:45:30.123
+      {45351.0 + (13 * 3600 + 45 * 60 + 30.123) / 86400.0, {2024, 2, 29, 13, 45, 30, 123000000}},
+      {-1.25, {1899, 12, 29, 6, 0, 0, 0}},
+      {2958465.0, {9999, 12, 31, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.days);
+    const SQL_TIMESTAMP_STRUCT ts = timestampFromDays(DateTime{c.days});
+    EXPECT_EQ(ts.year, c.want.year);
+    EXPECT_EQ(ts.month, c.want.month);
+    EXPECT_EQ(ts.day, c.want.day);
+    EXPECT_EQ(ts.hour, c.want.hour);
+    EXPECT_EQ(ts.minute, c.want.minute);
+    EXPECT_EQ(ts.second, c.want.second);
+    EXPECT_EQ(ts.fraction, c.want.fraction);
+    EXPECT_NEAR(daysFromTimestamp(ts).days, c.days, 1e-9);
+  }
+}
+
+TEST(Timestamps, MillisecondsSurviveEveryRoundTrip) {
+  // Every millisecond of a day, on a date of this era, comes back as the same timestamp.
+  for (int ms = 0; ms < 86'400'000; ms += 997) {
+    SQL_TIMESTAMP_STRUCT ts{2031, 7, 15, static_cast<SQLUSMALLINT>(ms / 3'600'000),
+                            static_cast<SQLUSMALLINT>(ms / 60'000 % 60),
+                            static_cast<SQLUSMALLINT>(ms / 1000 % 60),
+                            static_cast<SQLUINTEGER>(ms % 1000) * 1'000'000u};
+    const SQL_TIMESTAMP_STRUCT back = timestampFromDays(daysFromTimestamp(ts));
+    ASSERT_EQ(back.hour, ts.hour) << ms;
+    ASSERT_EQ(back.minute, ts.minute) << ms;
+    ASSERT_EQ(back.second, ts.second) << ms;
+    ASSERT_EQ(back.fraction, ts.fraction) << ms;
+  }
+}
+
+}  // namespace
+}  // namespace importacao::odbc

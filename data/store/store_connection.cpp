@@ -1,0 +1,192 @@
+#include "data/store/store_connection.h"
+
+#include <algorithm>
+
+#include "data/errors.h"
+#include "data/store/data_link.h"
+
+namespace importacao {
+
+StoreConnection::StoreConnection(std::string name) : name_(std::move(name)) {}
+
+StoreConnection::~StoreConnection() { disconnect(); }
+
+void StoreConnection::connect() {
+  if (connected()) return;
+  if (beforeConnect_) beforeConnect_();
+  if (!environment_) environment_ = std::make_unique<odbc::Environment>();
+  const OdbcTarget target = resolveConnectionString(connectionString_, environment_->driverNames());
+
+  auto connection = std::make_unique<odbc::Connection>(*environment_);
+  connection->open(target.connectionString, target.password);
+  dbmsName_ = connection->infoText(SQL_DBMS_NAME);
+  driverName_ = connection->infoText(SQL_DRIVER_NAME);
+  kind_ = storeKindFromDriver(dbmsName_, driverName_);
+  quote_ = connection->infoText(SQL_IDENTIFIER_QUOTE_CHAR);
+  if (quote_.empty()) quote_ = " ";
+  connection_ = std::move(connection);
+  inTransaction_ = false;
+  keys_.clear();
+}
+
+void StoreConnection::disconnect() noexcept {
+  for (StoreCommand* command : std::vector<StoreCommand*>(commands_)) command->connectionClosing();
+  if (connection_) {
+    connection_->close();  // rolls back what a rehearsal left open
+    connection_.reset();
+  }
+  inTransaction_ = false;
+  keys_.clear();
+}
+
+void StoreConnection::ensureConnected() {
+  if (!connected()) connect();
+}
+
+odbc::Connection& StoreConnection::odbcConnection() {
+  ensureConnected();
+  return *connection_;
+}
+
+void StoreConnection::beginTransaction() {
+  if (!connected()) throw DataError(name_ + ": Connection is not open");
+  if (inTransaction_) throw DataError(name_ + ": A transaction is already open");
+  connection_->setAutocommit(false);
+  inTransaction_ = true;
+}
+
+void StoreConnection::rollback() {
+  if (!inTransaction_ || !connected()) return;
+  inTransaction_ = false;
+  connection_->rollback();
+  connection_->setAutocommit(true);
+}
+
+void StoreConnection::commit() {
+  if (!inTransaction_ || !connected()) return;
+  inTransaction_ = false;
+  connection_->commit();
+  connection_->setAutocommit(true);
+}
+
+void StoreConnection::executeSimple(const std::string& text) {
+  odbc::Statement statement(odbcConnection());
+  statement.executeDirect(odbc::utf8ToUtf16(text));
+}
+
+void StoreConnection::savepoint(std::string_view name) {
+  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  executeSimple(kind_ == StoreKind::SqlServer ? "save transaction " + std::string(name)
+                                              : "savepoint " + std::string(name));
+}
+
+void StoreConnection::rollbackToSavepoint(std::string_view name) {
+  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  executeSimple(kind_ == StoreKind::SqlServer ? "rollback transaction " + std::string(name)
+                                              : "rollback to savepoint " + std::string(name));
+}
+
+void StoreConnection::releaseSavepoint(std::string_view name) {
+  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  // SQL Server has no release: its savepoints end with the transaction.
+  if (kind_ != StoreKind::SqlServer) executeSimple("release savepoint " + std::string(name));
+}
+
+void StoreConnection::runStatement(const std::function<void()>& work) {
+  // In a rehearsal on PostgreSQL one failed statement would abort the whole transaction; the
+  // savepoint takes back only that statement, as autocommit would have.
+  if (!inTransaction_ || kind_ != StoreKind::PostgreSql) {
+    work();
+    return;
+  }
+  static constexpr std::string_view kSavepoint = "imp_statement";
+  savepoint(kSavepoint);
+  try {
+    work();
+  } catch (...) {
+    try {
+      rollbackToSavepoint(kSavepoint);
+      releaseSavepoint(kSavepoint);
+    } catch (...) {
+      // The statement's own error is the one to report.
+    }
+    throw;
+  }
+  releaseSavepoint(kSavepoint);
+}
+
+const std::vector<std::string>& StoreConnection::keyColumns(const std::string& table,
+                                                             const std::string& schema) {
+  const std::string cacheKey = schema + '\n' + table;
+  if (auto found = keys_.find(cacheKey); found != keys_.end()) return found->second;
+
+  odbc::Connection& connection = odbcConnection();
+  std::u16string wideSchema = odbc::utf8ToUtf16(schema);
+  auto query = [&](const std::string& name) {
+    std::vector<std::pair<int, std::string>> columns;
+    std::u16string wideTable = odbc::utf8ToUtf16(name);
+    odbc::Statement statement(connection);
+    odbc::check(SQLPrimaryKeysW(statement.get(), nullptr, 0,
+                                schema.empty() ? nullptr : odbc::sqlText(wideSchema),
+                                schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
+                                odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size())),
+                SQL_HANDLE_STMT, statement.get());
+    while (statement.fetch()) {
+      const auto column = statement.getText(4);
+      const auto sequence = statement.getInteger(5);
+      if (column) columns.emplace_back(static_cast<int>(sequence.value_or(0)), odbc::utf16ToUtf8(*column));
+    }
+    if (columns.empty()) {
+      // No primary key: the first unique index stands for it.
+      odbc::Statement indexes(connection);
+      odbc::check(SQLStatisticsW(indexes.get(), nullptr, 0,
+                                 schema.empty() ? nullptr : odbc::sqlText(wideSchema),
+                                 schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
+                                 odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size()),
+                                 SQL_INDEX_UNIQUE, SQL_QUICK),
+                  SQL_HANDLE_STMT, indexes.get());
+      std::optional<std::u16string> chosen;
+      while (indexes.fetch()) {
+        const auto nonUnique = indexes.getInteger(4);
+        const auto indexName = indexes.getText(6);
+        const auto type = indexes.getInteger(7);
+        const auto sequence = indexes.getInteger(8);
+        const auto column = indexes.getText(9);
+        if (!indexName || !column || type.value_or(SQL_TABLE_STAT) == SQL_TABLE_STAT ||
+            nonUnique.value_or(1) != 0) {
+          continue;
+        }
+        if (!chosen) chosen = *indexName;
+        if (*indexName == *chosen) {
+          columns.emplace_back(static_cast<int>(sequence.value_or(0)), odbc::utf16ToUtf8(*column));
+        }
+      }
+    }
+    std::stable_sort(columns.begin(), columns.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (auto& [sequence, column] : columns) names.push_back(std::move(column));
+    return names;
+  };
+
+  std::vector<std::string> names = query(table);
+  if (names.empty()) {
+    // The driver may match the name exactly while the store folded it (PostgreSQL keeps
+    // unquoted names in lower case).
+    std::string lower = table;
+    std::string upper = table;
+    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    if (lower != table) names = query(lower);
+    if (names.empty() && upper != table) names = query(upper);
+  }
+  return keys_.emplace(cacheKey, std::move(names)).first->second;
+}
+
+void StoreConnection::attach(StoreCommand* command) { commands_.push_back(command); }
+
+void StoreConnection::detach(StoreCommand* command) noexcept {
+  commands_.erase(std::remove(commands_.begin(), commands_.end(), command), commands_.end());
+}
+
+}  // namespace importacao

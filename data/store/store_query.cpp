@@ -1,0 +1,634 @@
+#include "data/store/store_query.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+
+#include "data/errors.h"
+#include "data/record/number_text.h"
+#include "normalise/codepage.h"
+
+namespace importacao {
+
+namespace {
+
+// The text of the conflict ODBC reports as SQLSTATE 01001 ("cursor operation conflict").
+constexpr std::string_view kRowChanged =
+    "Row cannot be located for updating. Some values may have been changed since it was last read";
+
+bool sameNameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+FieldKind kindOfValue(const Value& value) {
+  struct Visitor {
+    FieldKind operator()(std::monostate) const { return FieldKind::Text; }
+    FieldKind operator()(std::int64_t v) const {
+      return (v >= INT32_MIN && v <= INT32_MAX) ? FieldKind::Integer : FieldKind::LargeInt;
+    }
+    FieldKind operator()(double) const { return FieldKind::Float; }
+    FieldKind operator()(const std::string&) const { return FieldKind::Text; }
+    FieldKind operator()(const WideText&) const { return FieldKind::WideText; }
+    FieldKind operator()(DateTime) const { return FieldKind::DateTime; }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+// The value in the form a buffer of the kind needs; the callers hand values already converted
+// to their kind (fields hold their kind, parameters go through parameterValueForStore).
+std::int64_t integerOf(const Value& value) {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
+  if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(roundHalfEven(*d));
+  return 0;
+}
+
+double doubleOf(const Value& value) {
+  if (const auto* d = std::get_if<double>(&value)) return *d;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return static_cast<double>(*i);
+  if (const auto* t = std::get_if<DateTime>(&value)) return t->days;
+  return 0.0;
+}
+
+std::u16string wideOf(const Value& value) {
+  if (const auto* s = std::get_if<std::string>(&value)) return cp1252ToUtf16(*s);
+  if (const auto* w = std::get_if<WideText>(&value)) return *w;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return cp1252ToUtf16(integerToText(*i));
+  if (const auto* d = std::get_if<double>(&value)) return cp1252ToUtf16(floatToText(*d));
+  return {};
+}
+
+// A decimal as the text drivers and servers read the same everywhere: '.' and four places.
+std::string decimalText(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer, result.ptr);
+}
+
+bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
+  switch (kind) {
+    case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
+    case FieldKind::Unknown:
+    case FieldKind::Bytes:
+    case FieldKind::VarBytes:
+    case FieldKind::Blob:
+    case FieldKind::Graphic:
+      return false;
+    case FieldKind::Bcd:       // held to four places: a finer column would never compare equal
+      return column.decimalDigits <= 4;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int size,
+                                      std::optional<odbc::ColumnDescription> column) {
+  if (kind == FieldKind::Unknown) kind = kindOfValue(value);
+  odbc::ParameterBuffer b;
+  const bool null = isNull(value);
+  if (null) b.indicator = SQL_NULL_DATA;
+  auto sqlTypeOr = [&](SQLSMALLINT own) { return column ? column->sqlType : own; };
+  auto columnSizeOr = [&](SQLULEN own) { return column ? column->columnSize : own; };
+  auto digitsOr = [&](SQLSMALLINT own) { return column ? column->decimalDigits : own; };
+
+  switch (kind) {
+    case FieldKind::Text:
+    case FieldKind::FixedText:
+    case FieldKind::Memo:
+    case FieldKind::Guid:
+    case FieldKind::WideText: {
+      b.cType = SQL_C_WCHAR;
+      if (!null) b.wide = wideOf(value);
+      const SQLSMALLINT own = kind == FieldKind::FixedText ? SQL_CHAR
+                              : kind == FieldKind::Memo    ? SQL_LONGVARCHAR
+                              : kind == FieldKind::Guid    ? SQL_GUID
+                              : kind == FieldKind::WideText ? SQL_WVARCHAR
+                                                            : SQL_VARCHAR;
+      b.sqlType = sqlTypeOr(own);
+      // Never cut: the marker is as long as the value when the value is longer.
+      b.columnSize = std::max<SQLULEN>({columnSizeOr(static_cast<SQLULEN>(std::max(size, 0))),
+                                        static_cast<SQLULEN>(b.wide.size()), 1});
+      break;
+    }
+    case FieldKind::SmallInt:
+    case FieldKind::Word:
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::LargeInt:
+      b.cType = SQL_C_SBIGINT;
+      b.integer = null ? 0 : integerOf(value);
+      b.sqlType = sqlTypeOr(kind == FieldKind::SmallInt   ? SQL_SMALLINT
+                            : kind == FieldKind::LargeInt ? SQL_BIGINT
+                                                          : SQL_INTEGER);
+      b.columnSize = columnSizeOr(kind == FieldKind::SmallInt ? 5 : kind == FieldKind::LargeInt ? 19 : 10);
+      b.decimalDigits = digitsOr(0);
+      break;
+    case FieldKind::Boolean:
+      b.cType = SQL_C_BIT;
+      b.bit = null ? 0 : (integerOf(value) != 0 ? 1 : 0);
+      b.sqlType = sqlTypeOr(SQL_BIT);
+      b.columnSize = columnSizeOr(1);
+      break;
+    case FieldKind::Float:
+      b.cType = SQL_C_DOUBLE;
+      b.real = null ? 0.0 : doubleOf(value);
+      b.sqlType = sqlTypeOr(SQL_DOUBLE);
+      b.columnSize = columnSizeOr(15);
+      b.decimalDigits = digitsOr(0);
+      break;
+    case FieldKind::Bcd:
+      b.cType = SQL_C_CHAR;
+      if (!null) b.narrow = decimalText(doubleOf(value));
+      b.sqlType = sqlTypeOr(SQL_DECIMAL);
+      b.columnSize = columnSizeOr(19);
+      b.decimalDigits = digitsOr(4);
+      if (!column) b.columnSize = std::max<SQLULEN>(b.columnSize, b.narrow.size());
+      break;
+    case FieldKind::Date:
+    case FieldKind::Time:
+    case FieldKind::DateTime: {
+      b.cType = SQL_C_TYPE_TIMESTAMP;
+      if (!null) {
+        const auto* dateTime = std::get_if<DateTime>(&value);
+        b.timestamp = odbc::timestampFromDays(dateTime ? *dateTime : DateTime{doubleOf(value)});
+      }
+      b.sqlType = sqlTypeOr(SQL_TYPE_TIMESTAMP);
+      if (b.sqlType == SQL_TYPE_DATE || b.sqlType == SQL_DATE) {
+        // A date column takes no time of day; the driver would call it a truncation.
+        b.timestamp.hour = b.timestamp.minute = b.timestamp.second = 0;
+        b.timestamp.fraction = 0;
+        b.columnSize = 10;
+      } else {
+        // Milliseconds at least, whatever the column reports (SQLite's driver says none).
+        b.decimalDigits = std::clamp<SQLSMALLINT>(digitsOr(3), 3, 9);
+        b.columnSize = static_cast<SQLULEN>(20 + b.decimalDigits);
+      }
+      break;
+    }
+    case FieldKind::Bytes:
+    case FieldKind::VarBytes:
+    case FieldKind::Blob:
+    case FieldKind::Graphic:
+    case FieldKind::Unknown:
+      b.cType = SQL_C_BINARY;
+      if (const auto* s = std::get_if<std::string>(&value)) b.narrow = *s;
+      b.sqlType = sqlTypeOr(SQL_VARBINARY);
+      b.columnSize = std::max<SQLULEN>({columnSizeOr(0), b.narrow.size(), 1});
+      break;
+  }
+  return b;
+}
+
+// --- StoreQuery --------------------------------------------------------------------------------
+
+StoreQuery::StoreQuery(std::string name, StoreConnection& connection)
+    : RecordSource(name), StoreCommand(connection), parameters_(name) {}
+
+StoreQuery::~StoreQuery() { close(); }
+
+Parameter& StoreQuery::declareParameter(Parameter parameter) {
+  return parameters_.add(std::move(parameter));
+}
+
+void StoreQuery::setStatementText(std::string text) {
+  if (active()) fail("Cannot perform this operation on an open dataset");
+  text_ = std::move(text);
+  scanned_ = scanNamedParameters(text_);
+  sendText_ = cp1252ToUtf16(scanned_.text);
+  for (const std::string& name : scanned_.names) {
+    if (parameters_.find(name) == nullptr) parameters_.add(Parameter(name, FieldKind::Unknown));
+  }
+}
+
+std::optional<std::string> StoreQuery::updateTable() const {
+  if (updateTable_) return updateTable_;
+  return tableOfSelect(text_);
+}
+
+std::vector<odbc::ParameterBuffer> StoreQuery::bindMarkers() {
+  std::vector<odbc::ParameterBuffer> buffers;
+  buffers.reserve(scanned_.names.size());
+  for (const std::string& name : scanned_.names) {
+    const Parameter& parameter = parameters_.byName(name);
+    buffers.push_back(parameterBuffer(parameterValueForStore(parameter), parameter.type(), parameter.size()));
+  }
+  return buffers;
+}
+
+odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
+                                      const std::string& text) {
+  std::u16string wide = cp1252ToUtf16(text);
+  if (!slot || preparedText != wide) {
+    slot.reset();
+    preparedText.clear();
+    auto statement = std::make_unique<odbc::Statement>(connection().odbcConnection());
+    statement->prepare(wide);
+    slot = std::move(statement);
+    preparedText = std::move(wide);
+  }
+  return *slot;
+}
+
+Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column) {
+  switch (column.kind) {
+    case FieldKind::Text:
+    case FieldKind::FixedText:
+    case FieldKind::Memo:
+    case FieldKind::Guid: {
+      auto text = statement.getText(number);
+      if (!text) return std::monostate{};
+      return utf16ToCp1252(*text);
+    }
+    case FieldKind::WideText: {
+      auto text = statement.getText(number);
+      if (!text) return std::monostate{};
+      return std::move(*text);
+    }
+    case FieldKind::SmallInt:
+    case FieldKind::Word:
+    case FieldKind::Integer:
+    case FieldKind::AutoInc:
+    case FieldKind::LargeInt:
+    case FieldKind::Boolean: {
+      auto value = statement.getInteger(number);
+      if (!value) return std::monostate{};
+      return *value;
+    }
+    case FieldKind::Float: {
+      auto value = statement.getDouble(number);
+      if (!value) return std::monostate{};
+      return *value;
+    }
+    case FieldKind::Bcd: {
+      auto value = statement.getDouble(number);
+      if (!value) return std::monostate{};
+      return roundDecimalHalfEven(*value, 4);
+    }
+    case FieldKind::Date:
+    case FieldKind::Time:
+    case FieldKind::DateTime: {
+      auto value = statement.getTimestamp(number);
+      if (!value) return std::monostate{};
+      return odbc::daysFromTimestamp(*value);
+    }
+    case FieldKind::Bytes:
+    case FieldKind::VarBytes:
+    case FieldKind::Blob:
+    case FieldKind::Graphic:
+    case FieldKind::Unknown: {
+      auto value = statement.getBinary(number);
+      if (!value) return std::monostate{};
+      return std::move(*value);
+    }
+  }
+  return std::monostate{};
+}
+
+std::vector<ColumnInfo> StoreQuery::doOpen() {
+  StoreConnection& store = connection();
+  store.ensureConnected();
+  std::vector<odbc::ParameterBuffer> buffers = bindMarkers();
+  columns_.clear();
+  rows_.clear();
+  current_ = 0;
+  bool noResult = false;
+  store.runStatement([&] {
+    odbc::Statement& statement = prepared(statement_, statementPrepared_, scanned_.text);
+    try {
+      statement.bindParameters(buffers);
+      statement.execute();
+      const SQLSMALLINT count = statement.resultColumnCount();
+      if (count == 0) {
+        noResult = true;
+      } else {
+        columns_.reserve(static_cast<std::size_t>(count));
+        for (SQLSMALLINT c = 1; c <= count; ++c) {
+          Column column;
+          column.description = statement.describeColumn(static_cast<SQLUSMALLINT>(c));
+          const ColumnKind kind = columnKind(column.description, store.storeKind());
+          column.kind = kind.kind;
+          column.size = kind.size;
+          columns_.push_back(std::move(column));
+        }
+        while (statement.fetch()) {
+          Row row;
+          row.reserve(columns_.size());
+          for (std::size_t c = 0; c < columns_.size(); ++c) {
+            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns_[c]));
+          }
+          rows_.push_back(std::move(row));
+        }
+      }
+      statement.closeCursor();
+    } catch (...) {
+      statement.closeCursor();
+      throw;
+    }
+  });
+  if (noResult) {
+    columns_.clear();
+    fail("CommandText does not return a result set");
+  }
+  std::vector<ColumnInfo> infos;
+  infos.reserve(columns_.size());
+  for (const Column& column : columns_) {
+    ColumnInfo info;
+    info.name = utf8ToCp1252(column.description.name);
+    info.kind = column.kind;
+    info.size = column.size;
+    // A text column whose length the driver does not know holds any length.
+    if (isTextKind(column.kind) && column.kind != FieldKind::Memo && info.size <= 0) info.size = INT_MAX;
+    info.readOnly = !column.description.updatable || column.description.autoIncrement ||
+                    column.kind == FieldKind::AutoInc;
+    infos.push_back(std::move(info));
+  }
+  return infos;
+}
+
+void StoreQuery::doClose() noexcept {
+  rows_.clear();
+  columns_.clear();
+  current_ = 0;
+}
+
+void StoreQuery::fillFields() {
+  const std::span<Field* const> fields = columnFields();
+  const Row& row = rows_[current_];
+  for (std::size_t i = 0; i < fields.size() && i < row.size(); ++i) {
+    if (Field* field = fields[i]) field->setFetchedValue(row[i]);
+  }
+}
+
+bool StoreQuery::doFirst() {
+  if (rows_.empty()) return false;
+  current_ = 0;
+  fillFields();
+  return true;
+}
+
+bool StoreQuery::doNext() {
+  if (current_ + 1 >= rows_.size()) return false;
+  ++current_;
+  fillFields();
+  return true;
+}
+
+bool StoreQuery::canModify() const { return updateTable().has_value(); }
+
+bool StoreQuery::kindFits(FieldKind declared, FieldKind actual) const {
+  return kindsFit(declared, actual, true);
+}
+
+StoreQuery::WriteTable StoreQuery::writeTable() const {
+  const std::optional<std::string> table = updateTable();
+  if (!table) fail("Cannot modify a read-only dataset");
+  // The store's own spelling, from the column metadata, when the driver gives it: PostgreSQL
+  // keeps unquoted names in lower case, and a quoted name must match exactly.
+  const std::size_t dot = table->rfind('.');
+  const std::string_view unqualified =
+      dot == std::string::npos ? std::string_view(*table) : std::string_view(*table).substr(dot + 1);
+  for (const Column& column : columns_) {
+    const std::string& base = column.description.baseTable;
+    if (!base.empty() && sameNameAscii(base, unqualified)) {
+      std::string rendered = quoteIdentifier(base, connection().identifierQuote());
+      if (dot != std::string::npos && isPlainIdentifier(std::string_view(*table).substr(0, dot))) {
+        rendered = table->substr(0, dot + 1) + rendered;
+      }
+      return WriteTable{std::move(rendered), base, column.description.baseSchema};
+    }
+  }
+  // Otherwise the name as the statement writes it, which the store has just accepted.
+  if (!isPlainIdentifier(*table)) fail("'" + *table + "' is not a table name this program can write to");
+  return WriteTable{*table, dot == std::string::npos ? *table : table->substr(dot + 1),
+                    dot == std::string::npos ? std::string() : table->substr(0, dot)};
+}
+
+void StoreQuery::doPost(std::span<Field* const> modified, bool inserting) {
+  if (inserting) {
+    postInsert(modified);
+  } else {
+    postUpdate(modified);
+  }
+}
+
+void StoreQuery::postInsert(std::span<Field* const> modified) {
+  StoreConnection& store = connection();
+  const WriteTable table = writeTable();
+  const std::string& quote = store.identifierQuote();
+
+  std::vector<std::string> names;
+  std::vector<odbc::ParameterBuffer> buffers;
+  for (Field* field : modified) {
+    const int index = field->columnIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= columns_.size()) continue;
+    const Column& column = columns_[static_cast<std::size_t>(index)];
+    if (!column.description.updatable || column.description.autoIncrement) continue;
+    names.push_back(column.description.name);
+    buffers.push_back(parameterBuffer(field->value(), field->kind(), field->size(), column.description));
+  }
+  const std::string text = insertText(table.rendered, names, quote);
+  store.runStatement([&] {
+    odbc::Statement& statement = prepared(writer_, writerPrepared_, text);
+    try {
+      statement.bindParameters(buffers);
+      statement.execute();
+      statement.closeCursor();
+    } catch (...) {
+      statement.closeCursor();
+      throw;
+    }
+  });
+
+  Row row(columns_.size());
+  const std::span<Field* const> fields = columnFields();
+  for (std::size_t i = 0; i < fields.size() && i < row.size(); ++i) {
+    if (fields[i] != nullptr) row[i] = fields[i]->value();
+  }
+  rows_.push_back(std::move(row));
+  current_ = rows_.size() - 1;
+}
+
+void StoreQuery::postUpdate(std::span<Field* const> modified) {
+  StoreConnection& store = connection();
+  const std::string& quote = store.identifierQuote();
+  const WriteTable table = writeTable();
+
+  std::vector<std::string> setNames;
+  std::vector<odbc::ParameterBuffer> buffers;
+  std::vector<std::size_t> setColumns;
+  for (Field* field : modified) {
+    const int index = field->columnIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= columns_.size()) continue;
+    const Column& column = columns_[static_cast<std::size_t>(index)];
+    if (!column.description.updatable || column.description.autoIncrement) continue;
+    setColumns.push_back(static_cast<std::size_t>(index));
+    setNames.push_back(column.description.name);
+    buffers.push_back(parameterBuffer(field->value(), field->kind(), field->size(), column.description));
+  }
+  if (setNames.empty()) return;  // nothing assigned: nothing to write
+
+  const std::vector<std::string>& keys = store.keyColumns(table.name, table.schema);
+  if (keys.empty()) {
+    fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
+  }
+  const Row& original = rows_.at(current_);
+  std::vector<PostColumn> where;
+  std::vector<std::size_t> whereColumns;
+  auto addCondition = [&](std::size_t index) {
+    if (std::find(whereColumns.begin(), whereColumns.end(), index) != whereColumns.end()) return;
+    PostColumn condition;
+    condition.name = columns_[index].description.name;
+    condition.compareOriginal = true;
+    condition.originalIsNull = isNull(original[index]);
+    where.push_back(condition);
+    whereColumns.push_back(index);
+    if (!condition.originalIsNull) {
+      buffers.push_back(parameterBuffer(original[index], columns_[index].kind, columns_[index].size,
+                                        columns_[index].description));
+    }
+  };
+  for (const std::string& key : keys) {
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < columns_.size() && !found; ++i) {
+      if (sameNameAscii(columns_[i].description.name, key)) found = i;
+    }
+    if (!found) {
+      fail("The key column '" + utf8ToCp1252(key) + "' of table '" + utf8ToCp1252(table.name) +
+           "' is not in the result, so the row cannot be updated");
+    }
+    addCondition(*found);
+  }
+  // Optimistic check: each column this post changes must still hold what was read.
+  for (std::size_t index : setColumns) {
+    if (comparable(columns_[index].kind, columns_[index].description)) addCondition(index);
+  }
+
+  const std::string text = updateText(table.rendered, setNames, where, quote);
+  bool located = true;
+  store.runStatement([&] {
+    odbc::Statement& statement = prepared(writer_, writerPrepared_, text);
+    try {
+      statement.bindParameters(buffers);
+      located = statement.execute() && statement.rowCount() != 0;
+      statement.closeCursor();
+    } catch (...) {
+      statement.closeCursor();
+      throw;
+    }
+  });
+  if (!located) throw StoreError(std::string(kRowChanged), "01001", 0);
+
+  Row& row = rows_[current_];
+  const std::span<Field* const> fields = columnFields();
+  for (std::size_t index : setColumns) {
+    if (index < fields.size() && fields[index] != nullptr) row[index] = fields[index]->value();
+  }
+}
+
+long long StoreQuery::execute() {
+  StoreConnection& store = connection();
+  store.ensureConnected();
+  std::vector<odbc::ParameterBuffer> buffers = bindMarkers();
+  long long affected = -1;
+  store.runStatement([&] {
+    odbc::Statement& statement = prepared(statement_, statementPrepared_, scanned_.text);
+    try {
+      statement.bindParameters(buffers);
+      affected = statement.execute() ? static_cast<long long>(statement.rowCount()) : 0;
+      statement.closeCursor();
+    } catch (...) {
+      statement.closeCursor();
+      throw;
+    }
+  });
+  return affected;
+}
+
+void StoreQuery::connectionClosing() noexcept {
+  close();
+  statement_.reset();
+  statementPrepared_.clear();
+  writer_.reset();
+  writerPrepared_.clear();
+}
+
+// --- StoredProc --------------------------------------------------------------------------------
+
+StoredProc::StoredProc(std::string name, StoreConnection& connection)
+    : StoreCommand(connection), name_(name), parameters_(std::move(name)) {}
+
+StoredProc::~StoredProc() = default;
+
+std::string StoredProc::callText() const {
+  return procedureCall(connection().storeKind(), procedureName_, parameters_,
+                       connection().identifierQuote())
+      .text;
+}
+
+void StoredProc::execProc() {
+  StoreConnection& store = connection();
+  store.ensureConnected();
+  const ProcedureCall call =
+      procedureCall(store.storeKind(), procedureName_, parameters_, store.identifierQuote());
+  std::vector<odbc::ParameterBuffer> buffers;
+  std::optional<std::size_t> returnBuffer;
+  for (std::size_t index : call.boundParameters) {
+    const Parameter& parameter = parameters_.at(static_cast<long long>(index));
+    if (parameter.direction() == ParameterDirection::ReturnValue) {
+      odbc::ParameterBuffer b = parameterBuffer(Value{std::int64_t{0}}, FieldKind::Integer, 0);
+      b.ioType = SQL_PARAM_OUTPUT;
+      returnBuffer = buffers.size();
+      buffers.push_back(std::move(b));
+    } else {
+      buffers.push_back(parameterBuffer(parameterValueForStore(parameter), parameter.type(), parameter.size()));
+    }
+  }
+  std::u16string text = cp1252ToUtf16(call.text);
+  store.runStatement([&] {
+    if (!statement_ || prepared_ != text) {
+      statement_.reset();
+      auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
+      statement->prepare(text);
+      statement_ = std::move(statement);
+      prepared_ = text;
+    }
+    try {
+      statement_->bindParameters(buffers);
+      statement_->execute();
+      // Output values arrive once every result of the call has been passed over.
+      while (statement_->moreResults()) {
+      }
+      statement_->closeCursor();
+    } catch (...) {
+      statement_->closeCursor();
+      throw;
+    }
+  });
+  if (returnBuffer) {
+    const odbc::ParameterBuffer& b = buffers[*returnBuffer];
+    for (Parameter& parameter : parameters_) {
+      if (parameter.direction() == ParameterDirection::ReturnValue) {
+        parameter.setReturnedValue(b.indicator == SQL_NULL_DATA ? Value{} : Value{b.integer});
+        break;
+      }
+    }
+  }
+}
+
+void StoredProc::connectionClosing() noexcept {
+  statement_.reset();
+  prepared_.clear();
+}
+
+}  // namespace importacao
