@@ -81,6 +81,8 @@ struct TestStoreOptions {
   bool seed = true;                    // load Estado and Municipio (5,571 rows)
   std::string extraConnectionOptions;  // appended to the connection string, e.g. "MaxVarcharSize=255"
 };
+// The schema alone, Estado and Municipio left empty: a little quicker to make.
+inline const TestStoreOptions kNoSeed{.seed = false, .extraConnectionOptions = {}};
 
 class TestStore {
  public:
@@ -134,6 +136,19 @@ class TestStore {
   mutable std::unique_ptr<Connection> connection_;
   Connection& connection() const;
 };
+
+// Runs one statement on a fresh connection to any ODBC connection string (e.g. the one a
+// data-link file names) and returns its rows. Throws TestStoreError with the driver's text.
+SqlRows queryConnection(const std::string& connectionString, std::string_view sql, const SqlParams& params = {});
+
+// The test server of IMP_TEST_PG_CONN as psql takes it: a libpq connection string without the
+// password, and the password, to hand over in PGPASSWORD. Throws TestStoreError when the
+// variable is not set.
+struct PsqlTarget {
+  std::string conninfo;
+  std::string password;
+};
+PsqlTarget testServerForPsql();
 
 // A value-parameterised test over the store kinds: each test gets a fresh store, made in SetUp
 // with options() (override it to change them).
