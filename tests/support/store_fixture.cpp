@@ -4,7 +4,6 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -15,7 +14,6 @@
 #include <iostream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <utility>
 
 namespace importacao::testing {
@@ -415,14 +413,14 @@ TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
       fs::path script = storeFile(options.seed ? "postgresql.sql" : "postgresql-no-seed.sql");
       fs::path load = workDir_ / "load.sql";
       writeFile(load, "set client_min_messages to warning;\ncreate schema " + schema_ + ";\nset search_path to " +
-                          schema_ + ";\n\\i " + script.string() + "\n");
+                          schema_ + ";\n\\i '" + script.string() + "'\n");
       std::string command = "PGPASSWORD=" + shellQuote(target.password) +
                             " PGCLIENTENCODING=UTF8 psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d " +
                             shellQuote(target.conninfo) + " -f " + shellQuote(load.string());
       auto [status, output] = runCommand(command);
       if (status != 0) throw TestStoreError("psql could not load the store schema into " + schema_ + ": " + output);
-      // pqopt hands libpq the server option at connect, so the search path holds for the whole
-      // session (a plain SET could be undone by a DISCARD ALL or a rolled-back first transaction).
+      // pqopt hands the search path to the server as a start-up option: it holds from the first
+      // statement of the session, whatever the code under test does with transactions.
       connectionString_ = baseConnectionString_ + ";pqopt={options='-c search_path=" + schema_ + "'}";
     } else {
       file_ = workDir_ / "loja.db";
