@@ -84,5 +84,26 @@ class SqlServerScript(unittest.TestCase):
         self.assertIn("N'SÃO PAULO'", batches[-1])
 
 
+class DataLinkValues(unittest.TestCase):
+    def test_password_from_the_connection_string(self):
+        make_store = load_make_store()
+        cases = [("host=h password=secret", "secret"),
+                 ("host=h password='a b\\'c' user=u", "a b'c"),
+                 ("postgresql://u:p%40ss@h:5432/db", "p@ss"),
+                 ("postgresql://u@h/db?password=x", "x"),
+                 ("host=h user=u", None)]
+        for conninfo, want in cases:
+            with self.subTest(conninfo):
+                self.assertEqual(make_store.conninfo_password(conninfo), want)
+
+    def test_odbc_values_are_braced_when_they_would_end_early(self):
+        make_store = load_make_store()
+        cases = [("loja", "loja"), ("a;b", "{a;b}"), ("a}b", "{a}}b}"), (" lead", "{ lead}"),
+                 ("a b=c", "a b=c"), ("", "")]
+        for value, want in cases:
+            with self.subTest(value):
+                self.assertEqual(make_store.odbc_value(value), want)
+
+
 if __name__ == "__main__":
     unittest.main()

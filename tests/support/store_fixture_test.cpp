@@ -513,7 +513,7 @@ TEST(DataLink, BytesAreWhatWindowsWrites) {
 class MakeStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/imp-make-store-XXXXXX";
+    char pattern[] = "/tmp/imp make-store-XXXXXX";  // a blank in the path, as Windows users have
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
@@ -531,10 +531,13 @@ TEST_F(MakeStore, SqliteStoreAndItsDataLinkFiles) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readBytes(udl), dataLinkBytes("Driver=SQLite3;Database=" + db.string(), encoding));
   }
-  std::string connection = "Driver=SQLite3;Database=" + db.string();
+  fs::path udl = dir_ / "loja.udl";
+  auto r = run(makeStore() + " sqlite --udl " + quote(udl.string()) + " " + quote((dir_ / "other.db").string()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string connection = extendedProperties(readBytes(udl));
   EXPECT_EQ(queryConnection(connection, "select count(*) from Municipio"), (SqlRows{{"5571"}}));
-  // no half-made files are left beside it
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  // no half-made files are left beside them
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 TEST_F(MakeStore, BadRequestsAreRefusedAndLoseNothing) {
@@ -547,6 +550,7 @@ TEST_F(MakeStore, BadRequestsAreRefusedAndLoseNothing) {
       {"sqlite " + quote(existing.string()), "exists already; make-store never writes over a store"},
       {"sqlite " + quote((dir_ / "no" / "dir.db").string()), "is not a directory"},
       {"sqlite --8bit " + quote((dir_ / "x.db").string()), "--8bit goes with --udl FILE"},
+      {"sqlite --udl x.udl " + quote((dir_ / "a;b.db").string()), "cannot open a path with ';'"},
       {"postgresql 'host=127.0.0.1' 'x; drop table y'", "bad schema name"},
       {"postgresql 'host=127.0.0.1' Upper", "bad schema name"},
       {"script oracle", "invalid choice"},
