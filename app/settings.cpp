@@ -15,6 +15,7 @@
 
 #include "data/errors.h"
 #include "normalise/codepage.h"
+#include "app/utf8.h"
 
 namespace importacao {
 namespace {
@@ -133,45 +134,6 @@ std::optional<std::string> readFile(const fs::path& path) {
   return content;
 }
 
-// Length of the UTF-8 sequence at `text[i]`, or 0 when it is not a valid one.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  char32_t c = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) { length = 2; c = lead & 0x1F; }
-  else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; c = lead & 0x0F; }
-  else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; c = lead & 0x07; }
-  else return 0;
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  const bool overlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-  if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return length;
-}
-
-bool isValidUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
-// The first `limit` characters of valid UTF-8 text.
-std::string cutCharacters(std::string text, std::size_t limit) {
-  std::size_t i = 0;
-  for (std::size_t count = 0; i < text.size() && count < limit; ++count)
-    i += utf8SequenceLength(text, i);
-  text.resize(i);
-  return text;
-}
-
 [[noreturn]] void throwWriteError(const fs::path& path) {
   throw DataError("Unable to write to " + path.filename().string());
 }
@@ -253,7 +215,7 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
       value.back() == value.front())
     value = value.substr(1, value.size() - 2);
   std::string text = isValidUtf8(value) ? std::string(value) : cp1252ToUtf8(value);
-  return cutCharacters(std::move(text), kProfileValueLimit);
+  return std::string(firstCharacters(text, kProfileValueLimit));
 }
 
 void ProfileFile::writeString(std::string_view section, std::string_view key,
