@@ -399,7 +399,8 @@ TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
       PsqlTarget target = psqlTarget(baseConnectionString_);
       fs::path script = storeFile(options.seed ? "postgresql.sql" : "postgresql-no-seed.sql");
       fs::path load = workDir_ / "load.sql";
-      writeFile(load, "set client_min_messages to warning;\ncreate schema " + schema_ + ";\nset search_path to " +
+      // A throw-away schema needs no durable commit: the store is ready without waiting for the disk.
+      writeFile(load, "set client_min_messages to warning;\nset synchronous_commit to off;\ncreate schema " + schema_ + ";\nset search_path to " +
                           schema_ + ";\n\\i '" + script.string() + "'\n");
       std::string command = "PGPASSWORD=" + shellQuote(target.password) +
                             " PGCLIENTENCODING=UTF8 psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d " +
@@ -437,6 +438,7 @@ TestStore::~TestStore() {
     auto drop = [this](Connection& on) {
       on.run("set lock_timeout = '10s'", {});
       on.run("set client_min_messages = warning", {});
+      on.run("set synchronous_commit = off", {});
       on.run("drop schema " + schema_ + " cascade", {});
     };
     bool dropped = false;
