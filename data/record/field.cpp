@@ -424,6 +424,22 @@ std::string Field::asText() const {
   return {};
 }
 
+const std::string& Field::asTextRef() const {
+  static const std::string kEmpty;
+  if (null_) return kEmpty;
+  switch (storageOf(kind_)) {
+    case Storage::Text:
+      return text_;
+    case Storage::Number:
+      scratch_.clear();
+      appendFloatText(scratch_, float_, decimalSeparator());
+      return scratch_;
+    default:
+      scratch_ = asText();
+      return scratch_;
+  }
+}
+
 double Field::asFloat() const {
   if (null_) return 0.0;
   switch (storageOf(kind_)) {

@@ -152,6 +152,11 @@ class Field {
   // Valid until the field changes.
   std::string_view textView() const noexcept;
 
+  // The text asText() gives, without a copy for text kinds (and without allocating, once warm,
+  // for the others): for a walk that reads every field of every record. The reference is valid
+  // until the field changes or is read again through this function.
+  const std::string& asTextRef() const;
+
   // --- Assignments -------------------------------------------------------------------------
   // Each throws DataError: "<source>: Dataset not in edit or insert mode" when the owner is not
   // in edit or insert; "Field '<name>' cannot be modified" when the field is read-only; the
@@ -242,6 +247,7 @@ class Field {
   // The value, in the storage its kind uses: text_ for text and binary kinds, wide_ for
   // WideText, integer_ for integer kinds and Boolean, float_ for Float, Bcd and date kinds.
   std::string text_;
+  mutable std::string scratch_;  // asTextRef's text for the kinds not held as text
   std::u16string wide_;
   std::int64_t integer_ = 0;
   double float_ = 0.0;

@@ -346,8 +346,10 @@ TEST_F(FieldTest, ReadsFollowTheKindOfTheField) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(kindName(c.kind)) + " '" + c.text + "'");
     Field field("F", c.kind, 0);
+    field.setFetchedText("stale");
     field.setFetchedValue(c.value);
     EXPECT_EQ(field.asText(), c.text);
+    EXPECT_EQ(field.asTextRef(), c.text);
     if (c.kind == FieldKind::WideText) continue;
     EXPECT_EQ(field.asFloat(), c.number);
     if (c.text != "-1,5e1") {
