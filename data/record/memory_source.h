@@ -52,7 +52,8 @@ class MemorySource : public RecordSource {
   // defaults); null where not given.
   void setInsertDefaults(Row defaults) { insertDefaults_ = std::move(defaults); }
   // Record numbers as a legacy table numbers them: one per stored row (a gap stands for a
-  // deleted record). Without them the number is the 1-based position in the result.
+  // deleted record). Without them the number is the 1-based position in the result; an empty
+  // result numbers 0.
   void setRecordNumbers(std::vector<long long> numbers) { recordNumbers_ = std::move(numbers); }
   // Overrides what record count reports (a table whose engine cannot count reports -1).
   void setReportedRecordCount(std::optional<long long> count) { reportedCount_ = count; }

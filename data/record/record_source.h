@@ -25,7 +25,8 @@ struct ColumnInfo {
   bool readOnly = false;  // the column cannot be written
 };
 
-// Base of every record source. Not copyable or movable (fields point back to it).
+// Base of every record source. Not copyable or movable (fields point back to it). An engine's
+// destructor calls close(): by the time the base destructor runs, doClose() cannot be reached.
 //
 // Errors the source raises on its own behalf are DataError with "<name>: " before the message;
 // field-level messages carry no prefix. Engine errors pass through unchanged.
