@@ -50,7 +50,8 @@ std::optional<DateTime> readDbase7Timestamp(std::span<const std::byte> raw) noex
 // Decodes one field of one record into a sink with the members
 //   void null(); void text(std::string_view ansi); void number(double);
 //   void integer(std::int64_t); void date(DateTime); void dateTime(DateTime); void logical(bool);
-// Character text arrives trimmed and converted to code page 1252, in `scratch`'s storage.
+// Character text arrives trimmed and converted to code page 1252, in `scratch`'s storage; a
+// character field that trims to nothing is null, like a blank number or date.
 template <class Sink>
 void decodeField(const DbfTable& table, const DbfField& field, std::span<const std::byte> record,
                  std::string& scratch, Sink& sink) {
@@ -71,6 +72,7 @@ void decodeField(const DbfTable& table, const DbfField& field, std::span<const s
         text = text.substr(0, std::min<std::size_t>(used, text.size() - 1));
       }
       text = trimCharacter(text);
+      if (text.empty()) return sink.null();  // a blank character field is null, as every blank
       const auto& toAnsi = table.toAnsi();
       scratch.resize(text.size());
       for (std::size_t i = 0; i < text.size(); ++i)

@@ -1,0 +1,101 @@
+#include "data/dbf/dbf_dump.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "tests/support/dbf_builder.h"
+
+namespace importacao {
+namespace {
+
+using testing::DbfBuilder;
+
+class DumpDbf : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("dbf_dump_test_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  struct Result {
+    int status;
+    std::string out, err;
+  };
+  Result dump(const std::filesystem::path& path, std::optional<int> codePage = std::nullopt) {
+    std::ostringstream out, err;
+    const int status = dumpDbf(path.string(), codePage, out, err);
+    return {status, out.str(), err.str()};
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(DumpDbf, PrintsTheHeaderThenOneLinePerPresentedRecord) {
+  DbfBuilder()
+      .field("CL_NOM", 'C', 10)
+      .field("CL_COD", 'N', 6, 1)
+      .field("CL_DTACAD", 'D', 8)
+      .field("OK", 'L', 1)
+      .record({"  S\x83O ", "12.5", "20240131", "T"})
+      .deletedRecord({"gone", "1", "", ""})
+      .record({"", "", "", "?"})
+      .writeTo(dir_ / "t.dbf");
+  const auto r = dump(dir_ / "t.dbf");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "{\"fields\":[{\"name\":\"CL_NOM\",\"type\":\"C\",\"length\":10,\"decimals\":0},"
+            "{\"name\":\"CL_COD\",\"type\":\"N\",\"length\":6,\"decimals\":1},"
+            "{\"name\":\"CL_DTACAD\",\"type\":\"D\",\"length\":8,\"decimals\":0},"
+            "{\"name\":\"OK\",\"type\":\"L\",\"length\":1,\"decimals\":0}],"
+            "\"records\":2,\"code_page\":850}\n"
+            "{\"recno\":1,\"values\":{\"CL_NOM\":\"  S\xC3\xA2O\",\"CL_COD\":12.5,"
+            "\"CL_DTACAD\":\"2024-01-31\",\"OK\":true}}\n"
+            "{\"recno\":3,\"values\":{\"CL_NOM\":null,\"CL_COD\":null,\"CL_DTACAD\":null,\"OK\":null}}\n");
+  // The code page given wins over the table's own.
+  EXPECT_THAT(dump(dir_ / "t.dbf", 1252).out,
+              ::testing::HasSubstr("\"code_page\":1252}\n{\"recno\":1,\"values\":{\"CL_NOM\":\"  S\xC6\x92O\""));
+}
+
+TEST_F(DumpDbf, WarningsGoToTheHeaderAndToStandardError) {
+  DbfBuilder().field("A", 'C', 3).record({"x"}).headerCount(5).writeTo(dir_ / "t.dbf");
+  const auto r = dump(dir_ / "t.dbf");
+  EXPECT_EQ(r.status, 0);
+  const std::string warning = (dir_ / "t.dbf").string() +
+                              ": the header counts 5 records but the file holds only 1 complete "
+                              "ones; reading 1";
+  EXPECT_THAT(r.out, ::testing::HasSubstr("\"records\":1,\"code_page\":850,\"warnings\":[\"" + warning + "\"]}\n"));
+  EXPECT_EQ(r.err, warning + "\n");
+}
+
+TEST_F(DumpDbf, AFileItCannotReadExitsWithTheReadersMessage) {
+  std::ofstream(dir_ / "bad.dbf") << "not a table";
+  struct {
+    std::filesystem::path path;
+    std::optional<int> codePage;
+    std::string message;
+  } cases[] = {
+      {dir_ / "none.dbf", std::nullopt, (dir_ / "none.dbf").string() + ": cannot open the table: No such file or directory\n"},
+      {dir_ / "bad.dbf", std::nullopt, (dir_ / "bad.dbf").string() + ": not a dBASE table: the file is 11 bytes long, shorter than a table header (32 bytes)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    const auto r = dump(c.path, c.codePage);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.message);
+  }
+  DbfBuilder().field("A", 'C', 3).writeTo(dir_ / "ok.dbf");
+  const auto r = dump(dir_ / "ok.dbf", 437437);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, ::testing::HasSubstr("code page 437437 is not one this reader can read"));
+}
+
+}  // namespace
+}  // namespace importacao
