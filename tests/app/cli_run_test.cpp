@@ -1,0 +1,394 @@
+// importacao-cli run as a program over legacy tables in a folder and a store made for the test:
+// what it prints, what its log file holds, how it ends.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "normalise/codepage.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/store_fixture.h"
+
+namespace importacao {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAreArray;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+using testing::DbfBuilder;
+using testing::StoreKind;
+using testing::StoreTest;
+using testing::TestStore;
+using testing::TestStoreOptions;
+
+struct Outcome {
+  int status = -1;  // exit status; 128 + signal when killed
+  std::string out, err;
+};
+
+// Runs importacao-cli with `args`. `onOutput` is called with each new piece of standard output
+// and the child's pid (to send it signals). Gives up after two minutes.
+Outcome runCli(const std::vector<std::string>& args,
+               const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {}) {
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe");
+  std::vector<std::string> all{IMP_CLI_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(outPipe[1], STDOUT_FILENO);
+    ::dup2(errPipe[1], STDERR_FILENO);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  Outcome outcome;
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  int open = 2;
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+    if (::poll(fds, 2, 1000) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
+      if (i == 0 && onOutput) onOutput(outcome.out, child);
+    }
+  }
+  if (open > 0) ::kill(child, SIGKILL);
+  for (auto& fd : fds)
+    if (fd.fd >= 0) ::close(fd.fd);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return outcome;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos;
+       start = at + separator.size())
+    parts.push_back(text.substr(start, at - start));
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+const std::string kBarcodeLine = "Importando C\xF3" "digo de Barras do Produto - ";
+
+std::vector<std::string> productLines(const std::string& key) {
+  return {"Importando Produto - " + key, kBarcodeLine + key, "Gravando Preco do Produto - " + key,
+          "Gerando Estoque do Produto - " + key, "Gerando Estoque inicial - " + key};
+}
+
+// A store, a legacy folder and a settings file naming both.
+class CliRun : public StoreTest {
+ public:
+  TestStoreOptions options() const override {
+    TestStoreOptions o;
+    o.seed = false;
+    return o;
+  }
+  void SetUp() override {
+    StoreTest::SetUp();
+    work_ = store().workDirectory();
+    folder_ = work_ / "legado";
+    fs::create_directories(folder_);
+    dataLink_ = store().writeDataLink();
+    settings_ = work_ / "Importacao.ini";
+    std::ofstream(settings_) << "[Importacao]\nConexaoDBF=" << folder_.string()
+                             << "\nConexaoSQL=" << dataLink_.string() << "\n";
+    log_ = work_ / "importacao.log";
+  }
+
+  // Products 1..count, plus the over-long code that the products section refuses.
+  void writeProducts(int count, bool withRefusedKey) {
+    DbfBuilder table = DbfBuilder::products().languageByte(0x03);
+    for (int i = 1; i <= count; ++i) {
+      const std::string code = std::to_string(i);
+      table.recordWith({{"pd_cod", code}, {"pd_dsc", "PRODUTO " + code}, {"pd_und", "UN"},
+                        {"pd_vlr_rf", "2.50"}, {"pd_qtd", "3"}});
+    }
+    if (withRefusedKey) table.recordWith({{"pd_cod", "12345678901"}, {"pd_dsc", "LONGO"}});
+    table.writeTo(folder_ / "cfa1010.DBF");
+  }
+
+  std::vector<std::string> withSettings(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"--settings", settings_.string(), "--log", log_.string()});
+    return args;
+  }
+  long count(const std::string& table) {
+    return std::stol(*store().scalar("select count(*) from " + table));
+  }
+
+  fs::path work_, folder_, dataLink_, settings_, log_;
+};
+
+TEST_P(CliRun, CompletedRunWritesTheLogAsTheWindowHoldsItAndExitsZero) {
+  writeProducts(2, true);
+  const std::string settingsBefore = readFile(settings_);
+  const auto settingsTime = fs::last_write_time(settings_);
+
+  const Outcome run = runCli(withSettings({"--products"}));
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> lines{"Lendo Tabela de Produtos"};
+  for (const std::string key : {"1", "2"})
+    for (const auto& line : productLines(key)) lines.push_back(line);
+  lines.push_back("Importando Produto - 12345678901");
+  lines.push_back("Erro gravando o Produto - 12345678901\r");  // the message follows the CR
+  lines.push_back("Processo concluido");
+
+  // The log file: each line's 1252 bytes ended by CR LF, the lone CR of the error line kept.
+  const std::vector<std::string> logged = split(readFile(log_), "\r\n");
+  ASSERT_EQ(logged.size(), lines.size() + 1) << readFile(log_);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(i);
+    if (lines[i].back() == '\r')
+      EXPECT_THAT(logged[i], StartsWith(lines[i]));
+    else
+      EXPECT_EQ(logged[i], lines[i]);
+  }
+  EXPECT_EQ(logged.back(), "");
+  // Standard output (not a terminal): the same lines in UTF-8, the CR kept inside its line.
+  std::string expectedOut;
+  for (std::size_t i = 0; i + 1 < logged.size(); ++i) expectedOut += cp1252ToUtf8(logged[i]) + "\n";
+  EXPECT_EQ(run.out, expectedOut);
+  EXPECT_THAT(run.out, HasSubstr("Importando Código de Barras do Produto - 1\n"));
+  // The summary, and no progress bar off a terminal.
+  EXPECT_THAT(run.err, HasSubstr("Produtos"));
+  EXPECT_THAT(run.err, HasSubstr("The run reached its end."));
+  EXPECT_THAT(run.err, Not(HasSubstr("\x1b[K")));
+  // The runner never writes the settings file.
+  EXPECT_EQ(readFile(settings_), settingsBefore);
+  EXPECT_EQ(fs::last_write_time(settings_), settingsTime);
+  EXPECT_EQ(count("lj_produtos"), 2);
+}
+
+TEST_P(CliRun, DryRunLogsWhatARealRunLogsAndKeepsNothing) {
+  writeProducts(3, true);
+  // Every product fails at its initial-stock entry after its other rows were written: on
+  // PostgreSQL that failed statement would spoil the rehearsal's transaction for the rest.
+  store().execute("drop table estoqueinicial");
+
+  const Outcome dry = runCli(withSettings({"--products", "--dry-run"}));
+  const std::string dryLog = readFile(log_);
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_THAT(dry.err, HasSubstr("Dry run: every change was rolled back"));
+  EXPECT_EQ(count("lj_produtos"), 0);
+  EXPECT_EQ(count("lj_referBar"), 0);
+  EXPECT_EQ(count("lj_referEst"), 0);
+
+  const Outcome real = runCli(withSettings({"--products"}));
+  EXPECT_EQ(real.status, 0) << real.err;
+  EXPECT_EQ(dryLog, readFile(log_));
+  EXPECT_EQ(dry.out, real.out);
+  EXPECT_THAT(dryLog, HasSubstr("Erro gravando o Produto - 3\r"));
+  EXPECT_EQ(count("lj_produtos"), 3);  // the real run kept what was written before each failure
+}
+
+TEST_P(CliRun, AnInterruptStopsAfterTheRecordInHandWithStatus130) {
+  writeProducts(200, false);
+  bool sent = false;
+  const Outcome run = runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
+    if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
+      ::kill(child, SIGINT);
+      sent = true;
+    }
+  });
+  EXPECT_EQ(run.status, 130) << run.err;
+  const std::string log = readFile(log_);
+  EXPECT_THAT(log, Not(HasSubstr("Processo concluido")));
+  EXPECT_THAT(log, EndsWith("\r\n"));
+  // The last record begun was finished: the log ends with a product's last line.
+  const std::vector<std::string> lines = split(log, "\r\n");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_THAT(lines[lines.size() - 2], StartsWith("Gerando Estoque inicial - "));
+  EXPECT_LT(count("lj_produtos"), 200);
+  EXPECT_EQ(count("lj_produtos"), count("lj_referPrc"));  // no product left half-way
+  EXPECT_THAT(run.err, HasSubstr("Stopped: the run ended after the record in hand."));
+}
+
+TEST_P(CliRun, ASecondInterruptEndsAtOnce) {
+  writeProducts(200, false);
+  bool sent = false;
+  const Outcome run = runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
+    if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
+      ::kill(child, SIGINT);
+      ::usleep(1000);
+      ::kill(child, SIGINT);
+      sent = true;
+    }
+  });
+  EXPECT_EQ(run.status, 130);
+  EXPECT_THAT(run.err, Not(HasSubstr("Summary")));  // ended in the handler, no summary
+  const std::string log = readFile(log_);
+  EXPECT_THAT(log, EndsWith("\r\n"));               // every line whole
+  EXPECT_THAT(log, Not(HasSubstr("Processo concluido")));
+}
+
+TEST_P(CliRun, AnErrorOutsideARecordEndsWithStatusOneAndItsMessage) {
+  struct {
+    const char* what;
+    std::function<void(CliRun&)> arrange;
+    const char* message;
+    std::string log;
+  } cases[] = {
+      {"legacy folder without the products table", [](CliRun&) {}, "cfa1010.DBF",
+       "Lendo Tabela de Produtos\r\n"},
+      {"store that cannot be reached",
+       [](CliRun& t) {
+         t.writeProducts(1, false);
+         std::ofstream(t.dataLink_, std::ios::trunc) << "[oledb]\r\nProvider=Nenhum.1\r\n";
+       },
+       "Nenhum", ""},
+      {"code page setting that is no code page",
+       [](CliRun& t) {
+         t.writeProducts(1, false);
+         std::ofstream(t.settings_, std::ios::app) << "PaginaCodigoDBF=utf8\n";
+       },
+       "PaginaCodigoDBF=utf8", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(folder_ / "cfa1010.DBF");
+    std::ofstream(settings_, std::ios::trunc) << "[Importacao]\nConexaoDBF=" << folder_.string()
+                                              << "\nConexaoSQL=" << dataLink_.string() << "\n";
+    store().writeDataLink();
+    fs::remove(log_);
+    c.arrange(*this);
+    const Outcome run = runCli(withSettings({"--products"}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr(c.message));
+    EXPECT_EQ(fs::exists(log_) ? readFile(log_) : "", c.log);
+    EXPECT_THAT(run.out, Not(HasSubstr("Processo concluido")));
+  }
+}
+
+TEST_P(CliRun, OptionsOverrideTheSettingsFolderAndDataLink) {
+  writeProducts(1, false);
+  std::ofstream(settings_, std::ios::trunc)
+      << "[Importacao]\nConexaoDBF=/nao/existe\nConexaoSQL=/nao/existe.udl\n";
+  const Outcome run = runCli(withSettings({"--products", "--dbf-folder", folder_.string(),
+                                           "--data-link", dataLink_.string()}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(count("lj_produtos"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, CliRun, testing::kAllStores, testing::storeTestName);
+
+TEST(CliProgram, UsageErrorsEndWithStatusTwo) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--no-such-option"}, {"--dbf-code-page", "9"},
+        {"--settings", "/nao/existe.ini"}}) {
+    const Outcome run = runCli(args);
+    EXPECT_EQ(run.status, 2) << args.front();
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
+  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  const fs::path settings = store.workDirectory() / "Importacao.ini";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << store.workDirectory().string()
+                          << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
+  const Outcome run = runCli({"--settings", settings.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Processo concluido\n");
+  EXPECT_THAT(run.err, HasSubstr("No section was chosen."));
+}
+
+TEST(CliProgram, DumpPrintsATableAsJsonLines) {
+  const fs::path folder = fs::temp_directory_path() / ("cli-dump-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  DbfBuilder()
+      .languageByte(0x03)
+      .field("FN_COD", 'N', 6)
+      .field("FN_NOM", 'C', 20)
+      .record({"7", "LE\xC3O S/A"})
+      .writeTo(folder / "CFA3010.DBF");
+  const Outcome run = runCli({"--dump-dbf", (folder / "CFA3010.DBF").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, StartsWith("{\"fields\":"));
+  EXPECT_THAT(run.out, HasSubstr("\"FN_NOM\":\"LEÃO S/A\""));
+  const Outcome missing = runCli({"--dump-dbf", (folder / "nada.dbf").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_FALSE(missing.err.empty());
+  fs::remove_all(folder);
+}
+
+// On a terminal: the progress bar on standard error and the error line broken and indented.
+TEST(CliProgram, OnATerminalShowsAProgressBarAndBreaksErrorLines) {
+  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  DbfBuilder::products()
+      .languageByte(0x03)
+      .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
+      .recordWith({{"pd_cod", "12345678901"}})
+      .writeTo(folder / "cfa1010.DBF");
+  const fs::path settings = store.workDirectory() / "Importacao.ini";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
+                          << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
+
+  int terminal = -1;
+  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(IMP_CLI_PATH, IMP_CLI_PATH, "--settings", settings.c_str(), "--products",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  EXPECT_THAT(screen, HasSubstr("\x1b[KProdutos  "));
+  // The terminal turns "\n" into "\r\n"; the CR inside the error line became a break + indent.
+  EXPECT_THAT(screen, HasSubstr("Erro gravando o Produto - 12345678901\r\n    "));
+  EXPECT_THAT(screen, HasSubstr("Summary"));
+}
+
+}  // namespace
+}  // namespace importacao
