@@ -248,6 +248,10 @@ void Connection::rollback() {
 
 Statement::Statement(const Connection& connection) : handle_(SQL_HANDLE_DBC, connection.get()) {}
 
+Statement::~Statement() {
+  if (handle_) SQLFreeStmt(get(), SQL_CLOSE);
+}
+
 void Statement::prepare(const std::u16string& text) {
   check(SQLPrepareW(get(), sqlText(text), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
         get());

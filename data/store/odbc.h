@@ -185,6 +185,9 @@ struct ColumnDescription {
 class Statement {
  public:
   explicit Statement(const Connection& connection);
+  // Closes the cursor before freeing the handle (psqlODBC leaks a statement freed after a
+  // failed execution unless its cursor was closed first).
+  ~Statement();
   Statement(Statement&&) noexcept = default;
   Statement& operator=(Statement&&) noexcept = default;
 

@@ -240,6 +240,13 @@ odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, st
   return *slot;
 }
 
+void StoreQuery::discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept {
+  // A statement that failed is prepared anew next time: psqlODBC leaks when a prepared statement
+  // that failed is executed again, and the failure may have left it in any state.
+  slot.reset();
+  preparedText.clear();
+}
+
 Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column) {
   switch (column.kind) {
     case FieldKind::Text:
@@ -332,7 +339,7 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
       }
       statement.closeCursor();
     } catch (...) {
-      statement.closeCursor();
+      discard(statement_, statementPrepared_);
       throw;
     }
   });
@@ -445,7 +452,7 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
       statement.execute();
       statement.closeCursor();
     } catch (...) {
-      statement.closeCursor();
+      discard(writer_, writerPrepared_);
       throw;
     }
   });
@@ -523,7 +530,7 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
       located = statement.execute() && statement.rowCount() != 0;
       statement.closeCursor();
     } catch (...) {
-      statement.closeCursor();
+      discard(writer_, writerPrepared_);
       throw;
     }
   });
@@ -548,7 +555,7 @@ long long StoreQuery::execute() {
       affected = statement.execute() ? static_cast<long long>(statement.rowCount()) : 0;
       statement.closeCursor();
     } catch (...) {
-      statement.closeCursor();
+      discard(statement_, statementPrepared_);
       throw;
     }
   });
@@ -611,7 +618,10 @@ void StoredProc::execProc() {
       }
       statement_->closeCursor();
     } catch (...) {
-      statement_->closeCursor();
+      // A statement that failed is prepared anew next time (psqlODBC leaks when one that failed
+      // is executed again).
+      statement_.reset();
+      prepared_.clear();
       throw;
     }
   });

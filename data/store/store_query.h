@@ -96,6 +96,7 @@ class StoreQuery : public RecordSource, public StoreCommand {
   // The statement, its text prepared once per connection and reused while the text stays.
   odbc::Statement& prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
                             const std::string& text);
+  static void discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept;
   // The table posts write into: as it goes into the statements, its name and schema as the
   // store's metadata spells them. Throws when the query reads no single table.
   struct WriteTable {
