@@ -1,6 +1,12 @@
 // Feeds arbitrary text to the text-to-number readers and checks what must hold for any input:
 // no crash or undefined behaviour, and the readers agree with each other and with the
-// float-to-text form. The first byte picks the decimal separator.
+// float-to-text form. The first byte picks the decimal separator ('.' even, ',' odd).
+//
+// Build with clang: cmake -DCMAKE_CXX_COMPILER=clang++ -DIMP_BUILD_FUZZ=ON, then run from an
+// empty working corpus seeded with ours:
+//   mkdir corpus && cp data/record/fuzz/seeds/* corpus/
+//   number_text_fuzz -max_total_time=600 corpus
+// An input that fails belongs in number_text_test.cpp as a row of the matching table.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
