@@ -64,19 +64,6 @@ class RehearsalObserver final : public RunObserver {
   ImportObjects& objects_;
 };
 
-// The legacy code page: the option first, then the settings key (an empty key counts as absent).
-std::optional<int> legacyCodePage(const CliOptions& options, const ProfileFile& settings) {
-  if (options.dbfCodePage) return options.dbfCodePage;
-  const std::optional<std::string> text = legacyCodePageSetting(settings);
-  if (!text || text->find_first_not_of(" \t") == std::string::npos) return std::nullopt;
-  const std::optional<int> codePage = parseCodePage(*text);
-  if (!codePage)
-    throw DataError(settings.path().filename().string() + ": PaginaCodigoDBF=" + *text +
-                    " is not a code page the legacy tables can be read in (437, 850, 852, 866, "
-                    "1250, 1251 or 1252)");
-  return codePage;
-}
-
 }  // namespace
 
 std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
@@ -163,7 +150,7 @@ int runCli(int argc, const char* const* argv) {
   try {
     const ProfileFile file(options.settings);
     settings = loadSettings(file);
-    codePage = legacyCodePage(options, file);
+    codePage = options.dbfCodePage ? options.dbfCodePage : legacyCodePageOverride(file);
     if (options.dbfFolder) settings.ConexaoDBF = *options.dbfFolder;
     if (options.dataLink) settings.ConexaoSQL = *options.dataLink;
     if (options.logFile) logFile.emplace(*options.logFile);

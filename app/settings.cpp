@@ -337,6 +337,17 @@ std::optional<int> parseCodePage(std::string_view text) {
   return number;
 }
 
+std::optional<int> legacyCodePageOverride(const ProfileFile& file) {
+  const std::optional<std::string> text = legacyCodePageSetting(file);
+  if (!text || trim(*text).empty()) return std::nullopt;
+  const std::optional<int> codePage = parseCodePage(*text);
+  if (!codePage)
+    throw DataError(file.path().filename().string() + ": PaginaCodigoDBF=" + *text +
+                    " is not a code page the legacy tables can be read in (437, 850, 852, 866, "
+                    "1250, 1251 or 1252)");
+  return codePage;
+}
+
 std::string dataLinkFileName(std::string_view boxText) {
   std::error_code error;
   if (!boxText.empty() && fs::is_regular_file(fs::path(std::string(boxText)), error))

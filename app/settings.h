@@ -86,6 +86,12 @@ std::optional<std::string> legacyCodePageSetting(const ProfileFile& file);
 // allowed; nullopt for anything else.
 std::optional<int> parseCodePage(std::string_view text);
 
+// The legacy code page override of the settings file, for RunCore::setLegacyCodePage: nullopt
+// when PaginaCodigoDBF is absent or empty. Throws DataError "Importacao.ini: PaginaCodigoDBF=x
+// is not a code page the legacy tables can be read in (437, 850, 852, 866, 1250, 1251 or 1252)"
+// for any other value, so a mistyped override stops the run instead of being ignored.
+std::optional<int> legacyCodePageOverride(const ProfileFile& file);
+
 // The file-name box's second reading, the file name used to connect: the text itself when it
 // names an existing file, else the text split like a command line (blanks separate items, a
 // double-quoted stretch may hold blanks, the quotes are removed) and its first item.

@@ -339,6 +339,29 @@ TEST(Settings, CodePageOverrideIsReadWhenPresentAndNeverWritten) {
   EXPECT_EQ(legacyCodePageSetting(file), std::optional<std::string>(""));
 }
 
+TEST(Settings, CodePageOverrideMustBeACodePageTheReaderKnows) {
+  TempDir dir;
+  ProfileFile file(dir / "Importacao.ini");
+  struct {
+    const char* content;
+    std::optional<int> want;
+  } accepted[] = {{"", std::nullopt},
+                  {"[Importacao]\nPaginaCodigoDBF=\n", std::nullopt},
+                  {"[Importacao]\nPaginaCodigoDBF=  \n", std::nullopt},
+                  {"[Importacao]\nPaginaCodigoDBF=850\n", 850},
+                  {"[IMPORTACAO]\nPAGINACODIGODBF=\"1251\"\n", 1251}};
+  for (const auto& c : accepted) {
+    SCOPED_TRACE(c.content);
+    writeFile(file.path(), c.content);
+    EXPECT_EQ(legacyCodePageOverride(file), c.want);
+  }
+  writeFile(file.path(), "[Importacao]\nPaginaCodigoDBF=utf8\n");
+  EXPECT_THAT([&] { legacyCodePageOverride(file); },
+              ThrowsMessage<DataError>(
+                  "Importacao.ini: PaginaCodigoDBF=utf8 is not a code page the legacy tables can "
+                  "be read in (437, 850, 852, 866, 1250, 1251 or 1252)"));
+}
+
 TEST(Settings, ParsesOnlyTheCodePagesTheReaderKnows) {
   struct {
     const char* text;
