@@ -25,8 +25,8 @@ FileNameEdit::FileNameEdit(QWidget* parent)
   button_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   button_->setFocusPolicy(Qt::NoFocus);  // the box takes one tab stop, as one control
   button_->setCursor(Qt::ArrowCursor);
-  setFocusProxy(edit_);
-  setFocusPolicy(Qt::StrongFocus);
+  // The tab stop is the edit box's. (A focus proxy on the box would put the box itself in the
+  // tab chain at its place among the page's children, ahead of the tab order set for the page.)
   connect(button_, &QToolButton::clicked, this, &FileNameEdit::browse);
 }
 
@@ -42,16 +42,19 @@ void FileNameEdit::acceptChosen(const QString& path) {
 }
 
 void FileNameEdit::browse() {
-  // Start where the current text points, quotes removed, when that folder exists.
+  // Start in the folder of the file the box names (quotes removed), when that folder exists;
+  // otherwise wherever the dialog likes.
   QString current = edit_->text().trimmed();
   if (current.size() >= 2 && current.startsWith(QLatin1Char('"'))) {
     current = current.mid(1, current.indexOf(QLatin1Char('"'), 1) - 1);
   }
+  QString start;
   const QFileInfo info(current);
-  const QString start = current.isEmpty() ? QString()
-                        : info.isDir()    ? info.absoluteFilePath()
-                                          : info.absolutePath();
-  acceptChosen(chooser_(this, QDir(start).exists() ? start : QString()));
+  if (!current.isEmpty() && info.isAbsolute()) {
+    start = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    if (!QFileInfo(start).isDir()) start.clear();
+  }
+  acceptChosen(chooser_(this, start));
   edit_->setFocus();
 }
 

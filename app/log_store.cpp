@@ -28,8 +28,10 @@ char* LogStore::reserveBytes(std::size_t size) {
   // current block; everything else starts a new shared block.
   const bool own = size > kBlockSize / 8;
   const std::size_t blockSize = own ? size : kBlockSize;
-  blocks_.reserve(blocks_.size() + 1);
-  blockSizes_.reserve(blockSizes_.size() + 1);
+  if (blocks_.size() == blocks_.capacity()) {
+    blocks_.reserve(std::max<std::size_t>(16, blocks_.size() * 2));
+    blockSizes_.reserve(blocks_.capacity());
+  }
   auto block = std::make_unique_for_overwrite<char[]>(blockSize);
   char* at = block.get();
   blocks_.push_back(std::move(block));
@@ -47,7 +49,9 @@ void LogStore::append(std::string_view line) {
   if (line.size() >= kLimit || rows_ + 1 + extraRows >= kLimit) {
     throw std::length_error("log line too long or log too large");
   }
-  lines_.reserve(lines_.size() + 1);  // the only step that may fail after the bytes are placed
+  // Grow the line records first: after the bytes are placed nothing may fail. (A reserve of
+  // size + 1 would reallocate on every line; grow geometrically as push_back would.)
+  if (lines_.size() == lines_.capacity()) lines_.reserve(std::max<std::size_t>(1024, lines_.size() * 2));
   char* at = line.empty() ? nullptr : reserveBytes(line.size());
   if (!line.empty()) std::memcpy(at, line.data(), line.size());
   lines_.push_back(Line{at, static_cast<std::uint32_t>(line.size()),

@@ -223,6 +223,8 @@ void LogView::mouseMoveEvent(QMouseEvent* event) {
   selectLines(anchor_, static_cast<long long>(store_.row(static_cast<std::size_t>(r)).line));
 }
 
+void LogView::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   QAction* copyAction = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &LogView::copy);
