@@ -536,10 +536,11 @@ Value Field::value() const {
 // --- Conversion ------------------------------------------------------------------------------
 
 // Converts `in` to this field's kind and stores it. Returns false, leaving the field as it was,
-// when the input cannot be converted. With `checkRange`, a number outside an integer kind's
-// range throws the range message (also leaving the field as it was); without, it is stored as
-// long as 64 bits hold it.
-bool Field::storeInput(const FieldInput& in, bool checkRange) {
+// when the input cannot be converted. `assigning` applies the rules of an assignment: texts
+// end at NUL and are cut to size, and a number outside an integer kind's range throws the
+// range message (also leaving the field as it was). A fetched value is stored as the row holds
+// it, as long as the kind's storage can hold it at all.
+bool Field::storeInput(const FieldInput& in, bool assigning) {
   if (std::holds_alternative<std::monostate>(in.value)) {
     null_ = true;
     return true;
@@ -560,7 +561,7 @@ bool Field::storeInput(const FieldInput& in, bool checkRange) {
           null_ = true;
           return true;
         }
-      } else if (!isBinaryKind(kind_) && kind_ != FieldKind::Unknown) {
+      } else if (assigning && !isBinaryKind(kind_) && kind_ != FieldKind::Unknown) {
         text = cutText(text, size_);
       }
       text_.assign(text.data(), text.size());
@@ -576,7 +577,7 @@ bool Field::storeInput(const FieldInput& in, bool checkRange) {
         owned = cp1252ToUtf16(textOf(in));
         text = owned;
       }
-      text = cutText(text, size_);
+      if (assigning) text = cutText(text, size_);
       wide_.assign(text.data(), text.size());
       null_ = false;
       return true;
@@ -622,27 +623,24 @@ bool Field::storeInput(const FieldInput& in, bool checkRange) {
         }
       }
       const IntegerRange range = *integerRange(kind_);
-      const auto outOfRange = [&](double shown) {
-        if (!checkRange) return false;
+      const auto throwOutOfRange = [&](double shown) {
         throw DataError(formatGeneral(shown) + " is not a valid value for field '" + name_ +
-                        "'. The allowed range is " + formatGeneral(static_cast<double>(range.lowest)) +
-                        " to " + formatGeneral(static_cast<double>(range.highest)));
+                        "'. The allowed range is " +
+                        formatGeneral(static_cast<double>(range.lowest)) + " to " +
+                        formatGeneral(static_cast<double>(range.highest)));
       };
       if (!whole) {
         const double rounded = roundHalfEven(number);
-        if (!(rounded >= static_cast<double>(range.lowest) &&
-              rounded <= static_cast<double>(range.highest) && rounded < kTwoTo63)) {
-          // NaN fails here too.
-          if (!checkRange) {
-            if (!(rounded >= -kTwoTo63 && rounded < kTwoTo63)) return false;
-          } else {
-            outOfRange(rounded);
-          }
+        const bool inRange = rounded >= static_cast<double>(range.lowest) &&
+                             rounded <= static_cast<double>(range.highest) && rounded < kTwoTo63;
+        if (!inRange) {  // not-a-number included
+          if (assigning) throwOutOfRange(rounded);
+          if (!(rounded >= -kTwoTo63 && rounded < kTwoTo63)) return false;  // 64 bits cannot
         }
         whole = static_cast<std::int64_t>(rounded);
       }
-      if ((*whole < range.lowest || *whole > range.highest) && checkRange) {
-        outOfRange(static_cast<double>(*whole));
+      if (assigning && (*whole < range.lowest || *whole > range.highest)) {
+        throwOutOfRange(static_cast<double>(*whole));
       }
       integer_ = *whole;
       null_ = false;

@@ -232,7 +232,7 @@ class Field {
   // The common path of every assignment: checks, converts, stores, joins the modified set.
   void assignInput(const FieldInput& in);
   // Converts to the field's kind and stores; false (field unchanged) when it cannot convert.
-  bool storeInput(const FieldInput& in, bool checkRange);
+  bool storeInput(const FieldInput& in, bool assigning);
 
   std::string name_;
   FieldKind kind_;

@@ -450,6 +450,10 @@ TEST_F(FieldTest, FetchedValuesAreConvertedOrNullWithoutMessages) {
   Field text("T", FieldKind::Text, 3);
   text.setFetchedText("longer than three");  // the engine's value, uncut
   EXPECT_EQ(text.asText(), "longer than three");
+  text.setFetchedWideText(u"wide and long");
+  EXPECT_EQ(text.asText(), "wide and long");
+  text.setFetchedInteger(123456);
+  EXPECT_EQ(text.asText(), "123456");
   text.setFetchedNull();
   EXPECT_TRUE(text.isNull());
   EXPECT_EQ(text.textView(), "");
