@@ -1,0 +1,239 @@
+#include "import/partners/partners_section.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+#include "data/dbf/legacy_table.h"
+#include "data/errors.h"
+#include "data/record/number_text.h"
+#include "data/store/declarations.h"
+#include "normalise/normalise.h"
+
+namespace importacao {
+namespace {
+
+// Every customer and supplier belongs to company 1, store 1, classification 1, broker 1 and
+// salesperson 1, and lives in Brazil.
+constexpr std::int64_t kCompany = 1;
+constexpr std::int64_t kShop = 1;
+constexpr std::int64_t kClassification = 1;
+constexpr std::int64_t kBroker = 1;
+constexpr std::int64_t kSalesperson = 1;
+constexpr std::string_view kBrazil = "1058";
+
+Value integer(std::int64_t value) { return Value{value}; }
+Value text(std::string_view value) { return Value{std::string(value)}; }
+
+// Closes the query, gives it the key and opens it again; a found row is edited, an empty result
+// gets a new row. Returns whether the row is new.
+bool findForWriting(PartnerQuery query, std::string_view parameter, std::int64_t key) {
+  RecordSource& source = *query.source;
+  source.close();
+  query.parameters->byName(parameter).setValue(integer(key));
+  source.open();
+  if (source.isEmpty()) {
+    source.append();
+    return true;
+  }
+  source.edit();
+  return false;
+}
+
+// The error line of both sections: the record's number in its table, a hyphen, what names the
+// record, a lone carriage return and the message.
+std::string recordErrorLine(const RecordSource& table, std::string_view identification,
+                            const DataError& error) {
+  std::string line(kLineRecordError);
+  line += integerToText(table.recordNumber());
+  line += '-';
+  line += identification;
+  line += '\r';
+  line += error.what();
+  return line;
+}
+
+}  // namespace
+
+PartnerStore partnerStoreOf(StoreObjects& store) {
+  return PartnerStore{partnerQuery(store.aClientes), partnerQuery(store.aFornecedor),
+                      partnerQuery(store.ADOQuery1)};
+}
+
+PersonKind customerPersonKind(std::string_view companyNumber) {
+  // Only '-', '.' and '/' count as punctuation; a blank left over is the mask's filling.
+  for (char c : StripCodePunctuation(companyNumber)) {
+    if (c != ' ') return PersonKind::Legal;
+  }
+  return PersonKind::Natural;
+}
+
+std::optional<std::string> lookupMunicipality(PartnerQuery ADOQuery1, std::string_view uf,
+                                              std::string_view cidade) {
+  RecordSource& query = *ADOQuery1.source;
+  query.close();
+  ADOQuery1.parameters->byName("uf").setValue(text(uf));
+  ADOQuery1.parameters->byName("cidade").setValue(text(cidade));
+  query.open();
+  if (query.isEmpty()) return std::nullopt;
+  return query.fieldByName("codmun").asText();
+}
+
+PartnerSectionBase::PartnerSectionBase(RecordSource& table, PartnerStore store)
+    : table_(&table), store_(store), fromContext_(false) {}
+
+void PartnerSectionBase::bind(SectionContext& context, LegacyTable* SectionContext::*table) {
+  if (!fromContext_) return;
+  LegacyTable* legacy = context.*table;
+  if (legacy == nullptr || context.store == nullptr) {
+    throw std::logic_error("the run gave the " + std::string(caption()) +
+                           " section no legacy table or store objects");
+  }
+  table_ = legacy;
+  if (boundTo_ != context.store) {
+    store_ = partnerStoreOf(*context.store);
+    boundTo_ = context.store;
+  }
+}
+
+RecordOutcome CustomersSection::importRecord(SectionContext& context) {
+  bind(context, &SectionContext::tClientes);
+  RecordSource& tClientes = *table_;
+  auto legacy = [&](std::string_view name) { return tClientes.fieldByName(name).asText(); };
+
+  const Field& code = tClientes.fieldByName("CL_COD");
+  line_.assign(kLineCustomer);
+  line_ += code.asText();
+  context.AddLogLine(line_);
+
+  const std::int64_t key = code.asInteger();
+  const bool inserting = findForWriting(store_->aClientes, "idcliente", key);
+  RecordSource& aClientes = *store_->aClientes.source;
+  auto column = [&](std::string_view name) -> Field& { return aClientes.fieldByName(name); };
+
+  const std::string name = legacy("CL_NOM");
+  const std::string companyNumber = legacy("CL_CGC");
+  const bool legal = customerPersonKind(companyNumber) == PersonKind::Legal;
+
+  column("IdCliente").assignInteger(key);
+  column("Idempresa").assignInteger(kCompany);
+  column("NomeCliente").assignText(RemoveAccents(ProperCaseName(name)));
+  column("NomeFantasia").assignText(name);
+  column("Cep").assignText("0");
+  column("DDD").assignInteger(0);
+  column("Telefone").assignText(legacy("CL_TEL_01"));
+  column("IdPais").assignText(kBrazil);
+  column("IdClassificacao").assignInteger(kClassification);
+  column("TipoPessoa").assignText(legal ? "J" : "F");
+  column("Cnpj").assignText(StripCodePunctuation(legal ? companyNumber : legacy("CL_CPF")));
+  column("TipoContribuinte").assignText(legal ? "1" : "2");
+  column("InscEst").assignText(legacy("CL_CGF"));
+  column("LimiteCredito").assignFloat(tClientes.fieldByName("LIMICRE").asFloat());
+  std::string remark(kCustomerRemark);
+  remark += '\r';
+  remark += legacy("CL_OBS1");
+  column("Observacao").assignText(remark);
+  column("Contato").assignText(legacy("CL_PROEMP"));
+  // An empty registration date reads as the zero date-time: the customer registers today.
+  const DateTime registered = tClientes.fieldByName("CL_DTACAD").asDateTime();
+  column("DataCadastro").assignDateTime(registered.days != 0.0 ? registered : context.clock.today());
+  column("DataAtualizacao").assignDateTime(context.clock.now());
+  column("Endereco").assignText(legacy("CL_END"));
+  column("Numero").assignInteger(0);
+  column("Complemento").assignText("");
+  column("Bairro").assignText(legacy("CL_BAI"));
+  column("Cidade").assignText(legacy("CL_CID"));
+  column("Estado").assignText(legacy("CL_EST"));
+  column("End_Cob").assignText(legacy("CL_ENDCOB"));
+  column("Num_Cob").assignInteger(0);
+  column("Compl_Cob").assignText("");
+  column("Bai_Cob").assignText(legacy("CL_BAICOB"));
+  column("Cid_Cob").assignText(legacy("CL_CIDCOB"));
+  column("Est_Cob").assignText(legacy("CL_ESTCOB"));
+  column("PontoRefer").assignText("");
+  column("IdCorretor").assignInteger(kBroker);
+  column("ComissaoRep").assignInteger(0);
+  column("IdLoja").assignInteger(kShop);
+  column("LiberaConsignacao").assignText("N");
+  column("Status").assignText("A");
+  column("DescontoVenda").assignInteger(0);
+  column("IdVendedor").assignInteger(kSalesperson);
+  column("ComissaoVendedor").assignInteger(0);
+  column("CodMun").assignText(kNoMunicipality);
+  column("CodMun_Cob").assignText(kNoMunicipality);
+
+  if (auto found = lookupMunicipality(store_->ADOQuery1, legacy("CL_EST"), legacy("CL_CID"))) {
+    column("CodMun").assignText(*found);
+  }
+  if (auto found =
+          lookupMunicipality(store_->ADOQuery1, legacy("CL_ESTCOB"), legacy("CL_CIDCOB"))) {
+    column("CodMun_Cob").assignText(*found);
+  }
+
+  aClientes.post();
+  return inserting ? RecordOutcome::Inserted : RecordOutcome::Updated;
+}
+
+std::string CustomersSection::errorLine(SectionContext& context, const DataError& error) {
+  bind(context, &SectionContext::tClientes);
+  return recordErrorLine(*table_, table_->fieldByName("CL_NOM").asText(), error);
+}
+
+RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
+  bind(context, &SectionContext::tFornecedor);
+  RecordSource& tFornecedor = *table_;
+  auto legacy = [&](std::string_view name) { return tFornecedor.fieldByName(name).asText(); };
+
+  const Field& code = tFornecedor.fieldByName("FN_COD");
+  line_.assign(kLineSupplier);
+  line_ += code.asText();
+  context.AddLogLine(line_);
+
+  const std::int64_t key = code.asInteger();
+  const bool inserting = findForWriting(store_->aFornecedor, "idfornecedor", key);
+  RecordSource& aFornecedor = *store_->aFornecedor.source;
+  // The fields are fornecedores' own columns: each is found by name and given a generic value
+  // that the record layer converts to the column's kind.
+  auto set = [&](std::string_view name, const Value& value) {
+    aFornecedor.fieldByName(name).assignValue(value);
+  };
+  auto name = [&] { return RemoveAccents(ProperCaseName(legacy("FN_NOM"))); };
+
+  set("Idfornecedor", integer(key));
+  set("Idempresa", integer(kCompany));
+  set("NomeFornecedor", text(name()));
+  set("NomeFantasia", text(name()));
+  set("Cep", text(StripCodePunctuation(legacy("FN_CEP"))));
+  set("DDD", integer(0));
+  set("Telefone", text(legacy("FN_TEL_01")));
+  set("TipoPessoa", text("J"));
+  set("cnpj", text(StripCodePunctuation(legacy("FN_CGC"))));
+  set("inscest", text(legacy("FN_CGF")));
+  set("Observacao", text(kSupplierRemark));
+  set("Contato", text(""));
+  set("DataAtualizacao", Value{context.clock.now()});
+  set("Endereco", text(legacy("FN_END")));
+  set("Numero", integer(0));
+  set("Bairro", text(legacy("FN_BAI")));
+  set("Cidade", text(legacy("FN_CID")));
+  set("Estado", text(legacy("FN_EST")));
+  set("Status", text("A"));
+  set("Fornecedor", text("1"));
+  set("TipoContribuinte", text("1"));
+  set("idpais", text(kBrazil));
+  set("codmun", text(kNoMunicipality));
+
+  if (auto found = lookupMunicipality(store_->ADOQuery1, legacy("FN_EST"), legacy("FN_CID"))) {
+    set("codmun", text(*found));
+  }
+
+  aFornecedor.post();
+  return inserting ? RecordOutcome::Inserted : RecordOutcome::Updated;
+}
+
+std::string SuppliersSection::errorLine(SectionContext& context, const DataError& error) {
+  bind(context, &SectionContext::tFornecedor);
+  return recordErrorLine(*table_, table_->fieldByName("FN_COD").asText(), error);
+}
+
+}  // namespace importacao

@@ -1,0 +1,420 @@
+// The customers and suppliers sections over in-memory sources: which columns they write and in
+// what order, the person kind, the values handed to the lookups, and the error lines. The same
+// sections against the real stores, in whole runs, are in tests/partners.
+#include "import/partners/partners_section.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "data/errors.h"
+#include "data/record/memory_source.h"
+#include "data/store/declarations.h"
+
+namespace importacao {
+namespace {
+
+using ::testing::ElementsAreArray;
+using Row = MemorySource::Row;
+
+class LinesLog final : public RunLog {
+ public:
+  void AddLogLine(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+Value txt(std::string_view s) { return Value{std::string(s)}; }
+Value num(double d) { return Value{d}; }
+Value whole(std::int64_t i) { return Value{i}; }
+
+// The customer fields the section reads, in a legacy table of one record per row.
+const std::vector<ColumnInfo> kCustomerColumns = {
+    {"CL_COD", FieldKind::Float, 0, false},    {"CL_NOM", FieldKind::Text, 40, false},
+    {"CL_TEL_01", FieldKind::Text, 11, false}, {"CL_CGC", FieldKind::Text, 18, false},
+    {"CL_CPF", FieldKind::Text, 14, false},    {"CL_CGF", FieldKind::Text, 20, false},
+    {"LIMICRE", FieldKind::Float, 0, false},   {"CL_OBS1", FieldKind::Text, 50, false},
+    {"CL_PROEMP", FieldKind::Text, 23, false}, {"CL_DTACAD", FieldKind::Date, 0, false},
+    {"CL_END", FieldKind::Text, 40, false},    {"CL_BAI", FieldKind::Text, 15, false},
+    {"CL_CID", FieldKind::Text, 15, false},    {"CL_EST", FieldKind::Text, 2, false},
+    {"CL_ENDCOB", FieldKind::Text, 40, false}, {"CL_BAICOB", FieldKind::Text, 15, false},
+    {"CL_CIDCOB", FieldKind::Text, 15, false}, {"CL_ESTCOB", FieldKind::Text, 2, false},
+};
+
+const std::vector<ColumnInfo> kSupplierColumns = {
+    {"FN_COD", FieldKind::Float, 0, false},    {"FN_NOM", FieldKind::Text, 40, false},
+    {"FN_END", FieldKind::Text, 40, false},    {"FN_BAI", FieldKind::Text, 20, false},
+    {"FN_CID", FieldKind::Text, 20, false},    {"FN_EST", FieldKind::Text, 2, false},
+    {"FN_CEP", FieldKind::Text, 8, false},     {"FN_TEL_01", FieldKind::Text, 11, false},
+    {"FN_CGC", FieldKind::Text, 14, false},    {"FN_CGF", FieldKind::Text, 14, false},
+};
+
+// fornecedores as the store has it: the 23 columns the section writes and three it does not.
+const std::vector<ColumnInfo> kFornecedoresColumns = {
+    {"Idfornecedor", FieldKind::Integer, 0, false}, {"Idempresa", FieldKind::Integer, 0, false},
+    {"NomeFornecedor", FieldKind::Text, 50, false}, {"NomeFantasia", FieldKind::Text, 50, false},
+    {"Cep", FieldKind::Text, 8, false},             {"DDD", FieldKind::Integer, 0, false},
+    {"Telefone", FieldKind::Text, 50, false},       {"TipoPessoa", FieldKind::Text, 1, false},
+    {"cnpj", FieldKind::Text, 18, false},           {"inscest", FieldKind::Text, 20, false},
+    {"Observacao", FieldKind::Memo, 0, false},      {"Contato", FieldKind::Text, 50, false},
+    {"DataAtualizacao", FieldKind::DateTime, 0, false},
+    {"Endereco", FieldKind::Text, 50, false},       {"Numero", FieldKind::Integer, 0, false},
+    {"Bairro", FieldKind::Text, 50, false},         {"Cidade", FieldKind::Text, 50, false},
+    {"Estado", FieldKind::Text, 2, false},          {"Status", FieldKind::Text, 1, false},
+    {"Fornecedor", FieldKind::Text, 1, false},      {"TipoContribuinte", FieldKind::Text, 1, false},
+    {"idpais", FieldKind::Text, 4, false},          {"codmun", FieldKind::Text, 5, false},
+    {"DataCadastro", FieldKind::DateTime, 0, false}, {"Email", FieldKind::Text, 255, false},
+    {"PrazoEntrega", FieldKind::Integer, 0, false},
+};
+
+constexpr DateTime kNow{45678.5};  // 2025-01-20 12:00
+
+// The store in memory: clientes with its 61 declared fields, fornecedores with derived fields,
+// and a municipality table of three rows.
+struct MemoryStore {
+  MemoryStore() {
+    std::vector<ColumnInfo> clientes;
+    for (const FieldDeclaration& f : aClientesFields()) {
+      clientes.push_back(ColumnInfo{std::string(f.name), f.kind, f.size.value_or(0), false});
+    }
+    clientes.push_back(ColumnInfo{"Sincronizado", FieldKind::Text, 1, false});
+    aClientes = std::make_unique<MemorySource>("aClientes", clientes);
+    aClientes->parameters().add(Parameter("idcliente", FieldKind::Integer));
+    aClientes->setFilter([](const Row& row, const ParameterList& params) {
+      return row[0] == params.byName("idcliente").value();
+    });
+    for (const FieldDeclaration& f : aClientesFields()) {
+      aClientes->declareField(std::string(f.name), f.kind, f.size, f.readOnly);
+    }
+
+    aFornecedor = std::make_unique<MemorySource>("aFornecedor", kFornecedoresColumns);
+    aFornecedor->parameters().add(Parameter("idfornecedor", FieldKind::Integer));
+    aFornecedor->setFilter([](const Row& row, const ParameterList& params) {
+      return row[0] == params.byName("idfornecedor").value();
+    });
+
+    ADOQuery1 = std::make_unique<MemorySource>(
+        "ADOQuery1", std::vector<ColumnInfo>{{"Estado", FieldKind::Text, 2, false},
+                                             {"Cidade", FieldKind::Text, 30, true},
+                                             {"CODIGO", FieldKind::Text, 2, false},
+                                             {"codmun", FieldKind::Text, 5, false}});
+    ADOQuery1->parameters().add(Parameter("uf", FieldKind::Text, 2));
+    ADOQuery1->parameters().add(Parameter("cidade", FieldKind::Text, 30));
+    ADOQuery1->setFilter([this](const Row& row, const ParameterList& params) {
+      if (&row == &ADOQuery1->rows().front()) {  // once per open
+        lookups.emplace_back(std::get<std::string>(params.byName("uf").value()),
+                             std::get<std::string>(params.byName("cidade").value()));
+      }
+      return row[0] == params.byName("uf").value() && row[1] == params.byName("cidade").value();
+    });
+    ADOQuery1->addRow({txt("SP"), txt("CAMPINAS"), txt("35"), txt("09502")});
+    ADOQuery1->addRow({txt("SP"), txt("SANTOS"), txt("35"), txt("48500")});
+    ADOQuery1->addRow({txt("RJ"), txt("NITEROI"), txt("33"), txt("03302")});
+  }
+
+  PartnerStore objects() {
+    return PartnerStore{partnerQuery(*aClientes), partnerQuery(*aFornecedor),
+                        partnerQuery(*ADOQuery1)};
+  }
+
+  // The values of the only clientes row, by column name.
+  Value cliente(std::string_view column) const {
+    EXPECT_EQ(aClientes->rows().size(), 1u);
+    for (std::size_t i = 0; i < aClientes->columns().size(); ++i) {
+      if (aClientes->columns()[i].name == column) return aClientes->rows().at(0).at(i);
+    }
+    ADD_FAILURE() << "no column " << column;
+    return {};
+  }
+  Value fornecedor(std::string_view column) const {
+    EXPECT_EQ(aFornecedor->rows().size(), 1u);
+    for (std::size_t i = 0; i < kFornecedoresColumns.size(); ++i) {
+      if (kFornecedoresColumns[i].name == column) return aFornecedor->rows().at(0).at(i);
+    }
+    ADD_FAILURE() << "no column " << column;
+    return {};
+  }
+
+  std::unique_ptr<MemorySource> aClientes;
+  std::unique_ptr<MemorySource> aFornecedor;
+  std::unique_ptr<MemorySource> ADOQuery1;
+  std::vector<std::pair<std::string, std::string>> lookups;  // (uf, cidade) of every open
+};
+
+// A legacy table of the given rows; unnamed values are null.
+std::unique_ptr<MemorySource> legacyTable(std::string name, const std::vector<ColumnInfo>& columns,
+                                          std::vector<std::vector<std::pair<std::string, Value>>> rows) {
+  auto table = std::make_unique<MemorySource>(std::move(name), columns);
+  table->setWritable(false);
+  for (const auto& named : rows) {
+    Row row(columns.size());
+    for (const auto& [column, value] : named) {
+      std::size_t i = 0;
+      while (i < columns.size() && columns[i].name != column) ++i;
+      if (i == columns.size()) throw std::logic_error("no legacy column " + column);
+      row[i] = value;
+    }
+    table->addRow(std::move(row));
+  }
+  return table;
+}
+
+// Walks every record of `table` through `section` as the run's frame does, collecting the log.
+std::vector<std::string> walk(RecordSource& table, Section& section, const Clock& clock) {
+  LinesLog log;
+  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+  table.close();
+  table.open();
+  table.first();
+  while (!table.eof()) {
+    try {
+      section.importRecord(context);
+    } catch (const DataError& error) {
+      log.AddLogLine(section.errorLine(context, error));
+    }
+    table.next();
+  }
+  return log.lines;
+}
+
+TEST(CustomerPersonKind, OnlyACompanyNumberWithMoreThanMaskAndBlanksMakesALegalEntity) {
+  struct {
+    std::string_view cgc;
+    PersonKind want;
+  } cases[] = {
+      {"12.345.678/0001-90", PersonKind::Legal},
+      {"12345678000190", PersonKind::Legal},
+      {"  .   .   /    -", PersonKind::Natural},  // an empty number kept with its input mask
+      {"./-", PersonKind::Natural},
+      {"", PersonKind::Natural},
+      {"   ", PersonKind::Natural},
+      {" 1 .   .   /    -", PersonKind::Legal},
+      {"ISENTO", PersonKind::Legal},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cgc);
+    EXPECT_EQ(customerPersonKind(c.cgc), c.want);
+  }
+}
+
+// The columns a customer gets, in the order they are assigned; the others are never touched.
+const std::vector<std::string> kCustomerAssignments = {
+    "IdCliente", "Idempresa", "NomeCliente", "NomeFantasia", "Cep", "DDD", "Telefone", "IdPais",
+    "IdClassificacao", "TipoPessoa", "Cnpj", "TipoContribuinte", "InscEst", "LimiteCredito",
+    "Observacao", "Contato", "DataCadastro", "DataAtualizacao", "Endereco", "Numero",
+    "Complemento", "Bairro", "Cidade", "Estado", "End_Cob", "Num_Cob", "Compl_Cob", "Bai_Cob",
+    "Cid_Cob", "Est_Cob", "PontoRefer", "IdCorretor", "ComissaoRep", "IdLoja",
+    "LiberaConsignacao", "Status", "DescontoVenda", "IdVendedor", "ComissaoVendedor", "CodMun",
+    "CodMun_Cob"};
+
+TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
+  MemoryStore store;
+  std::vector<std::string> posted;
+  store.aClientes->setPostHook([&](std::span<Field* const> modified, bool) {
+    for (const Field* f : modified) posted.push_back(f->name());
+  });
+  auto tClientes = legacyTable("tClientes", kCustomerColumns,
+                               {{{"CL_COD", num(7)},
+                                 {"CL_NOM", txt("JO\xC3O DA SILVA E FILHOS")},
+                                 {"CL_TEL_01", txt("1932345678")},
+                                 {"CL_CGC", txt("12.345.678/0001-90")},
+                                 {"CL_CPF", txt("123.456.789-01")},
+                                 {"CL_CGF", txt("ISENTO")},
+                                 {"LIMICRE", num(1500.5)},
+                                 {"CL_OBS1", txt("BOM PAGADOR")},
+                                 {"CL_PROEMP", txt("MARIA")},
+                                 {"CL_DTACAD", Value{DateTime{36526.0}}},
+                                 {"CL_END", txt("RUA A 10")},
+                                 {"CL_BAI", txt("CENTRO")},
+                                 {"CL_CID", txt("CAMPINAS")},
+                                 {"CL_EST", txt("SP")},
+                                 {"CL_ENDCOB", txt("RUA B 20")},
+                                 {"CL_BAICOB", txt("PORTO")},
+                                 {"CL_CIDCOB", txt("NITEROI")},
+                                 {"CL_ESTCOB", txt("RJ")}}});
+  FixedClock clock(kNow);
+  CustomersSection section(*tClientes, store.objects());
+  EXPECT_THAT(walk(*tClientes, section, clock), ElementsAreArray({"Cliente - 7"}));
+
+  EXPECT_THAT(posted, ElementsAreArray(kCustomerAssignments));
+  struct {
+    const char* column;
+    Value want;
+  } values[] = {
+      {"IdCliente", whole(7)}, {"Idempresa", whole(1)},
+      {"NomeCliente", Value{WideText(u"Joao da Silva e Filhos")}},
+      {"NomeFantasia", txt("JO\xC3O DA SILVA E FILHOS")},
+      {"Cep", Value{WideText(u"0")}}, {"DDD", whole(0)},
+      {"Telefone", Value{WideText(u"1932345678")}}, {"IdPais", txt("1058")},
+      {"IdClassificacao", whole(1)}, {"TipoPessoa", Value{WideText(u"J")}},
+      {"Cnpj", Value{WideText(u"12345678000190")}}, {"TipoContribuinte", txt("1")},
+      {"InscEst", Value{WideText(u"ISENTO")}}, {"LimiteCredito", num(1500.5)},
+      {"Observacao", txt("Cliente Importado do Sistema Antigo\rBOM PAGADOR")},
+      {"Contato", Value{WideText(u"MARIA")}}, {"DataCadastro", Value{DateTime{36526.0}}},
+      {"DataAtualizacao", Value{kNow}}, {"Endereco", Value{WideText(u"RUA A 10")}},
+      {"Numero", whole(0)}, {"Complemento", Value{WideText(u"")}},
+      {"Bairro", Value{WideText(u"CENTRO")}}, {"Cidade", Value{WideText(u"CAMPINAS")}},
+      {"Estado", Value{WideText(u"SP")}}, {"End_Cob", Value{WideText(u"RUA B 20")}},
+      {"Num_Cob", whole(0)}, {"Compl_Cob", Value{WideText(u"")}},
+      {"Bai_Cob", Value{WideText(u"PORTO")}}, {"Cid_Cob", Value{WideText(u"NITEROI")}},
+      {"Est_Cob", Value{WideText(u"RJ")}},
+      {"PontoRefer", Value{}},  // the empty text makes a memo null
+      {"IdCorretor", whole(1)}, {"ComissaoRep", num(0)}, {"IdLoja", whole(1)},
+      {"LiberaConsignacao", txt("N")}, {"Status", txt("A")}, {"DescontoVenda", num(0)},
+      {"IdVendedor", whole(1)}, {"ComissaoVendedor", num(0)},
+      {"CodMun", txt("09502")}, {"CodMun_Cob", txt("03302")},
+      {"Email", Value{}}, {"Sincronizado", Value{}},
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.column);
+    EXPECT_EQ(store.cliente(v.column), v.want);
+  }
+  EXPECT_EQ(store.lookups, (std::vector<std::pair<std::string, std::string>>{
+                               {"SP", "CAMPINAS"}, {"RJ", "NITEROI"}}));
+}
+
+TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
+  struct {
+    const char* cgc;
+    const char* cpf;
+    std::u16string_view kind;
+    std::u16string_view cnpj;
+    const char* taxpayer;
+  } cases[] = {
+      {"12.345.678/0001-90", "", u"J", u"12345678000190", "1"},
+      {"12.345.678/0001-90", "123.456.789-01", u"J", u"12345678000190", "1"},
+      {"", "123.456.789-01", u"F", u"12345678901", "2"},
+      {"../-", "123.456.789-01", u"F", u"12345678901", "2"},
+      {"  .   .   /    -", "123.456.789-01", u"F", u"12345678901", "2"},
+      {"", "", u"F", u"", "2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cgc);
+    MemoryStore store;
+    auto tClientes = legacyTable(
+        "tClientes", kCustomerColumns,
+        {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_CGC", txt(c.cgc)}, {"CL_CPF", txt(c.cpf)}}});
+    FixedClock clock(kNow);
+    CustomersSection section(*tClientes, store.objects());
+    walk(*tClientes, section, clock);
+    EXPECT_EQ(store.cliente("TipoPessoa"), Value{WideText(c.kind)});
+    EXPECT_EQ(store.cliente("Cnpj"), Value{WideText(c.cnpj)});
+    EXPECT_EQ(store.cliente("TipoContribuinte"), txt(c.taxpayer));
+  }
+}
+
+TEST(CustomersSection, KeyRoundsHalvesToEvenAndTheDatesComeFromTheClockWhenMissing) {
+  MemoryStore store;
+  auto tClientes = legacyTable("tClientes", kCustomerColumns,
+                               {{{"CL_COD", num(2.5)}, {"CL_NOM", txt("ANA")}}});
+  FixedClock clock(kNow);
+  CustomersSection section(*tClientes, store.objects());
+  EXPECT_THAT(walk(*tClientes, section, clock), ElementsAreArray({"Cliente - 2.5"}));
+  EXPECT_EQ(store.cliente("IdCliente"), whole(2));
+  EXPECT_EQ(store.cliente("DataCadastro"), Value{DateTime{45678.0}});  // today, 00:00
+  EXPECT_EQ(store.cliente("Observacao"), txt("Cliente Importado do Sistema Antigo\r"));
+  EXPECT_EQ(store.cliente("CodMun"), txt("0"));
+  EXPECT_EQ(store.cliente("CodMun_Cob"), txt("0"));
+}
+
+TEST(CustomersSection, FailingRecordLeavesNoRowAndItsErrorLineNamesNumberAndName) {
+  MemoryStore store;
+  store.aClientes->setPostHook([](std::span<Field* const>, bool) {
+    throw DataError("recusado");
+  });
+  auto tClientes = legacyTable("tClientes", kCustomerColumns,
+                               {{{"CL_COD", num(3)}, {"CL_NOM", txt("ANA")}},
+                                {{"CL_COD", num(4)}, {"CL_NOM", txt("BIA")}}});
+  tClientes->setRecordNumbers({17, 19});
+  FixedClock clock(kNow);
+  CustomersSection section(*tClientes, store.objects());
+  EXPECT_THAT(walk(*tClientes, section, clock),
+              ElementsAreArray({"Cliente - 3", "Erro gravando o Registro 17-ANA\rrecusado",
+                                "Cliente - 4", "Erro gravando o Registro 19-BIA\rrecusado"}));
+  EXPECT_TRUE(store.aClientes->rows().empty());
+}
+
+// The columns a supplier gets, in order, with the form of the value handed over.
+TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder) {
+  MemoryStore store;
+  std::vector<std::string> posted;
+  store.aFornecedor->setPostHook([&](std::span<Field* const> modified, bool) {
+    for (const Field* f : modified) posted.push_back(f->name());
+  });
+  auto tFornecedor = legacyTable("tFornecedor", kSupplierColumns,
+                                 {{{"FN_COD", num(12)},
+                                   {"FN_NOM", txt("CAF\xC9 DO PORTO LTDA")},
+                                   {"FN_END", txt("AV C 1")},
+                                   {"FN_BAI", txt("GONZAGA")},
+                                   {"FN_CID", txt("SANTOS")},
+                                   {"FN_EST", txt("SP")},
+                                   {"FN_CEP", txt("11060-00")},
+                                   {"FN_TEL_01", txt("1332345678")},
+                                   {"FN_CGC", txt("")},
+                                   {"FN_CGF", txt("123.456")}}});
+  FixedClock clock(kNow);
+  SuppliersSection section(*tFornecedor, store.objects());
+  EXPECT_THAT(walk(*tFornecedor, section, clock), ElementsAreArray({"Fornecedor - 12"}));
+
+  EXPECT_THAT(posted, ElementsAreArray({"Idfornecedor", "Idempresa", "NomeFornecedor",
+                                        "NomeFantasia", "Cep", "DDD", "Telefone", "TipoPessoa",
+                                        "cnpj", "inscest", "Observacao", "Contato",
+                                        "DataAtualizacao", "Endereco", "Numero", "Bairro",
+                                        "Cidade", "Estado", "Status", "Fornecedor",
+                                        "TipoContribuinte", "idpais", "codmun"}));
+  struct {
+    const char* column;
+    Value want;
+  } values[] = {
+      {"Idfornecedor", whole(12)}, {"Idempresa", whole(1)},
+      {"NomeFornecedor", txt("Cafe do Porto Ltda")}, {"NomeFantasia", txt("Cafe do Porto Ltda")},
+      {"Cep", txt("1106000")}, {"DDD", whole(0)}, {"Telefone", txt("1332345678")},
+      {"TipoPessoa", txt("J")}, {"cnpj", txt("")}, {"inscest", txt("123.456")},
+      {"Observacao", txt("Fornecedor Importado do Sistema Antigo")}, {"Contato", txt("")},
+      {"DataAtualizacao", Value{kNow}}, {"Endereco", txt("AV C 1")}, {"Numero", whole(0)},
+      {"Bairro", txt("GONZAGA")}, {"Cidade", txt("SANTOS")}, {"Estado", txt("SP")},
+      {"Status", txt("A")}, {"Fornecedor", txt("1")}, {"TipoContribuinte", txt("1")},
+      {"idpais", txt("1058")}, {"codmun", txt("48500")},
+      {"DataCadastro", Value{}}, {"PrazoEntrega", Value{}},
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.column);
+    EXPECT_EQ(store.fornecedor(v.column), v.want);
+  }
+}
+
+TEST(SuppliersSection, MissingColumnFailsEveryRecordWithItsOwnErrorLine) {
+  MemoryStore store;
+  std::vector<ColumnInfo> columns = kFornecedoresColumns;
+  columns.erase(columns.begin() + 22);  // codmun
+  store.aFornecedor = std::make_unique<MemorySource>("aFornecedor", columns);
+  store.aFornecedor->parameters().add(Parameter("idfornecedor", FieldKind::Integer));
+  auto tFornecedor = legacyTable("tFornecedor", kSupplierColumns,
+                                 {{{"FN_COD", num(1.5)}}, {{"FN_COD", num(2)}}});
+  FixedClock clock(kNow);
+  SuppliersSection section(*tFornecedor, store.objects());
+  EXPECT_THAT(walk(*tFornecedor, section, clock),
+              ElementsAreArray({"Fornecedor - 1.5",
+                                "Erro gravando o Registro 1-1.5\raFornecedor: Field 'codmun' not found",
+                                "Fornecedor - 2",
+                                "Erro gravando o Registro 2-2\raFornecedor: Field 'codmun' not found"}));
+  EXPECT_TRUE(store.aFornecedor->rows().empty());
+  EXPECT_TRUE(store.lookups.empty());  // the record failed before its lookup
+}
+
+TEST(PartnerSections, RunWiredWithoutTheirObjectsEndsTheRun) {
+  LinesLog log;
+  FixedClock clock(kNow);
+  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+  CustomersSection customers;
+  SuppliersSection suppliers;
+  EXPECT_THROW(customers.importRecord(context), std::logic_error);
+  EXPECT_THROW(suppliers.importRecord(context), std::logic_error);
+  EXPECT_TRUE(log.lines.empty());
+}
+
+}  // namespace
+}  // namespace importacao
