@@ -7,6 +7,9 @@
 #include "data/store/declarations.h"
 #include "data/store/store_connection.h"
 #include "import/products/products_section.h"
+#if IMP_HAVE_PARTNERS
+#include "import/partners/partners_section.h"
+#endif
 
 namespace importacao {
 namespace {
@@ -42,6 +45,7 @@ class StoreConnectionAdapter final : public StoreConnectionControl {
   StoreConnection& connection_;
 };
 
+#if !IMP_HAVE_PARTNERS
 // Stands in for a section whose import is not built yet: walks the table, writes nothing.
 class PendingSection final : public Section {
  public:
@@ -53,6 +57,7 @@ class PendingSection final : public Section {
  private:
   std::string_view caption_;
 };
+#endif
 
 }  // namespace
 
@@ -69,8 +74,13 @@ struct ImportObjects::Impl {
   FrameTableOf<LegacyTable> tClientes{legacy.tClientes};
   FrameTableOf<LegacyTable> tFornecedor{legacy.tFornecedor};
   ProductsSection products;
+#if IMP_HAVE_PARTNERS
+  CustomersSection customers;
+  SuppliersSection suppliers;
+#else
   PendingSection customers{"Clientes"};
   PendingSection suppliers{"Fornecedor"};
+#endif
 };
 
 ImportObjects::ImportObjects(std::string builtInConnectionString)
