@@ -476,6 +476,32 @@ TEST(RunCore, AnErrorOutsideTheCaptureEndsTheRun) {
   }
 }
 
+TEST(RunCore, ARefusedSettingsFileEndsTheRunBeforeAnyDatabaseIsTouched) {
+  namespace fs = std::filesystem;
+  const fs::path folder =
+      fs::temp_directory_path() / ("run-core-settings-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const fs::path path = folder / "Importacao.ini";
+  std::ofstream(path) << "[Vendas]\nVendedor=1\n";
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  Rig rig;
+  ProfileFile file(path);
+  ProfileSettingsWriter writer(file);
+  RunCore core(rig.host, RunParts{writer, rig.conDb, rig.tendaro,
+                                  {SectionSlot{SectionId::Products, &rig.tProduto, &rig.productsSection},
+                                   SectionSlot{SectionId::Customers, &rig.tClientes, &rig.customersSection},
+                                   SectionSlot{SectionId::Suppliers, &rig.tFornecedor, &rig.suppliersSection}}});
+  rig.host.log = {"antes"};
+  rig.tickAll();
+  EXPECT_THAT([&] { core.BitBtn1Click(rig.controls); },
+              ::testing::ThrowsMessage<DataError>("Unable to write to Importacao.ini"));
+  EXPECT_THAT(rig.journal, ElementsAre("controls.settings"));  // nothing after the save
+  EXPECT_THAT(rig.host.log, ElementsAre("antes"));
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  fs::remove_all(folder);
+}
+
 TEST(RunCore, ARunCanStartAgainAfterAnError) {
   Rig rig;
   rig.tendaro.fail = true;

@@ -107,6 +107,20 @@ TEST(Settings, SaveWritesAllEightKeysInTheirSectionsEmptyOnesToo) {
   EXPECT_THAT(folderEntries(dir.path()), ElementsAre("Importacao.ini"));
 }
 
+TEST(Settings, KeysSavedBeforeARefusedOneKeepTheirNewValues) {
+  TempDir dir;
+  ProfileFile file(dir / "Importacao.ini");
+  SettingsValues values;
+  values.ConexaoDBF = "/novo";
+  values.ConexaoSQL = "/novo.udl";
+  values.Duplicata = "1\n[Vendas]\nVendedor=99";  // refused: it would forge other lines
+  values.Vendedor = "5";
+  EXPECT_THAT([&] { saveSettings(file, values); },
+              ThrowsMessage<DataError>("Unable to write to Importacao.ini"));
+  EXPECT_EQ(readFile(file.path()), "[Importacao]\nConexaoDBF=/novo\nConexaoSQL=/novo.udl\n");
+  EXPECT_EQ(loadSettings(file).Vendedor, "1");
+}
+
 TEST(ProfileFile, ReadsByThePrivateProfileRules) {
   const std::string longAscii(3000, 'x');
   std::string longAccented;
