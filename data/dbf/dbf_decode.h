@@ -55,10 +55,16 @@ std::optional<DateTime> readDbase7Timestamp(std::span<const std::byte> raw) noex
 template <class Sink>
 void decodeField(const DbfTable& table, const DbfField& field, std::span<const std::byte> record,
                  std::string& scratch, Sink& sink) {
-  if (table.nullFlagSet(field, record)) return sink.null();
   const auto raw = record.subspan(static_cast<std::size_t>(field.offset),
                                   static_cast<std::size_t>(field.length));
   const std::string_view chars(reinterpret_cast<const char*>(raw.data()), raw.size());
+  // Visual FoxPro's null flag, believed when the field holds only blanks or NULs (as Visual
+  // FoxPro leaves a null field). Some other writers fill _NullFlags with a blank, which sets a
+  // bit: their data, when there is some, wins over it.
+  if (table.nullFlagSet(field, record) &&
+      chars.find_first_not_of(std::string_view(" \0", 2)) == std::string_view::npos) {
+    return sink.null();
+  }
   auto either = [&sink](const auto& value, auto deliver) {
     if (value) deliver(*value);
     else sink.null();
