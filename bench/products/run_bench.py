@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""The products import measured against its floor, on a local PostgreSQL.
+
+  run_bench.py --build DIR [--products N] [--memory N1,N2,...] [--window]
+
+DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, products_bench_tool). The
+server is the one of IMP_TEST_PG_CONN (source the env file that scripts/pg-test-server start
+writes), or --pg-env FILE.
+
+Speed: N generated products (default 10,000) are imported through importacao-cli into an empty
+store schema and then again (every product updated); between them, in the same run, the floor
+(products_bench_tool floor: the same statements per product on raw ODBC with prepared handles)
+does the same into a schema of its own. Printed per phase: products/s of both, the ratio of
+wall times, and the runner's own CPU time (user + system) as a share of its wall time.
+
+Memory (--memory): the runner's peak resident size for each table size, first phase only, with
+synchronous_commit off on the server side (commits do not change memory, and it is quicker).
+
+Window (--window): the same run through the window offscreen (importacao-window-bench), beside
+the runner on a schema of its own.
+"""
+import argparse
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+
+def read_env(path):
+    env = {}
+    for line in pathlib.Path(path).read_text().splitlines():
+        m = re.match(r"export (\w+)='(.*)'$", line)
+        if m:
+            env[m.group(1)] = m.group(2)
+    return env
+
+
+def odbc_parts(conn):
+    return dict(p.split("=", 1) for p in conn.split(";") if "=" in p)
+
+
+class Server:
+    def __init__(self, conn):
+        self.conn = conn
+        parts = odbc_parts(conn)
+        self.conninfo = (f"host={parts['Server']} port={parts['Port']} dbname={parts['Database']} "
+                         f"user={parts['Uid']} password={parts['Pwd']}")
+
+    def odbc(self, schema, extra=""):
+        options = f"-c search_path={schema}" + (f" {extra}" if extra else "")
+        return f"{self.conn};pqopt={{options='{options}'}}"
+
+    def make_schema(self, schema):
+        subprocess.run([sys.executable, str(ROOT / "scripts" / "make-store"), "postgresql",
+                        "--no-seed", self.conninfo, schema], check=True, stdout=subprocess.DEVNULL)
+
+    def drop_schema(self, schema):
+        subprocess.run(["psql", self.conninfo, "-q", "-c", f"drop schema if exists {schema} cascade"],
+                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def write_udl(path, odbc):
+    text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+    text += 'Provider=MSDASQL.1;Extended Properties="' + odbc.replace('"', '""') + '"\r\n'
+    path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+
+
+def timed(cmd, log):
+    """Runs cmd; returns (wall s, user+sys s, peak RSS MB, exit status)."""
+    with open(log, "wb") as err:
+        start = time.perf_counter()
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - start
+    code = os.waitstatus_to_exitcode(status)
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, code
+
+
+def run_cli(build, work, dbf_folder, udl, tag):
+    settings = work / "Importacao.ini"  # read only: the runner never writes it
+    if not settings.exists():
+        settings.write_text("[Importacao]\n")
+    cmd = [str(build / "app" / "importacao-cli"), "--settings", str(settings), "--dbf-folder",
+           str(dbf_folder), "--data-link", str(udl), "--products"]
+    result = timed(cmd, work / f"cli-{tag}.err")
+    if result[3] != 0:
+        sys.exit(f"importacao-cli failed ({result[3]}): {(work / f'cli-{tag}.err').read_text()}")
+    return result
+
+
+def run_floor(build, work, odbc, count, tag):
+    cmd = [str(build / "bench" / "products" / "products_bench_tool"), "floor", odbc, str(count)]
+    result = timed(cmd, work / f"floor-{tag}.err")
+    if result[3] != 0:
+        sys.exit(f"floor failed: {(work / f'floor-{tag}.err').read_text()}")
+    return result
+
+
+def generate(build, folder, count):
+    subprocess.run([str(build / "bench" / "products" / "products_bench_tool"), "generate",
+                    str(folder), str(count)], check=True)
+
+
+def speed(args, server, work):
+    count = args.products
+    folder = work / f"dbf-{count}"
+    generate(args.build, folder, count)
+    tag = f"b{os.getpid()}"
+    cli_schema, floor_schema = f"bench_cli_{tag}", f"bench_floor_{tag}"
+    try:
+        server.make_schema(cli_schema)
+        server.make_schema(floor_schema)
+        udl = work / "cli.udl"
+        write_udl(udl, server.odbc(cli_schema))
+        print(f"{count} products, PostgreSQL {server.conninfo.split(' password')[0]}")
+        print(f"{'phase':<8} {'runner/s':>9} {'floor/s':>8} {'wall ratio':>10} {'runner CPU':>11} "
+              f"{'floor CPU':>10} {'runner RSS':>11}")
+        for phase in ("insert", "update"):
+            cli = run_cli(args.build, work, folder, udl, phase)
+            floor = run_floor(args.build, work, server.odbc(floor_schema), count, phase)
+            print(f"{phase:<8} {count / cli[0]:>9.0f} {count / floor[0]:>8.0f} "
+                  f"{cli[0] / floor[0]:>10.3f} {100 * cli[1] / cli[0]:>10.1f}% "
+                  f"{100 * floor[1] / floor[0]:>9.1f}% {cli[2]:>9.1f}MB")
+        print("targets: wall ratio <= 1.15 in both phases; runner CPU < 10% of its wall time")
+    finally:
+        if not args.keep:
+            server.drop_schema(cli_schema)
+            server.drop_schema(floor_schema)
+
+
+def memory(args, server, work):
+    sizes = [int(s) for s in args.memory.split(",")]
+    print("peak resident size of importacao-cli, insert phase (synchronous_commit off):")
+    for count in sizes:
+        folder = work / f"dbf-{count}"
+        generate(args.build, folder, count)
+        schema = f"bench_mem_{os.getpid()}_{count}"
+        try:
+            server.make_schema(schema)
+            udl = work / f"mem-{count}.udl"
+            write_udl(udl, server.odbc(schema, "-c synchronous_commit=off"))
+            wall, cpu, rss, _ = run_cli(args.build, work, folder, udl, f"mem-{count}")
+            size = (folder / "cfa1010.DBF").stat().st_size / 1e6
+            print(f"  {count:>8} products ({size:.1f} MB table): {rss:.1f} MB peak, "
+                  f"{count / wall:.0f} products/s, CPU {100 * cpu / wall:.1f}% of wall")
+        finally:
+            if not args.keep:
+                server.drop_schema(schema)
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def window(args, server, work):
+    tool = args.build / "bench" / "products" / "importacao-window-bench"
+    if not tool.exists():
+        print("window: importacao-window-bench not built (needs the window, IMP_BUILD_GUI=ON)")
+        return
+    count = args.products
+    folder = work / f"dbf-{count}"
+    if not folder.exists():
+        generate(args.build, folder, count)
+    tag = f"w{os.getpid()}"
+    cli_schema, window_schema = f"bench_wcli_{tag}", f"bench_window_{tag}"
+    try:
+        server.make_schema(cli_schema)
+        server.make_schema(window_schema)
+        cli_udl, window_udl = work / "wcli.udl", work / "window.udl"
+        write_udl(cli_udl, server.odbc(cli_schema))
+        write_udl(window_udl, server.odbc(window_schema))
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=str(work / "xdg"))
+        print(f"{'phase':<8} {'runner/s':>9} {'window/s':>9} {'wall ratio':>10}")
+        for phase in ("insert", "update"):
+            cli = run_cli(args.build, work, folder, cli_udl, f"w{phase}")
+            with open(work / f"window-{phase}.err", "wb") as err:
+                start = time.perf_counter()
+                proc = subprocess.run([str(tool), str(folder), str(window_udl)], env=env,
+                                      stdout=subprocess.DEVNULL, stderr=err)
+                wall = time.perf_counter() - start
+            if proc.returncode != 0:
+                sys.exit(f"window run failed: {(work / f'window-{phase}.err').read_text()}")
+            print(f"{phase:<8} {count / cli[0]:>9.0f} {count / wall:>9.0f} {wall / cli[0]:>10.3f}")
+        print("target: window wall time <= 1.1 x the runner's")
+    finally:
+        if not args.keep:
+            server.drop_schema(cli_schema)
+            server.drop_schema(window_schema)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", type=pathlib.Path, required=True)
+    p.add_argument("--products", type=int, default=10_000)
+    p.add_argument("--memory", help="table sizes for the peak-memory runs, e.g. 10000,100000")
+    p.add_argument("--window", action="store_true", help="also time the window's path")
+    p.add_argument("--no-speed", action="store_true", help="skip the speed comparison")
+    p.add_argument("--pg-env", help="env file written by scripts/pg-test-server start")
+    p.add_argument("--keep", action="store_true", help="keep the schemas and files")
+    args = p.parse_args()
+    args.build = args.build.resolve()
+
+    conn = os.environ.get("IMP_TEST_PG_CONN")
+    if args.pg_env:
+        conn = read_env(args.pg_env).get("IMP_TEST_PG_CONN")
+    if not conn:
+        sys.exit("run_bench.py: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
+    server = Server(conn)
+    work = pathlib.Path(tempfile.mkdtemp(prefix="products-bench-"))
+    try:
+        if not args.no_speed:
+            speed(args, server, work)
+        if args.memory:
+            memory(args, server, work)
+        if args.window:
+            window(args, server, work)
+    finally:
+        if args.keep:
+            print(f"kept {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
