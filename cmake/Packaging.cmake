@@ -25,7 +25,7 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/store/schema/"
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/store/seed/"
         DESTINATION "${IMP_SHARE_DIR}/store/seed"
         FILES_MATCHING PATTERN "*.csv" PATTERN "*.py" PATTERN "*.md" PATTERN "*.txt"
-        PATTERN "__pycache__" EXCLUDE)
+        PATTERN "*_test.py" EXCLUDE PATTERN "__pycache__" EXCLUDE)
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/scripts/make-store"
                  "${PROJECT_SOURCE_DIR}/scripts/make-demo-dbf"
         DESTINATION "${IMP_SHARE_DIR}/scripts")
@@ -66,9 +66,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Sistema de Importação <importacao@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION "database")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# The summary above is the first line of the control file's description; this is the rest.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Reads the products (cfa1010.DBF), customers (CFA2010.DBF) and suppliers
+    "Reads the products (cfa1010.DBF), customers (CFA2010.DBF) and suppliers
 (CFA3010.DBF) of a legacy store system's dBASE folder and writes every record
 into the new store's database by its key: updated when the row exists,
 inserted when not, so a run can be repeated. The store is reached over ODBC
