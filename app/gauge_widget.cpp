@@ -8,18 +8,36 @@
 
 namespace importacao {
 
+namespace {
+constexpr int kFrame = 2;  // pixels of frame on each side of the bar
+}  // namespace
+
 GaugeWidget::GaugeWidget(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+// A run moves the gauge after every record; most moves change neither the bar's length in
+// pixels nor the percentage, and repainting for those would cost more than the record's log.
 void GaugeWidget::setMaxValue(int value) {
+  const Look before = look();
   model_.setMaximum(std::max(0, value));
-  update();
+  if (look() != before) update();
 }
 
 void GaugeWidget::setProgress(int value) {
+  const Look before = look();
   model_.setPosition(value);
-  update();
+  if (look() != before) update();
+}
+
+GaugeWidget::Look GaugeWidget::look() const noexcept {
+  return Look{percentDone(), filledWidth(width() - 2 * kFrame)};
+}
+
+int GaugeWidget::filledWidth(int innerWidth) const noexcept {
+  if (model_.maximum() == 0 || innerWidth <= 0) return 0;
+  return static_cast<int>(static_cast<long long>(innerWidth) * model_.position() /
+                          model_.maximum());
 }
 
 QString GaugeWidget::text() const { return QStringLiteral("%1%").arg(percentDone()); }
@@ -38,24 +56,20 @@ void GaugeWidget::paintEvent(QPaintEvent*) {
   painter.fillRect(outer, pal.color(QPalette::Base));
   style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
 
-  const QRect inner = outer.adjusted(2, 2, -2, -2);
-  const int filledWidth =
-      model_.maximum() == 0
-          ? 0
-          : static_cast<int>(static_cast<long long>(inner.width()) * model_.position() /
-                             model_.maximum());
-  const QRect filled(inner.left(), inner.top(), filledWidth, inner.height());
-  painter.fillRect(filled, pal.color(QPalette::Highlight));
+  const QRect inner = outer.adjusted(kFrame, kFrame, -kFrame, -kFrame);
+  const int filled = filledWidth(inner.width());
+  const QRect bar(inner.left(), inner.top(), filled, inner.height());
+  painter.fillRect(bar, pal.color(QPalette::Highlight));
 
   // The percentage reads in the text colour over the empty part and in the highlighted text
   // colour over the bar, so it stays legible wherever the bar's edge cuts it.
   const QString label = text();
   painter.save();
-  painter.setClipRect(inner.adjusted(filledWidth, 0, 0, 0));
+  painter.setClipRect(inner.adjusted(filled, 0, 0, 0));
   painter.setPen(pal.color(QPalette::Text));
   painter.drawText(inner, Qt::AlignCenter, label);
   painter.restore();
-  painter.setClipRect(filled);
+  painter.setClipRect(bar);
   painter.setPen(pal.color(QPalette::HighlightedText));
   painter.drawText(inner, Qt::AlignCenter, label);
 }

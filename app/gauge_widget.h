@@ -32,6 +32,14 @@ class GaugeWidget : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  struct Look {  // what the operator sees: the percentage and the bar's length in pixels
+    int percent;
+    int filled;
+    friend bool operator==(const Look&, const Look&) = default;
+  };
+  Look look() const noexcept;
+  int filledWidth(int innerWidth) const noexcept;  // innerWidth: inside the frame
+
   GaugeModel model_;
 };
 

@@ -65,6 +65,11 @@ void LogView::scheduleRefresh() {
 int LogView::rowHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
 
 void LogView::refresh() {
+  updateScrollRanges();
+  viewport()->update();
+}
+
+void LogView::updateScrollRanges() {
   const int height = rowHeight();
   const int visibleRows = std::max(1, (viewport()->height() - 2 * kMargin) / height);
   const auto rows = static_cast<long long>(store_.rowCount());
@@ -88,10 +93,15 @@ void LogView::refresh() {
   horizontal->setPageStep(viewport()->width());
   horizontal->setSingleStep(fontMetrics().averageCharWidth() * 4);
   horizontal->setRange(0, std::max(0, widestRow_ + indent + 2 * kMargin - viewport()->width()));
-  viewport()->update();
 }
 
 void LogView::paintEvent(QPaintEvent*) {
+  // A paint that comes before the refresh timer (an expose, a grab) shows the lines as they
+  // are now, scrolled as they will be.
+  if (refreshTimer_.isActive()) {
+    refreshTimer_.stop();
+    updateScrollRanges();
+  }
   QPainter painter(viewport());
   const int height = rowHeight();
   const int ascent = fontMetrics().ascent();

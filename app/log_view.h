@@ -65,7 +65,8 @@ class LogView : public QAbstractScrollArea {
 
  private:
   void scheduleRefresh();
-  void refresh();  // scroll ranges, follow the end, repaint
+  void refresh();             // scroll ranges, then repaint
+  void updateScrollRanges();  // scroll ranges; follows the end when it was there
   int rowHeight() const;
   long long rowAt(int y) const;  // -1 above the first row; may be past the last
   void selectLines(long long from, long long to);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QTabWidget>
@@ -32,6 +33,22 @@ QFont windowFont() {
   font.setPointSize(8);
   return font;
 }
+
+// Check boxes with the proportions of the classic desktop: a 13-pixel box and a 3-pixel gap
+// before the caption. The toolkit's own style leaves 20 pixels before the caption, and in the
+// 72-pixel boxes of the run page "Fornecedor" would lose its last letters.
+class CompactCheckStyle final : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    switch (metric) {
+      case PM_IndicatorWidth:
+      case PM_IndicatorHeight: return 13;
+      case PM_CheckBoxLabelSpacing: return 3;
+      default: return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+  }
+};
 
 template <typename W, typename... Args>
 W* place(QWidget* parent, const char* name, int left, int top, int width, int height,
@@ -100,6 +117,9 @@ void TForm1::buildControls() {
   CheckBox2 = place<QCheckBox>(TabSheet1, "CheckBox2", 88, 0, 72, 17, QStringLiteral("Clientes"));
   CheckBox3 =
       place<QCheckBox>(TabSheet1, "CheckBox3", 156, 0, 72, 17, QStringLiteral("Fornecedor"));
+  auto* checkStyle = new CompactCheckStyle;
+  checkStyle->setParent(this);
+  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) box->setStyle(checkStyle);
   GroupBox1 = place<QGroupBox>(TabSheet1, "GroupBox1", 8, 16, 497, 49, QStringLiteral("Processo"));
   Gauge1 = place<GaugeWidget>(GroupBox1, "Gauge1", 8, 16, 481, 25);
   Memo1 = place<LogView>(TabSheet1, "Memo1", 8, 68, 497, 225);
@@ -191,9 +211,13 @@ bool TForm1::sectionTicked(SectionId section) const {
 }
 
 void TForm1::BitBtn1Click() {
-  // A second click while a run is going on arrives here from inside AddLogLine: the core
-  // ignores it, so no run ever starts inside another one.
+  // A second click while a run is going on arrives here from inside AddLogLine: it is ignored
+  // (the core would ignore it too), so no run ever starts inside another one.
+  if (core_->running()) return;
   try {
+    // The legacy code page override is read anew for each run, so an edit of the file takes
+    // effect without a restart; a value that is no code page stops the run before it starts.
+    core_->setLegacyCodePage(legacyCodePageOverride(settingsFile_));
     core_->BitBtn1Click(*this);
   } catch (const std::exception& error) {
     showError(errorText(error.what()));

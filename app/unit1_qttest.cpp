@@ -30,126 +30,11 @@
 #include "app/gauge_widget.h"
 #include "app/log_view.h"
 #include "app/unit1.h"
+#include "app/window_test_backend.h"
 #include "data/errors.h"
 
 namespace importacao {
 namespace {
-
-using Journal = std::vector<std::string>;
-
-class FakeConDb final : public LegacyDbControl {
- public:
-  explicit FakeConDb(Journal& journal) : journal_(journal) {}
-  void disconnect() override { journal_.push_back("ConDb.disconnect"); }
-  void setPath(std::string_view folder) override {
-    journal_.push_back("ConDb.PATH=" + std::string(folder));
-  }
-  void setCodePageOverride(std::optional<int> codePage) override {
-    if (codePage) journal_.push_back("ConDb.codePage=" + std::to_string(*codePage));
-  }
-  void connect() override { journal_.push_back("ConDb.connect"); }
-
- private:
-  Journal& journal_;
-};
-
-class FakeTendaro final : public StoreConnectionControl {
- public:
-  explicit FakeTendaro(Journal& journal) : journal_(journal) {}
-  std::string connectionString() const override { return connectionString_; }
-  void setConnectionString(std::string text) override { connectionString_ = std::move(text); }
-  void setBeforeConnect(std::function<void()> handler) override { handler_ = std::move(handler); }
-  void disconnect() override { journal_.push_back("Tendaro.disconnect"); }
-  void connect() override {
-    if (handler_) handler_();
-    journal_.push_back("Tendaro.connect " + connectionString_);
-    if (unreachable) {
-      throw StoreError("could not connect to server: Connection refused", "08001", 101);
-    }
-  }
-  bool unreachable = false;
-
- private:
-  Journal& journal_;
-  std::string connectionString_ = "FILE NAME=/built-in/Importacao.udl";
-  std::function<void()> handler_;
-};
-
-class FakeTable final : public FrameTable {
- public:
-  explicit FakeTable(std::int64_t count) : count_(count) {}
-  void close() override {}
-  void open() override {}
-  void first() override { number_ = 1; }
-  void next() override {
-    if (number_ < count_) ++number_; else eof_ = true;
-  }
-  bool eof() const override { return eof_ || count_ == 0; }
-  std::int64_t recordCount() override { return count_; }
-  std::int64_t recordNumber() const override { return number_; }
-  void reset(std::int64_t count) {
-    count_ = count;
-    eof_ = false;
-  }
-
- private:
-  std::int64_t count_;
-  std::int64_t number_ = 0;
-  bool eof_ = false;
-};
-
-// Logs one line per record ("Importando <noun> - <n>"); products log theirs before the capture.
-// `onRecord` runs just before that line, so a click it queues is delivered inside AddLogLine.
-class FakeSection final : public Section {
- public:
-  FakeSection(std::string noun, FakeTable& table, bool logsBeforeCapture)
-      : noun_(std::move(noun)), table_(table), before_(logsBeforeCapture) {}
-  std::string_view caption() const override { return noun_; }
-  void beforeRecord(SectionContext& context) override {
-    if (before_) logRecord(context);
-  }
-  RecordOutcome importRecord(SectionContext& context) override {
-    if (!before_) logRecord(context);
-    if (table_.recordNumber() == failAt) throw DataError("duplicate key value");
-    return RecordOutcome::Inserted;
-  }
-  std::string errorLine(SectionContext&, const DataError& error) override {
-    return "Erro gravando o " + noun_ + " - " + std::to_string(table_.recordNumber()) + "\r" +
-           error.what();
-  }
-  std::function<void(std::int64_t record)> onRecord;
-  std::int64_t failAt = 0;
-
- private:
-  void logRecord(SectionContext& context) {
-    if (onRecord) onRecord(table_.recordNumber());
-    context.AddLogLine("Importando " + noun_ + " - " + std::to_string(table_.recordNumber()));
-  }
-  std::string noun_;
-  FakeTable& table_;
-  bool before_;
-};
-
-class FakeBackend final : public RunBackend {
- public:
-  RunParts parts(SettingsWriter& settings) override {
-    return RunParts{settings,
-                    conDb,
-                    tendaro,
-                    {SectionSlot{SectionId::Products, &produtos, &productsSection},
-                     SectionSlot{SectionId::Customers, &clientes, &customersSection},
-                     SectionSlot{SectionId::Suppliers, &fornecedores, &suppliersSection}}};
-  }
-  Journal journal;
-  FakeConDb conDb{journal};
-  FakeTendaro tendaro{journal};
-  FakeTable produtos{3};
-  FakeTable clientes{3};
-  FakeTable fornecedores{4};
-  FakeSection productsSection{"Produto", produtos, true};
-  FakeSection customersSection{"Cliente", clientes, false};
-  FakeSection suppliersSection{"Fornecedor", fornecedores, false};
-};
 
 QString lineText(const std::string& bytes) { return TForm1::errorText(bytes); }
 
@@ -608,6 +493,23 @@ class TForm1Test : public QObject {
     QVERIFY(readFile(settingsPath()).find("Duplicata=07\n") != std::string::npos);
     QVERIFY(f.isVisible());
     QVERIFY(f.BitBtn1->isEnabled());
+  }
+
+  void theLegacyCodePageOverrideIsReadForEachRun() {
+    Window w = open();
+    TForm1& f = *w.form;
+    writeFile(settingsPath(), "[Importacao]\nPaginaCodigoDBF=1252\n");
+    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    QCOMPARE(errorsSeen_, QStringList());
+    QVERIFY(std::count(w.backend->journal.begin(), w.backend->journal.end(), "ConDb.codePage=1252"));
+
+    writeFile(settingsPath(), "[Importacao]\nPaginaCodigoDBF=utf8\n");
+    w.backend->journal.clear();
+    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    QCOMPARE(errorsSeen_.size(), 1);
+    QVERIFY2(errorsSeen_[0].contains("PaginaCodigoDBF=utf8 is not a code page"),
+             qPrintable(errorsSeen_[0]));
+    QCOMPARE(w.backend->journal, Journal{});
   }
 
   void anEmptyTableLeavesTheGaugeAtZeroOfZero() {
