@@ -82,13 +82,48 @@ def timed(cmd, log):
     return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, code
 
 
-def run_cli(build, work, dbf_folder, udl, tag):
+def status_kb(pid):
+    """RssAnon and RssFile of a running process, in kB (zeros once it is gone)."""
+    values = {"RssAnon": 0, "RssFile": 0}
+    try:
+        for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
+            key, _, rest = line.partition(":")
+            if key in values:
+                values[key] = int(rest.split()[0])
+    except (OSError, ValueError):
+        pass
+    return values
+
+
+def sampled(cmd, log):
+    """Runs cmd; returns (wall s, user+sys s, peak RSS MB, peak anonymous MB, peak file-backed
+    MB, exit status). The anonymous and file-backed peaks are sampled every 50 ms."""
+    peak = {"RssAnon": 0, "RssFile": 0}
+    with open(log, "wb") as err:
+        start = time.perf_counter()
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err)
+        while True:
+            pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+            if pid:
+                break
+            for key, value in status_kb(proc.pid).items():
+                peak[key] = max(peak[key], value)
+            time.sleep(0.05)
+        wall = time.perf_counter() - start
+    return (wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0,
+            peak["RssAnon"] / 1024.0, peak["RssFile"] / 1024.0, os.waitstatus_to_exitcode(status))
+
+
+def cli_command(build, work, dbf_folder, udl):
     settings = work / "Importacao.ini"  # read only: the runner never writes it
     if not settings.exists():
         settings.write_text("[Importacao]\n")
-    cmd = [str(build / "app" / "importacao-cli"), "--settings", str(settings), "--dbf-folder",
-           str(dbf_folder), "--data-link", str(udl), "--products"]
-    result = timed(cmd, work / f"cli-{tag}.err")
+    return [str(build / "app" / "importacao-cli"), "--settings", str(settings), "--dbf-folder",
+            str(dbf_folder), "--data-link", str(udl), "--products"]
+
+
+def run_cli(build, work, dbf_folder, udl, tag):
+    result = timed(cli_command(build, work, dbf_folder, udl), work / f"cli-{tag}.err")
     if result[3] != 0:
         sys.exit(f"importacao-cli failed ({result[3]}): {(work / f'cli-{tag}.err').read_text()}")
     return result
@@ -136,7 +171,8 @@ def speed(args, server, work):
 
 def memory(args, server, work):
     sizes = [int(s) for s in args.memory.split(",")]
-    print("peak resident size of importacao-cli, insert phase (synchronous_commit off):")
+    print("peak resident size of importacao-cli, insert phase (synchronous_commit off); anonymous"
+          " memory and file-backed pages (the mapped legacy table, the libraries) sampled apart:")
     for count in sizes:
         folder = work / f"dbf-{count}"
         generate(args.build, folder, count)
@@ -145,10 +181,14 @@ def memory(args, server, work):
             server.make_schema(schema)
             udl = work / f"mem-{count}.udl"
             write_udl(udl, server.odbc(schema, "-c synchronous_commit=off"))
-            wall, cpu, rss, _ = run_cli(args.build, work, folder, udl, f"mem-{count}")
+            log = work / f"cli-mem-{count}.err"
+            wall, cpu, rss, anon, mapped, code = sampled(cli_command(args.build, work, folder, udl), log)
+            if code != 0:
+                sys.exit(f"importacao-cli failed ({code}): {log.read_text()}")
             size = (folder / "cfa1010.DBF").stat().st_size / 1e6
-            print(f"  {count:>8} products ({size:.1f} MB table): {rss:.1f} MB peak, "
-                  f"{count / wall:.0f} products/s, CPU {100 * cpu / wall:.1f}% of wall")
+            print(f"  {count:>8} products ({size:.1f} MB table): peak RSS {rss:.1f} MB, anonymous "
+                  f"{anon:.1f} MB, file-backed {mapped:.1f} MB; {count / wall:.0f} products/s, "
+                  f"CPU {100 * cpu / wall:.1f}% of wall")
         finally:
             if not args.keep:
                 server.drop_schema(schema)
