@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""The customers and suppliers import measured against its floor, on a local PostgreSQL.
+
+  run_bench.py --build DIR [--records N] [--rounds R] [--pg-env FILE] [--keep]
+
+DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, partners_bench_tool). The
+server is the one of IMP_TEST_PG_CONN (source the env file that scripts/pg-test-server start
+writes), or --pg-env FILE.
+
+N generated customers and N generated suppliers (default 10,000 each) are imported through
+importacao-cli ("--customers --suppliers") into an empty store schema with the municipality seed,
+and then again (every row updated); beside each, in the same run, the floor (partners_bench_tool
+floor: the same statements per record on raw ODBC with prepared handles) does the same into a
+schema of its own. Runner and floor take turns R times per phase (default 1). Printed per turn:
+records/s of both, the ratio of wall times, and the runner's own CPU time (user + system) as a
+share of its wall time.
+"""
+import argparse
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+
+def read_env(path):
+    env = {}
+    for line in pathlib.Path(path).read_text().splitlines():
+        m = re.match(r"export (\w+)='(.*)'$", line)
+        if m:
+            env[m.group(1)] = m.group(2)
+    return env
+
+
+def odbc_parts(conn):
+    return dict(p.split("=", 1) for p in conn.split(";") if "=" in p)
+
+
+class Server:
+    def __init__(self, conn):
+        self.conn = conn
+        parts = odbc_parts(conn)
+        self.conninfo = (f"host={parts['Server']} port={parts['Port']} dbname={parts['Database']} "
+                         f"user={parts['Uid']} password={parts['Pwd']}")
+
+    def odbc(self, schema):
+        return f"{self.conn};pqopt={{options='-c search_path={schema}'}}"
+
+    def make_schema(self, schema):
+        subprocess.run([sys.executable, str(ROOT / "scripts" / "make-store"), "postgresql",
+                        self.conninfo, schema], check=True, stdout=subprocess.DEVNULL)
+
+    def drop_schema(self, schema):
+        subprocess.run(["psql", self.conninfo, "-q", "-c", f"drop schema if exists {schema} cascade"],
+                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def count(self, schema, table):
+        out = subprocess.run(["psql", self.conninfo, "-At", "-c", f"select count(*) from {schema}.{table}"],
+                             check=True, capture_output=True, text=True)
+        return int(out.stdout.strip())
+
+
+def write_udl(path, odbc):
+    text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+    text += 'Provider=MSDASQL.1;Extended Properties="' + odbc.replace('"', '""') + '"\r\n'
+    path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+
+
+def timed(cmd, log):
+    """Runs cmd; returns (wall s, user+sys s, exit status)."""
+    with open(log, "wb") as err:
+        start = time.perf_counter()
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - start
+    return wall, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status)
+
+
+def tool(build):
+    return str(build / "bench" / "partners" / "partners_bench_tool")
+
+
+def run_cli(build, work, dbf_folder, udl, tag):
+    settings = work / "Importacao.ini"  # read only: the runner never writes it
+    if not settings.exists():
+        settings.write_text("[Importacao]\n")
+    cmd = [str(build / "app" / "importacao-cli"), "--settings", str(settings), "--dbf-folder",
+           str(dbf_folder), "--data-link", str(udl), "--customers", "--suppliers"]
+    wall, cpu, code = timed(cmd, work / f"cli-{tag}.err")
+    if code != 0:
+        sys.exit(f"importacao-cli failed ({code}): {(work / f'cli-{tag}.err').read_text()}")
+    return wall, cpu
+
+
+def run_floor(build, work, odbc, count, tag):
+    wall, cpu, code = timed([tool(build), "floor", odbc, str(count)], work / f"floor-{tag}.err")
+    if code != 0:
+        sys.exit(f"floor failed: {(work / f'floor-{tag}.err').read_text()}")
+    return wall, cpu
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", type=pathlib.Path, required=True)
+    p.add_argument("--records", type=int, default=10_000, help="customers, and as many suppliers")
+    p.add_argument("--rounds", type=int, default=1, help="turns of runner and floor per phase")
+    p.add_argument("--pg-env", help="env file written by scripts/pg-test-server start")
+    p.add_argument("--keep", action="store_true", help="keep the schemas and files")
+    args = p.parse_args()
+    args.build = args.build.resolve()
+
+    conn = os.environ.get("IMP_TEST_PG_CONN")
+    if args.pg_env:
+        conn = read_env(args.pg_env).get("IMP_TEST_PG_CONN")
+    if not conn:
+        sys.exit("run_bench.py: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
+    server = Server(conn)
+    work = pathlib.Path(tempfile.mkdtemp(prefix="partners-bench-"))
+    count = args.records
+    tag = f"p{os.getpid()}"
+    cli_schema, floor_schema = f"bench_pcli_{tag}", f"bench_pfloor_{tag}"
+    try:
+        folder = work / "dbf"
+        subprocess.run([tool(args.build), "generate", str(folder), str(count)], check=True)
+        server.make_schema(cli_schema)
+        server.make_schema(floor_schema)
+        udl = work / "cli.udl"
+        write_udl(udl, server.odbc(cli_schema))
+        print(f"{count} customers + {count} suppliers, PostgreSQL {server.conninfo.split(' password')[0]}")
+        print(f"{'phase':<8} {'runner rec/s':>12} {'floor rec/s':>11} {'wall ratio':>10} "
+              f"{'runner CPU':>11} {'floor CPU':>10}")
+        for phase in ("insert", "update"):
+            for turn in range(args.rounds):
+                if phase == "insert" and turn > 0:  # every insert turn starts from empty schemas
+                    for schema in (cli_schema, floor_schema):
+                        server.drop_schema(schema)
+                        server.make_schema(schema)
+                cli = run_cli(args.build, work, folder, udl, f"{phase}{turn}")
+                floor = run_floor(args.build, work, server.odbc(floor_schema), count, f"{phase}{turn}")
+                print(f"{phase:<8} {2 * count / cli[0]:>12.0f} {2 * count / floor[0]:>11.0f} "
+                      f"{cli[0] / floor[0]:>10.3f} {100 * cli[1] / cli[0]:>10.1f}% "
+                      f"{100 * floor[1] / floor[0]:>9.1f}%", flush=True)
+        rows = [server.count(s, t) for s in (cli_schema, floor_schema) for t in ("clientes", "fornecedores")]
+        if rows != [count] * 4:
+            sys.exit(f"run_bench.py: unexpected row counts (runner clientes, fornecedores; floor ...): {rows}")
+        print("targets: wall ratio <= 1.15 in both phases; runner CPU < 10% of its wall time")
+    finally:
+        if args.keep:
+            print(f"kept {work} and the schemas {cli_schema}, {floor_schema}")
+        else:
+            server.drop_schema(cli_schema)
+            server.drop_schema(floor_schema)
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
