@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -54,6 +55,10 @@ bool isTrailingJunk(char16_t c) {
 }  // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
+  // Names and most texts are plain ASCII: no converter needed.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::u16string(text.begin(), text.end());
+  }
   static const char16_t kReplacement = 0xfffd;
   const std::string bytes = iconvConvert(
       "UTF-16LE", "UTF-8", text,
@@ -64,6 +69,11 @@ std::u16string utf8ToUtf16(std::string_view text) {
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    std::string out(text.size(), '\0');
+    std::transform(text.begin(), text.end(), out.begin(), [](char16_t c) { return static_cast<char>(c); });
+    return out;
+  }
   return iconvConvert("UTF-8", "UTF-16LE",
                       std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * 2),
                       "?", 2);
@@ -258,7 +268,10 @@ void Statement::prepare(const std::u16string& text) {
 }
 
 void Statement::bindParameters(std::vector<ParameterBuffer>& buffers) {
-  check(SQLFreeStmt(get(), SQL_RESET_PARAMS), SQL_HANDLE_STMT, get());
+  if (buffers.size() != bound_.size()) {
+    check(SQLFreeStmt(get(), SQL_RESET_PARAMS), SQL_HANDLE_STMT, get());
+    bound_.assign(buffers.size(), Binding{});
+  }
   SQLUSMALLINT number = 1;
   for (ParameterBuffer& b : buffers) {
     SQLPOINTER value = nullptr;
@@ -266,14 +279,12 @@ void Statement::bindParameters(std::vector<ParameterBuffer>& buffers) {
     switch (b.cType) {
       case SQL_C_WCHAR:
         value = b.wide.data();
-        bufferLength = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
-        if (b.indicator != SQL_NULL_DATA) b.indicator = bufferLength;
+        bufferLength = static_cast<SQLLEN>(b.wide.capacity() * sizeof(char16_t));
         break;
       case SQL_C_CHAR:
       case SQL_C_BINARY:
         value = b.narrow.data();
-        bufferLength = static_cast<SQLLEN>(b.narrow.size());
-        if (b.indicator != SQL_NULL_DATA) b.indicator = bufferLength;
+        bufferLength = static_cast<SQLLEN>(b.narrow.capacity());
         break;
       case SQL_C_SBIGINT:
         value = &b.integer;
@@ -294,9 +305,15 @@ void Statement::bindParameters(std::vector<ParameterBuffer>& buffers) {
       default:
         break;
     }
-    check(SQLBindParameter(get(), number, b.ioType, b.cType, b.sqlType, b.columnSize,
-                           b.decimalDigits, value, bufferLength, &b.indicator),
-          SQL_HANDLE_STMT, get());
+    const Binding binding{value, &b.indicator, b.ioType, b.cType, b.sqlType, b.columnSize, b.decimalDigits};
+    Binding& last = bound_[number - 1];
+    if (!(binding == last)) {
+      last = Binding{};  // until the driver has taken it
+      check(SQLBindParameter(get(), number, b.ioType, b.cType, b.sqlType, b.columnSize, b.decimalDigits, value,
+                             bufferLength, &b.indicator),
+            SQL_HANDLE_STMT, get());
+      last = binding;
+    }
     ++number;
   }
 }
@@ -315,10 +332,7 @@ bool Statement::executeDirect(const std::u16string& text) {
   return true;
 }
 
-void Statement::closeCursor() noexcept {
-  SQLFreeStmt(get(), SQL_CLOSE);
-  SQLFreeStmt(get(), SQL_RESET_PARAMS);
-}
+void Statement::closeCursor() noexcept { SQLFreeStmt(get(), SQL_CLOSE); }
 
 SQLSMALLINT Statement::resultColumnCount() const {
   SQLSMALLINT count = 0;

@@ -195,13 +195,16 @@ class Statement {
 
   void prepare(const std::u16string& text);
   // Binds `buffers[i]` to marker i+1; the buffers must stay where they are until execution ends.
+  // Bindings persist across executions: a marker whose buffer, types and size are those it was
+  // bound with last time is not bound again (binding is costly in some drivers), so a caller
+  // that keeps its buffers only changes their values.
   void bindParameters(std::vector<ParameterBuffer>& buffers);
   // Runs the prepared statement. Returns false when the driver says SQL_NO_DATA (an update or
   // delete that touched no row), true otherwise; a failure throws StoreError.
   bool execute();
   // Prepares nothing: sends `text` once.
   bool executeDirect(const std::u16string& text);
-  // Closes an open cursor and unbinds the parameters, keeping the prepared statement.
+  // Closes an open cursor, keeping the prepared statement and its bindings.
   void closeCursor() noexcept;
 
   SQLSMALLINT resultColumnCount() const;
@@ -222,7 +225,18 @@ class Statement {
   std::optional<std::string> getBinary(SQLUSMALLINT column);
 
  private:
+  struct Binding {
+    const void* value = nullptr;
+    const SQLLEN* indicator = nullptr;
+    SQLSMALLINT ioType = 0;
+    SQLSMALLINT cType = 0;
+    SQLSMALLINT sqlType = 0;
+    SQLULEN columnSize = 0;
+    SQLSMALLINT decimalDigits = 0;
+    friend bool operator==(const Binding&, const Binding&) = default;
+  };
   OdbcHandle<SQL_HANDLE_STMT> handle_;
+  std::vector<Binding> bound_;
 };
 
 // --- Value conversions at the boundary ---------------------------------------------------------

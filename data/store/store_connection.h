@@ -63,6 +63,11 @@ class StoreConnection {
   // The driver's identifier quote (SQL_IDENTIFIER_QUOTE_CHAR); " " when it has none.
   const std::string& identifierQuote() const noexcept { return quote_; }
 
+  // Whether each command keeps its statements prepared across records (one prepared handle per
+  // statement text, executed again with new values) or prepares them anew for every execution.
+  bool reusePreparedStatements() const noexcept { return reusePrepared_; }
+  void setReusePreparedStatements(bool reuse) noexcept { reusePrepared_ = reuse; }
+
   // --- Rehearsal ---------------------------------------------------------------------------------
   // A rehearsal runs the whole import inside one transaction and rolls it back. Each statement
   // then runs under its own savepoint where one failed statement would spoil the transaction
@@ -112,6 +117,7 @@ class StoreConnection {
   std::string driverName_;
   std::string quote_ = "\"";
   bool inTransaction_ = false;
+  bool reusePrepared_ = true;
   std::vector<StoreCommand*> commands_;
   std::map<std::string, std::vector<std::string>> keys_;
 };

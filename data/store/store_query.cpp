@@ -1,9 +1,11 @@
 #include "data/store/store_query.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <functional>
 
 #include "data/errors.h"
 #include "data/record/number_text.h"
@@ -74,6 +76,20 @@ std::string decimalText(double value) {
   return std::string(buffer, result.ptr);
 }
 
+// Code page 1252 to UTF-16, one unit per byte, as a table: converting into a buffer that is
+// already there costs no allocation.
+const std::array<char16_t, 256>& cp1252Table() {
+  static const std::array<char16_t, 256> table = [] {
+    std::array<char16_t, 256> t{};
+    std::string all(256, '\0');
+    for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<char>(i);
+    const std::u16string wide = cp1252ToUtf16(all);
+    for (std::size_t i = 0; i < 256 && i < wide.size(); ++i) t[i] = wide[i];
+    return t;
+  }();
+  return table;
+}
+
 bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
   switch (kind) {
     case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
@@ -92,12 +108,16 @@ bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
 
 }  // namespace
 
-odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int size,
-                                      std::optional<odbc::ColumnDescription> column) {
+void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind kind, int size,
+                         const odbc::ColumnDescription* column) {
   if (kind == FieldKind::Unknown) kind = kindOfValue(value);
-  odbc::ParameterBuffer b;
+  // The buffer may have carried another value before: everything is set anew, keeping only the
+  // capacity of its strings.
+  b.ioType = SQL_PARAM_INPUT;
+  b.decimalDigits = 0;
+  b.wide.clear();
+  b.narrow.clear();
   const bool null = isNull(value);
-  if (null) b.indicator = SQL_NULL_DATA;
   auto sqlTypeOr = [&](SQLSMALLINT own) { return column ? column->sqlType : own; };
   auto columnSizeOr = [&](SQLULEN own) { return column ? column->columnSize : own; };
   auto digitsOr = [&](SQLSMALLINT own) { return column ? column->decimalDigits : own; };
@@ -109,7 +129,16 @@ odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int si
     case FieldKind::Guid:
     case FieldKind::WideText: {
       b.cType = SQL_C_WCHAR;
-      if (!null) b.wide = wideOf(value);
+      if (!null) {
+        if (const auto* text = std::get_if<std::string>(&value)) {
+          b.wide.resize(text->size());
+          const std::array<char16_t, 256>& table = cp1252Table();
+          std::transform(text->begin(), text->end(), b.wide.begin(),
+                         [&](char c) { return table[static_cast<unsigned char>(c)]; });
+        } else {
+          b.wide = wideOf(value);
+        }
+      }
       const SQLSMALLINT own = kind == FieldKind::FixedText ? SQL_CHAR
                               : kind == FieldKind::Memo    ? SQL_LONGVARCHAR
                               : kind == FieldKind::Guid    ? SQL_GUID
@@ -187,6 +216,21 @@ odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int si
       b.columnSize = std::max<SQLULEN>({columnSizeOr(0), b.narrow.size(), 1});
       break;
   }
+  if (null) {
+    b.indicator = SQL_NULL_DATA;
+  } else if (b.cType == SQL_C_WCHAR) {
+    b.indicator = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
+  } else if (b.cType == SQL_C_CHAR || b.cType == SQL_C_BINARY) {
+    b.indicator = static_cast<SQLLEN>(b.narrow.size());
+  } else {
+    b.indicator = 0;
+  }
+}
+
+odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int size,
+                                      std::optional<odbc::ColumnDescription> column) {
+  odbc::ParameterBuffer b;
+  fillParameterBuffer(b, value, kind, size, column ? &*column : nullptr);
   return b;
 }
 
@@ -216,20 +260,22 @@ std::optional<std::string> StoreQuery::updateTable() const {
   return tableOfSelect(text_);
 }
 
-std::vector<odbc::ParameterBuffer> StoreQuery::bindMarkers() {
-  std::vector<odbc::ParameterBuffer> buffers;
-  buffers.reserve(scanned_.names.size());
-  for (const std::string& name : scanned_.names) {
-    const Parameter& parameter = parameters_.byName(name);
-    buffers.push_back(parameterBuffer(parameterValueForStore(parameter), parameter.type(), parameter.size()));
+std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {
+  // Converted before anything is sent: a value that does not convert fails the statement.
+  markerBuffers_.resize(scanned_.names.size());
+  for (std::size_t i = 0; i < scanned_.names.size(); ++i) {
+    const Parameter& parameter = parameters_.byName(scanned_.names[i]);
+    fillParameterBuffer(markerBuffers_[i], parameterValueForStore(parameter), parameter.type(), parameter.size(),
+                        nullptr);
   }
-  return buffers;
+  return markerBuffers_;
 }
 
 odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
                                       const std::string& text) {
   std::u16string wide = cp1252ToUtf16(text);
-  if (!slot || preparedText != wide) {
+  if (!slot || preparedText != wide || !connection().reusePreparedStatements()) {
+    if (&slot == &statement_) statementShape_.reset();
     slot.reset();
     preparedText.clear();
     auto statement = std::make_unique<odbc::Statement>(connection().odbcConnection());
@@ -243,8 +289,26 @@ odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, st
 void StoreQuery::discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept {
   // A statement that failed is prepared anew next time: psqlODBC leaks when a prepared statement
   // that failed is executed again, and the failure may have left it in any state.
+  if (&slot == &statement_) statementShape_.reset();
+  if (&slot == &writer_) writerSignature_.clear();
   slot.reset();
   preparedText.clear();
+}
+
+odbc::ParameterBuffer& StoreQuery::nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used) {
+  if (used == buffers.size()) buffers.emplace_back();
+  return buffers[used++];
+}
+
+odbc::Statement& StoreQuery::writer(const std::vector<int>& signature,
+                                    const std::function<std::string()>& text) {
+  // The same columns (and the same null originals) make the same statement: no need to build
+  // its text again to find it prepared.
+  if (writer_ && signature == writerSignature_ && connection().reusePreparedStatements()) return *writer_;
+  writerSignature_.clear();
+  odbc::Statement& statement = prepared(writer_, writerPrepared_, text());
+  writerSignature_ = signature;
+  return statement;
 }
 
 Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column) {
@@ -302,11 +366,35 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
   return std::monostate{};
 }
 
+std::shared_ptr<const StoreQuery::Shape> StoreQuery::describe(odbc::Statement& statement, SQLSMALLINT count) {
+  auto shape = std::make_shared<Shape>();
+  shape->columns.reserve(static_cast<std::size_t>(count));
+  shape->infos.reserve(static_cast<std::size_t>(count));
+  for (SQLSMALLINT c = 1; c <= count; ++c) {
+    Column column;
+    column.description = statement.describeColumn(static_cast<SQLUSMALLINT>(c));
+    const ColumnKind kind = columnKind(column.description, connection().storeKind());
+    column.kind = kind.kind;
+    column.size = kind.size;
+    ColumnInfo info;
+    info.name = utf8ToCp1252(column.description.name);
+    info.kind = column.kind;
+    info.size = column.size;
+    // A text column whose length the driver does not know holds any length.
+    if (isTextKind(column.kind) && column.kind != FieldKind::Memo && info.size <= 0) info.size = INT_MAX;
+    info.readOnly = !column.description.updatable || column.description.autoIncrement ||
+                    column.kind == FieldKind::AutoInc;
+    shape->columns.push_back(std::move(column));
+    shape->infos.push_back(std::move(info));
+  }
+  return shape;
+}
+
 std::vector<ColumnInfo> StoreQuery::doOpen() {
   StoreConnection& store = connection();
   store.ensureConnected();
-  std::vector<odbc::ParameterBuffer> buffers = bindMarkers();
-  columns_.clear();
+  std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
+  shape_.reset();
   rows_.clear();
   current_ = 0;
   bool noResult = false;
@@ -319,20 +407,17 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
       if (count == 0) {
         noResult = true;
       } else {
-        columns_.reserve(static_cast<std::size_t>(count));
-        for (SQLSMALLINT c = 1; c <= count; ++c) {
-          Column column;
-          column.description = statement.describeColumn(static_cast<SQLUSMALLINT>(c));
-          const ColumnKind kind = columnKind(column.description, store.storeKind());
-          column.kind = kind.kind;
-          column.size = kind.size;
-          columns_.push_back(std::move(column));
+        // The columns of a statement kept prepared are those it had: described once.
+        if (!statementShape_ || statementShape_->columns.size() != static_cast<std::size_t>(count)) {
+          statementShape_ = describe(statement, count);
         }
+        shape_ = statementShape_;
+        const std::vector<Column>& columns = shape_->columns;
         while (statement.fetch()) {
           Row row;
-          row.reserve(columns_.size());
-          for (std::size_t c = 0; c < columns_.size(); ++c) {
-            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns_[c]));
+          row.reserve(columns.size());
+          for (std::size_t c = 0; c < columns.size(); ++c) {
+            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns[c]));
           }
           rows_.push_back(std::move(row));
         }
@@ -340,32 +425,18 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
       statement.closeCursor();
     } catch (...) {
       discard(statement_, statementPrepared_);
+      shape_.reset();
+      rows_.clear();
       throw;
     }
   });
-  if (noResult) {
-    columns_.clear();
-    fail("CommandText does not return a result set");
-  }
-  std::vector<ColumnInfo> infos;
-  infos.reserve(columns_.size());
-  for (const Column& column : columns_) {
-    ColumnInfo info;
-    info.name = utf8ToCp1252(column.description.name);
-    info.kind = column.kind;
-    info.size = column.size;
-    // A text column whose length the driver does not know holds any length.
-    if (isTextKind(column.kind) && column.kind != FieldKind::Memo && info.size <= 0) info.size = INT_MAX;
-    info.readOnly = !column.description.updatable || column.description.autoIncrement ||
-                    column.kind == FieldKind::AutoInc;
-    infos.push_back(std::move(info));
-  }
-  return infos;
+  if (noResult) fail("CommandText does not return a result set");
+  return shape_->infos;
 }
 
 void StoreQuery::doClose() noexcept {
   rows_.clear();
-  columns_.clear();
+  shape_.reset();
   current_ = 0;
 }
 
@@ -405,7 +476,7 @@ StoreQuery::WriteTable StoreQuery::writeTable() const {
   const std::size_t dot = table->rfind('.');
   const std::string_view unqualified =
       dot == std::string::npos ? std::string_view(*table) : std::string_view(*table).substr(dot + 1);
-  for (const Column& column : columns_) {
+  for (const Column& column : shape_->columns) {
     const std::string& base = column.description.baseTable;
     if (!base.empty() && sameNameAscii(base, unqualified)) {
       std::string rendered = quoteIdentifier(base, connection().identifierQuote());
@@ -431,22 +502,27 @@ void StoreQuery::doPost(std::span<Field* const> modified, bool inserting) {
 
 void StoreQuery::postInsert(std::span<Field* const> modified) {
   StoreConnection& store = connection();
+  const std::vector<Column>& columns = shape_->columns;
   const WriteTable table = writeTable();
   const std::string& quote = store.identifierQuote();
 
   std::vector<std::string> names;
-  std::vector<odbc::ParameterBuffer> buffers;
+  std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
+  std::size_t used = 0;
+  std::vector<int> signature{-1};
   for (Field* field : modified) {
     const int index = field->columnIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= columns_.size()) continue;
-    const Column& column = columns_[static_cast<std::size_t>(index)];
+    if (index < 0 || static_cast<std::size_t>(index) >= columns.size()) continue;
+    const Column& column = columns[static_cast<std::size_t>(index)];
     if (!column.description.updatable || column.description.autoIncrement) continue;
     names.push_back(column.description.name);
-    buffers.push_back(parameterBuffer(field->value(), field->kind(), field->size(), column.description));
+    signature.push_back(index);
+    fillParameterBuffer(nextBuffer(buffers, used), field->value(), field->kind(), field->size(),
+                        &column.description);
   }
-  const std::string text = insertText(table.rendered, names, quote);
+  buffers.resize(used);
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(writer_, writerPrepared_, text);
+    odbc::Statement& statement = writer(signature, [&] { return insertText(table.rendered, names, quote); });
     try {
       statement.bindParameters(buffers);
       statement.execute();
@@ -457,7 +533,7 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
     }
   });
 
-  Row row(columns_.size());
+  Row row(columns.size());
   const std::span<Field* const> fields = columnFields();
   for (std::size_t i = 0; i < fields.size() && i < row.size(); ++i) {
     if (fields[i] != nullptr) row[i] = fields[i]->value();
@@ -468,20 +544,25 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
 
 void StoreQuery::postUpdate(std::span<Field* const> modified) {
   StoreConnection& store = connection();
+  const std::vector<Column>& columns = shape_->columns;
   const std::string& quote = store.identifierQuote();
   const WriteTable table = writeTable();
 
   std::vector<std::string> setNames;
-  std::vector<odbc::ParameterBuffer> buffers;
+  std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
+  std::size_t used = 0;
   std::vector<std::size_t> setColumns;
+  std::vector<int> signature{-2};
   for (Field* field : modified) {
     const int index = field->columnIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= columns_.size()) continue;
-    const Column& column = columns_[static_cast<std::size_t>(index)];
+    if (index < 0 || static_cast<std::size_t>(index) >= columns.size()) continue;
+    const Column& column = columns[static_cast<std::size_t>(index)];
     if (!column.description.updatable || column.description.autoIncrement) continue;
     setColumns.push_back(static_cast<std::size_t>(index));
     setNames.push_back(column.description.name);
-    buffers.push_back(parameterBuffer(field->value(), field->kind(), field->size(), column.description));
+    signature.push_back(index);
+    fillParameterBuffer(nextBuffer(buffers, used), field->value(), field->kind(), field->size(),
+                        &column.description);
   }
   if (setNames.empty()) return;  // nothing assigned: nothing to write
 
@@ -495,20 +576,21 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   auto addCondition = [&](std::size_t index) {
     if (std::find(whereColumns.begin(), whereColumns.end(), index) != whereColumns.end()) return;
     PostColumn condition;
-    condition.name = columns_[index].description.name;
+    condition.name = columns[index].description.name;
     condition.compareOriginal = true;
     condition.originalIsNull = isNull(original[index]);
     where.push_back(condition);
     whereColumns.push_back(index);
+    signature.push_back(-3 - static_cast<int>(index) * 2 - (condition.originalIsNull ? 1 : 0));
     if (!condition.originalIsNull) {
-      buffers.push_back(parameterBuffer(original[index], columns_[index].kind, columns_[index].size,
-                                        columns_[index].description));
+      fillParameterBuffer(nextBuffer(buffers, used), original[index], columns[index].kind, columns[index].size,
+                          &columns[index].description);
     }
   };
   for (const std::string& key : keys) {
     std::optional<std::size_t> found;
-    for (std::size_t i = 0; i < columns_.size() && !found; ++i) {
-      if (sameNameAscii(columns_[i].description.name, key)) found = i;
+    for (std::size_t i = 0; i < columns.size() && !found; ++i) {
+      if (sameNameAscii(columns[i].description.name, key)) found = i;
     }
     if (!found) {
       fail("The key column '" + utf8ToCp1252(key) + "' of table '" + utf8ToCp1252(table.name) +
@@ -518,13 +600,13 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   }
   // Optimistic check: each column this post changes must still hold what was read.
   for (std::size_t index : setColumns) {
-    if (comparable(columns_[index].kind, columns_[index].description)) addCondition(index);
+    if (comparable(columns[index].kind, columns[index].description)) addCondition(index);
   }
 
-  const std::string text = updateText(table.rendered, setNames, where, quote);
+  buffers.resize(used);
   bool located = true;
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(writer_, writerPrepared_, text);
+    odbc::Statement& statement = writer(signature, [&] { return updateText(table.rendered, setNames, where, quote); });
     try {
       statement.bindParameters(buffers);
       located = statement.execute() && statement.rowCount() != 0;
@@ -546,7 +628,7 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
 long long StoreQuery::execute() {
   StoreConnection& store = connection();
   store.ensureConnected();
-  std::vector<odbc::ParameterBuffer> buffers = bindMarkers();
+  std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
   long long affected = -1;
   store.runStatement([&] {
     odbc::Statement& statement = prepared(statement_, statementPrepared_, scanned_.text);
@@ -564,6 +646,8 @@ long long StoreQuery::execute() {
 
 void StoreQuery::connectionClosing() noexcept {
   close();
+  statementShape_.reset();
+  writerSignature_.clear();
   statement_.reset();
   statementPrepared_.clear();
   writer_.reset();
@@ -588,22 +672,23 @@ void StoredProc::execProc() {
   store.ensureConnected();
   const ProcedureCall call =
       procedureCall(store.storeKind(), procedureName_, parameters_, store.identifierQuote());
-  std::vector<odbc::ParameterBuffer> buffers;
+  std::vector<odbc::ParameterBuffer>& buffers = buffers_;
+  buffers.resize(call.boundParameters.size());
   std::optional<std::size_t> returnBuffer;
-  for (std::size_t index : call.boundParameters) {
-    const Parameter& parameter = parameters_.at(static_cast<long long>(index));
+  for (std::size_t i = 0; i < call.boundParameters.size(); ++i) {
+    const Parameter& parameter = parameters_.at(static_cast<long long>(call.boundParameters[i]));
     if (parameter.direction() == ParameterDirection::ReturnValue) {
-      odbc::ParameterBuffer b = parameterBuffer(Value{std::int64_t{0}}, FieldKind::Integer, 0);
-      b.ioType = SQL_PARAM_OUTPUT;
-      returnBuffer = buffers.size();
-      buffers.push_back(std::move(b));
+      fillParameterBuffer(buffers[i], Value{std::int64_t{0}}, FieldKind::Integer, 0, nullptr);
+      buffers[i].ioType = SQL_PARAM_OUTPUT;
+      returnBuffer = i;
     } else {
-      buffers.push_back(parameterBuffer(parameterValueForStore(parameter), parameter.type(), parameter.size()));
+      fillParameterBuffer(buffers[i], parameterValueForStore(parameter), parameter.type(), parameter.size(),
+                          nullptr);
     }
   }
   std::u16string text = cp1252ToUtf16(call.text);
   store.runStatement([&] {
-    if (!statement_ || prepared_ != text) {
+    if (!statement_ || prepared_ != text || !store.reusePreparedStatements()) {
       statement_.reset();
       auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
       statement->prepare(text);

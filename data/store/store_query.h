@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -90,13 +91,17 @@ class StoreQuery : public RecordSource, public StoreCommand {
   void runMain();  // binds and executes the statement on statement_
   void fillFields();
   Value readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column);
-  std::vector<odbc::ParameterBuffer> bindMarkers();
+  // The values of the statement's markers, converted into markerBuffers_.
+  std::vector<odbc::ParameterBuffer>& bindMarkers();
+  static odbc::ParameterBuffer& nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used);
   void postInsert(std::span<Field* const> modified);
   void postUpdate(std::span<Field* const> modified);
   // The statement, its text prepared once per connection and reused while the text stays.
   odbc::Statement& prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
                             const std::string& text);
-  static void discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept;
+  void discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept;
+  // The insert or update statement for a post, identified by the columns it names.
+  odbc::Statement& writer(const std::vector<int>& signature, const std::function<std::string()>& text);
   // The table posts write into: as it goes into the statements, its name and schema as the
   // store's metadata spells them. Throws when the query reads no single table.
   struct WriteTable {
@@ -116,8 +121,20 @@ class StoreQuery : public RecordSource, public StoreCommand {
   std::u16string statementPrepared_;
   std::unique_ptr<odbc::Statement> writer_;  // insert and update
   std::u16string writerPrepared_;
+  std::vector<int> writerSignature_;
+  // Parameter storage kept from one execution to the next, so a statement kept prepared keeps
+  // its bindings and only the values change.
+  std::vector<odbc::ParameterBuffer> markerBuffers_;
+  std::vector<odbc::ParameterBuffer> writerBuffers_;
 
-  std::vector<Column> columns_;
+  // The result columns of a statement, described once while it stays prepared.
+  struct Shape {
+    std::vector<Column> columns;
+    std::vector<ColumnInfo> infos;
+  };
+  std::shared_ptr<const Shape> describe(odbc::Statement& statement, SQLSMALLINT count);
+  std::shared_ptr<const Shape> statementShape_;  // statement_'s
+  std::shared_ptr<const Shape> shape_;           // the open result's
   std::vector<Row> rows_;
   std::size_t current_ = 0;
 };
@@ -160,7 +177,13 @@ class StoredProc : public StoreCommand {
   ParameterList parameters_;
   std::unique_ptr<odbc::Statement> statement_;
   std::u16string prepared_;
+  std::vector<odbc::ParameterBuffer> buffers_;
 };
+
+// Fills `buffer` to carry `value` to a marker, keeping the capacity of its strings (see
+// parameterBuffer).
+void fillParameterBuffer(odbc::ParameterBuffer& buffer, const Value& value, FieldKind kind, int size,
+                         const odbc::ColumnDescription* column);
 
 // The buffer that carries `value` to a marker: the C type from `kind` (the parameter's declared
 // type, or the field's kind; Unknown: from the value's form), the SQL type from `sqlType` when
