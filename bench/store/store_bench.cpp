@@ -275,6 +275,24 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// Sequential and index scans of lj_produtos so far, from the server's statistics.
+std::string scans(const std::string& init, const std::string& schema) {
+  StoreObjects objects;
+  objects.Tendaro.setConnectionString(init);
+  StoreQuery q("qScans", objects.Tendaro);
+  q.setStatementText("select seq_scan, idx_scan from pg_stat_user_tables where schemaname = :s and relname = 'lj_produtos'");
+  q.parameterByName("s").setValue(schema);
+  q.open();
+  if (q.isEmpty()) return "(no statistics)";
+  static long long lastSeq = 0, lastIdx = 0;
+  const long long seq = q.fieldByName("seq_scan").asInteger();
+  const long long idx = q.fieldByName("idx_scan").asInteger();
+  std::string text = std::to_string(seq - lastSeq) + " sequential, " + std::to_string(idx - lastIdx) + " by index";
+  lastSeq = seq;
+  lastIdx = idx;
+  return text;
+}
+
 std::string readSchemaTable(const std::string& table) {
   std::ifstream in(std::string(IMP_SOURCE_ROOT) + "/store/schema/postgresql.sql");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -367,6 +385,9 @@ int main(int argc, char** argv) {
         std::printf(" %.0f", f.wallPerOp);
       }
       std::printf("\n");
+      objects.Tendaro.disconnect();  // its statistics reach the server
+      sleep(2);
+      std::printf("  lj_produtos scans: %s\n", scans(init, schema).c_str());
     }
     {
       StoreObjects objects;
