@@ -39,6 +39,9 @@ class LogView : public QAbstractScrollArea {
   // Empties the log.
   void clear();
 
+  // How long appended lines wait before they are painted (default kRepaintIntervalMs).
+  void setRepaintInterval(int milliseconds) { refreshTimer_.setInterval(milliseconds); }
+
   std::size_t lineCount() const noexcept { return store_.lineCount(); }
   // The line's bytes as appended; index < lineCount().
   std::string line(std::size_t index) const;
