@@ -400,22 +400,42 @@ bool Statement::moreResults() {
 
 std::optional<std::u16string> Statement::getText(SQLUSMALLINT column) {
   std::u16string out;
-  char16_t buffer[2048];
+  if (!getText(column, out)) return std::nullopt;
+  return out;
+}
+
+bool Statement::getText(SQLUSMALLINT column, std::u16string& out) {
+  out.clear();
+  std::size_t start = 0;
   for (;;) {
+    // Read straight into the string's storage; a long value comes in pieces (01004).
+    if (out.size() < start + 1024) out.resize(start + 1024);
+    const std::size_t room = out.size() - start;
     SQLLEN indicator = 0;
-    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
-    if (rc == SQL_NO_DATA) break;
+    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_WCHAR, out.data() + start,
+                                    static_cast<SQLLEN>(room * sizeof(char16_t)), &indicator);
+    if (rc == SQL_NO_DATA) {
+      out.resize(start);
+      break;
+    }
     check(rc, SQL_HANDLE_STMT, get());
-    if (indicator == SQL_NULL_DATA) return std::nullopt;
-    const std::size_t room = sizeof buffer / sizeof buffer[0] - 1;  // the terminating zero
-    std::size_t got = room;
+    if (indicator == SQL_NULL_DATA) {
+      out.clear();
+      return false;
+    }
+    std::size_t got = room - 1;  // the driver ends the piece with a zero
     if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / 2 < room) {
       got = static_cast<std::size_t>(indicator) / 2;
     }
-    out.append(buffer, got);
-    if (rc == SQL_SUCCESS) break;  // SQL_SUCCESS_WITH_INFO (01004): more to come
+    start += got;
+    if (rc == SQL_SUCCESS) {
+      out.resize(start);
+      break;
+    }
+    // More to come: when the driver says how much, make room for all of it at once.
+    if (indicator != SQL_NO_TOTAL) out.resize(std::max(out.size(), start + static_cast<std::size_t>(indicator) / 2 + 1));
   }
-  return out;
+  return true;
 }
 
 std::optional<std::string> Statement::getNarrowText(SQLUSMALLINT column) {

@@ -218,6 +218,8 @@ class Statement {
   // The value of a column of the current row (SQLGetData, 1-based), in the C type asked for.
   // nullopt for SQL NULL. Text is read whole, in as many pieces as the driver needs.
   std::optional<std::u16string> getText(SQLUSMALLINT column);
+  // As getText, into `out` (reusing its storage); false for SQL NULL.
+  bool getText(SQLUSMALLINT column, std::u16string& out);
   std::optional<std::string> getNarrowText(SQLUSMALLINT column);
   std::optional<std::int64_t> getInteger(SQLUSMALLINT column);
   std::optional<double> getDouble(SQLUSMALLINT column);

@@ -227,6 +227,27 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
   }
 }
 
+namespace {
+
+// As fillParameterBuffer with the field's value, reading a text field's bytes in place.
+void fillFromField(odbc::ParameterBuffer& b, const Field& field, const odbc::ColumnDescription& column) {
+  const FieldKind kind = field.kind();
+  if (field.isNull() || !isTextKind(kind) || kind == FieldKind::WideText) {
+    fillParameterBuffer(b, field.value(), kind, field.size(), &column);
+    return;
+  }
+  fillParameterBuffer(b, std::string(), kind, field.size(), &column);  // types and sizes
+  const std::string_view text = field.textView();
+  const std::array<char16_t, 256>& table = cp1252Table();
+  b.wide.resize(text.size());
+  std::transform(text.begin(), text.end(), b.wide.begin(),
+                 [&](char c) { return table[static_cast<unsigned char>(c)]; });
+  b.columnSize = std::max<SQLULEN>(b.columnSize, b.wide.size());
+  b.indicator = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
+}
+
+}  // namespace
+
 odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int size,
                                       std::optional<odbc::ColumnDescription> column) {
   odbc::ParameterBuffer b;
@@ -317,9 +338,8 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
     case FieldKind::FixedText:
     case FieldKind::Memo:
     case FieldKind::Guid: {
-      auto text = statement.getText(number);
-      if (!text) return std::monostate{};
-      return utf16ToCp1252(*text);
+      if (!statement.getText(number, scratch_)) return std::monostate{};
+      return utf16ToCp1252(scratch_);
     }
     case FieldKind::WideText: {
       auto text = statement.getText(number);
@@ -506,7 +526,6 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
   const WriteTable table = writeTable();
   const std::string& quote = store.identifierQuote();
 
-  std::vector<std::string> names;
   std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
   std::size_t used = 0;
   std::vector<int> signature{-1};
@@ -515,14 +534,19 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
     if (index < 0 || static_cast<std::size_t>(index) >= columns.size()) continue;
     const Column& column = columns[static_cast<std::size_t>(index)];
     if (!column.description.updatable || column.description.autoIncrement) continue;
-    names.push_back(column.description.name);
     signature.push_back(index);
-    fillParameterBuffer(nextBuffer(buffers, used), field->value(), field->kind(), field->size(),
-                        &column.description);
+    fillFromField(nextBuffer(buffers, used), *field, column.description);
   }
   buffers.resize(used);
+  auto text = [&] {
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i < signature.size(); ++i) {
+      names.push_back(columns[static_cast<std::size_t>(signature[i])].description.name);
+    }
+    return insertText(table.rendered, names, quote);
+  };
   store.runStatement([&] {
-    odbc::Statement& statement = writer(signature, [&] { return insertText(table.rendered, names, quote); });
+    odbc::Statement& statement = writer(signature, text);
     try {
       statement.bindParameters(buffers);
       statement.execute();
@@ -548,7 +572,6 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   const std::string& quote = store.identifierQuote();
   const WriteTable table = writeTable();
 
-  std::vector<std::string> setNames;
   std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
   std::size_t used = 0;
   std::vector<std::size_t> setColumns;
@@ -559,30 +582,25 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
     const Column& column = columns[static_cast<std::size_t>(index)];
     if (!column.description.updatable || column.description.autoIncrement) continue;
     setColumns.push_back(static_cast<std::size_t>(index));
-    setNames.push_back(column.description.name);
     signature.push_back(index);
-    fillParameterBuffer(nextBuffer(buffers, used), field->value(), field->kind(), field->size(),
-                        &column.description);
+    fillFromField(nextBuffer(buffers, used), *field, column.description);
   }
-  if (setNames.empty()) return;  // nothing assigned: nothing to write
+  if (setColumns.empty()) return;  // nothing assigned: nothing to write
 
   const std::vector<std::string>& keys = store.keyColumns(table.name, table.schema);
   if (keys.empty()) {
     fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
   }
   const Row& original = rows_.at(current_);
-  std::vector<PostColumn> where;
   std::vector<std::size_t> whereColumns;
+  std::vector<char> compared(columns.size(), 0);
   auto addCondition = [&](std::size_t index) {
-    if (std::find(whereColumns.begin(), whereColumns.end(), index) != whereColumns.end()) return;
-    PostColumn condition;
-    condition.name = columns[index].description.name;
-    condition.compareOriginal = true;
-    condition.originalIsNull = isNull(original[index]);
-    where.push_back(condition);
+    if (compared[index] != 0) return;
+    compared[index] = 1;
+    const bool originalIsNull = isNull(original[index]);
     whereColumns.push_back(index);
-    signature.push_back(-3 - static_cast<int>(index) * 2 - (condition.originalIsNull ? 1 : 0));
-    if (!condition.originalIsNull) {
+    signature.push_back(-3 - static_cast<int>(index) * 2 - (originalIsNull ? 1 : 0));
+    if (!originalIsNull) {
       fillParameterBuffer(nextBuffer(buffers, used), original[index], columns[index].kind, columns[index].size,
                           &columns[index].description);
     }
@@ -606,7 +624,15 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   buffers.resize(used);
   bool located = true;
   store.runStatement([&] {
-    odbc::Statement& statement = writer(signature, [&] { return updateText(table.rendered, setNames, where, quote); });
+    odbc::Statement& statement = writer(signature, [&] {
+      std::vector<std::string> setNames;
+      for (std::size_t index : setColumns) setNames.push_back(columns[index].description.name);
+      std::vector<PostColumn> where;
+      for (std::size_t index : whereColumns) {
+        where.push_back(PostColumn{columns[index].description.name, true, isNull(original[index])});
+      }
+      return updateText(table.rendered, setNames, where, quote);
+    });
     try {
       statement.bindParameters(buffers);
       located = statement.execute() && statement.rowCount() != 0;

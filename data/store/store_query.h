@@ -125,6 +125,7 @@ class StoreQuery : public RecordSource, public StoreCommand {
   // Parameter storage kept from one execution to the next, so a statement kept prepared keeps
   // its bindings and only the values change.
   std::vector<odbc::ParameterBuffer> markerBuffers_;
+  std::u16string scratch_;  // text as fetched, before its conversion
   std::vector<odbc::ParameterBuffer> writerBuffers_;
 
   // The result columns of a statement, described once while it stays prepared.
