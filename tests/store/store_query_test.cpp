@@ -302,6 +302,31 @@ TEST_P(StoreQueryTest, ValuesCrossTheBoundaryUnchanged) {
               Optional(HasSubstr("2024-02-29 13:45:30.123")));
 }
 
+TEST_P(StoreQueryTest, LongTextsArriveWholeWhateverTheirLength) {
+  StoreConnection connection;
+  useStore(connection);
+  auto q = probeQuery(connection);
+  // Around the sizes in which the driver hands long values over.
+  const std::size_t lengths[] = {0, 1, 1022, 1023, 1024, 1025, 2046, 2047, 2048, 2049, 70000};
+  int id = 100;
+  for (std::size_t length : lengths) {
+    SCOPED_TRACE(length);
+    std::string text(length, 'x');
+    for (std::size_t i = 0; i < length; i += 7) text[i] = '\xE7';  // ç, two bytes in UTF-8
+    q->close();
+    q->parameterByName("id").setValue(std::int64_t{++id});
+    q->open();
+    q->append();
+    q->fieldByName("id").assignInteger(id);
+    q->fieldByName("nota").assignText(text);
+    q->post();
+    q->close();
+    q->open();
+    ASSERT_FALSE(q->isEmpty());
+    EXPECT_EQ(q->fieldByName("nota").asText(), text);  // "" reads back as null: the same text
+  }
+}
+
 TEST_P(StoreQueryTest, CharactersCodePage1252CannotHoldReadAsQuestionMarks) {
   store().execute("insert into probe (id, nome) values (1, 'Łódź 日本')");
   StoreConnection connection;
