@@ -386,6 +386,8 @@ std::string readDataLinkFile(const std::filesystem::path& path) {
 
 // --- ODBC connection strings -------------------------------------------------------------------
 
+// Braces only where they are needed: psqlODBC reads braces around a password (and undoubles
+// "}}" there) but keeps them as part of a user name, and the SQLite3 driver reads none at all.
 std::string odbcValue(std::string_view value) {
   const bool plain =
       value.find_first_of(";{}=") == std::string_view::npos &&

@@ -23,7 +23,7 @@ void StoreConnection::connect() {
   driverName_ = connection->infoText(SQL_DRIVER_NAME);
   kind_ = storeKindFromDriver(dbmsName_, driverName_);
   quote_ = connection->infoText(SQL_IDENTIFIER_QUOTE_CHAR);
-  if (quote_.empty()) quote_.assign(1, ' ');  // (assign: GCC 12 warns falsely on = " ")
+  if (quote_.empty()) quote_.assign(1, ' ');
   connection_ = std::move(connection);
   inTransaction_ = false;
   keys_.clear();

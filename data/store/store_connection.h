@@ -123,7 +123,7 @@ class StoreConnection {
 };
 
 // Something that runs statements on a StoreConnection and holds ODBC handles on it: they are
-// released when the connection disconnects.
+// released when the connection disconnects. The connection must outlive the command.
 class StoreCommand {
  public:
   explicit StoreCommand(StoreConnection& connection) : connection_(connection) {

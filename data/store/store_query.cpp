@@ -309,7 +309,9 @@ odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, st
 
 void StoreQuery::discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept {
   // A statement that failed is prepared anew next time: psqlODBC leaks when a prepared statement
-  // that failed is executed again, and the failure may have left it in any state.
+  // that failed is executed again, and the failure may have left it in any state. (PostgreSQL
+  // refuses a kept statement once a table it reads has changed shape, "cached plan must not
+  // change result type": that execution fails, the next one prepares afresh.)
   if (&slot == &statement_) statementShape_.reset();
   if (&slot == &writer_) writerSignature_.clear();
   slot.reset();
@@ -357,6 +359,8 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
       return *value;
     }
     case FieldKind::Float: {
+      // SQLite's driver carries doubles as text of 15 significant digits, both ways; the other
+      // drivers keep every bit.
       auto value = statement.getDouble(number);
       if (!value) return std::monostate{};
       return *value;
