@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -17,8 +18,13 @@
 namespace importacao {
 
 // A character field's bytes as text: a NUL ends it (as it ends any text of ours), trailing
-// blanks are removed, leading blanks kept.
-std::string_view trimCharacter(std::string_view raw) noexcept;
+// blanks are removed, leading blanks kept. `ascii`, when given, is set to whether every byte of
+// the result is below 0x80.
+std::string_view trimCharacter(std::string_view raw, bool* ascii = nullptr) noexcept;
+
+// Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read
+// keeps ASCII (bytes below 0x80) as it is.
+void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, char* out) noexcept;
 
 // A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
 // most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
@@ -77,13 +83,14 @@ void decodeField(const DbfTable& table, const DbfField& field, std::span<const s
         const auto used = static_cast<unsigned char>(text.back());
         text = text.substr(0, std::min<std::size_t>(used, text.size() - 1));
       }
-      text = trimCharacter(text);
+      bool ascii = false;
+      text = trimCharacter(text, &ascii);
       if (text.empty()) return sink.null();  // a blank character field is null, as every blank
-      const auto& toAnsi = table.toAnsi();
+      // Every code page we read keeps ASCII as it is: such text needs no conversion.
+      if (ascii || table.codePage() == 1252) return sink.text(text);
       scratch.resize(text.size());
-      for (std::size_t i = 0; i < text.size(); ++i)
-        scratch[i] = toAnsi[static_cast<unsigned char>(text[i])];
-      return sink.text(scratch);
+      convertTo1252(text, table.toAnsi(), scratch.data());
+      return sink.text(std::string_view(scratch.data(), text.size()));
     }
     case DbfReading::Number:
       return either(parseDbfNumber(chars), [&](double v) { sink.number(v); });

@@ -1,7 +1,6 @@
 #include "data/dbf/dbf_table.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,8 +184,13 @@ void assignNullFlags(DbfHeader& h) {
 }  // namespace
 
 DbfHeader parseHeader(std::span<const std::byte> bytes, std::string_view fileName) {
-  if (bytes.size() < kHeaderSize) {
-    refuse(fileName, "not a dBASE table: the file is " + std::to_string(bytes.size()) +
+  return parseHeader(bytes, bytes.size(), fileName);
+}
+
+DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
+                      std::string_view fileName) {
+  if (fileSize < kHeaderSize || bytes.size() < kHeaderSize) {
+    refuse(fileName, "not a dBASE table: the file is " + std::to_string(fileSize) +
                          " bytes long, shorter than a table header (32 bytes)");
   }
   DbfHeader h;
@@ -201,9 +205,9 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::string_view fileNam
   h.languageByte = readU8(bytes, 29);
   h.visualFoxPro = isVisualFoxPro(h.version);
 
-  if (h.headerLength > bytes.size()) {
+  if (h.headerLength > fileSize || h.headerLength > bytes.size()) {
     refuse(fileName, "header length " + std::to_string(h.headerLength) +
-                         " runs past the end of the file (" + std::to_string(bytes.size()) +
+                         " runs past the end of the file (" + std::to_string(fileSize) +
                          " bytes)");
   }
   if (h.headerLength < kHeaderSize + 1) {
@@ -402,103 +406,24 @@ CodePageChoice chooseCodePage(std::optional<int> override, std::optional<std::st
   return choice;
 }
 
-DbfTable DbfTable::fromBytes(std::span<const std::byte> bytes, std::string fileName,
-                             const DbfOpenOptions& options) {
-  auto copy = std::make_shared<const std::vector<std::byte>>(bytes.begin(), bytes.end());
-  std::span<const std::byte> view(copy->data(), copy->size());
-  return build(std::move(copy), view, std::move(fileName), options);
-}
-
-DbfTable DbfTable::build(std::shared_ptr<const void> owner, std::span<const std::byte> bytes,
-                         std::string fileName, const DbfOpenOptions& options) {
-  DbfTable t;
-  t.owner_ = std::move(owner);
-  t.bytes_ = bytes;
-  t.fileName_ = std::move(fileName);
-  t.header_ = parseHeader(bytes, t.fileName_);
-
-  std::optional<std::string_view> cpg;
-  if (options.cpgText) cpg = *options.cpgText;
-  CodePageChoice choice = chooseCodePage(options.codePage, cpg, t.header_, t.fileName_);
-  t.codePage_ = choice.codePage;
-  t.codePageSource_ = choice.source;
-  t.toAnsi_ = &tableTo1252(choice.codePage);
-
-  for (auto& f : t.header_.fields) {
-    for (char& c : f.name) c = (*t.toAnsi_)[static_cast<unsigned char>(c)];
-    if (!f.hidden) t.fields_.push_back(f);
-  }
-  for (const auto& w : t.header_.warnings) t.warnings_.push_back(t.fileName_ + ": " + w);
-  for (const auto& w : choice.warnings) t.warnings_.push_back(t.fileName_ + ": " + w);
-
-  // Records: the complete ones the header counts. A header that counts more than the file holds
-  // presents what is there; an end-of-file mark (0x1A) where a record should begin ends the
-  // table; records after the counted ones are not presented. Each case is a warning.
-  const auto& h = t.header_;
-  const std::uint64_t room = (bytes.size() - h.headerLength) / h.recordLength;
-  std::uint64_t slots = std::min<std::uint64_t>(h.recordCount, room);
-  std::uint64_t deleted = 0;
-  std::optional<std::uint64_t> markAt;
-  for (std::uint64_t i = 0; i < slots; ++i) {
-    const std::byte mark = bytes[h.headerLength + i * h.recordLength];
-    if (mark == kEndMarker) {
-      markAt = i;
-      break;
-    }
-    // Only '*' marks a deleted record; dBASE takes any other first byte for a live one.
-    if (mark == kDeletedMark) ++deleted;
-  }
-  const std::string counted = std::to_string(h.recordCount);
-  if (markAt) {
-    slots = *markAt;
-    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
-                          " records but an end-of-file mark stands where record " +
-                          std::to_string(*markAt + 1) + " should begin; reading " +
-                          std::to_string(slots));
-  } else if (h.recordCount > room) {
-    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
-                          " records but the file holds only " + std::to_string(room) +
-                          " complete ones; reading " + std::to_string(room));
-  } else if (room > h.recordCount &&
-             bytes[h.headerLength + std::uint64_t{h.recordCount} * h.recordLength] != kEndMarker) {
-    t.warnings_.push_back(t.fileName_ + ": the header counts " + counted +
-                          " records but the file has room for " + std::to_string(room) +
-                          "; reading the " + counted + " it counts");
-  }
-  t.slotCount_ = static_cast<std::size_t>(slots);
-  t.liveCount_ = static_cast<std::size_t>(slots - deleted);
-  return t;
-}
-
-bool DbfTable::flagBit(std::span<const std::byte> record, int bit) const noexcept {
-  if (bit < 0 || header_.nullFlagsOffset < 0 || bit >= header_.nullFlagsLength * 8) return false;
-  const auto byte = std::to_integer<unsigned>(
-      record[static_cast<std::size_t>(header_.nullFlagsOffset + bit / 8)]);
-  return ((byte >> (bit % 8)) & 1U) != 0;
-}
-
-namespace {
-
-struct Mapping {
-  void* address = nullptr;
-  std::size_t size = 0;
-  Mapping(void* a, std::size_t s) : address(a), size(s) {}
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  ~Mapping() { munmap(address, size); }
-};
-
-[[noreturn]] void refuseFile(const std::filesystem::path& path, const std::string& what, int err) {
-  throw DbfError(path.string() + ": " + what + ": " +
-                 std::generic_category().message(err));
-}
-
-struct FileDescriptor {
-  int fd;
-  ~FileDescriptor() {
+// The open file of a table; closed when the last copy of the table goes.
+struct DbfTable::File {
+  int fd = -1;
+  explicit File(int d) : fd(d) {}
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() {
     if (fd >= 0) ::close(fd);
   }
 };
+
+namespace {
+
+constexpr std::size_t kWindowBytes = 256 * 1024;  // about what a core's L2 cache holds
+
+[[noreturn]] void refuseFile(const std::filesystem::path& path, const std::string& what, int err) {
+  throw DbfError(path.string() + ": " + what + ": " + std::generic_category().message(err));
+}
 
 std::optional<std::string> readCpgBeside(const std::filesystem::path& path) {
   auto cpgName = path.stem().string() + ".cpg";
@@ -516,32 +441,182 @@ std::optional<std::string> readCpgBeside(const std::filesystem::path& path) {
 
 }  // namespace
 
+DbfTable::DbfTable(const DbfTable& other)
+    : memory_(other.memory_),
+      file_(other.file_),
+      size_(other.size_),
+      fileName_(other.fileName_),
+      header_(other.header_),
+      fields_(other.fields_),
+      codePage_(other.codePage_),
+      codePageSource_(other.codePageSource_),
+      toAnsi_(other.toAnsi_),
+      warnings_(other.warnings_),
+      slotCount_(other.slotCount_),
+      liveCount_(other.liveCount_) {
+  if (memory_) {  // every record at hand, in the shared bytes
+    windowData_ = other.windowData_;
+    windowFirst_ = other.windowFirst_;
+    windowCount_ = other.windowCount_;
+  }
+}
+
+DbfTable& DbfTable::operator=(const DbfTable& other) {
+  if (this != &other) *this = DbfTable(other);
+  return *this;
+}
+
+DbfTable::~DbfTable() = default;
+
+DbfTable DbfTable::fromBytes(std::span<const std::byte> bytes, std::string fileName,
+                             const DbfOpenOptions& options) {
+  DbfTable t;
+  t.memory_ = std::make_shared<const std::vector<std::byte>>(bytes.begin(), bytes.end());
+  t.size_ = bytes.size();
+  t.header_ = parseHeader(*t.memory_, fileName);
+  t.load(std::move(fileName), options);
+  return t;
+}
+
 DbfTable DbfTable::open(const std::filesystem::path& path, const DbfOpenOptions& options) {
-  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) refuseFile(path, "cannot open the table", errno);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) refuseFile(path, "cannot open the table", errno);
+  DbfTable t;
+  t.file_ = std::make_shared<const File>(fd);
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) refuseFile(path, "cannot read the table", errno);
+  if (::fstat(fd, &st) != 0) refuseFile(path, "cannot read the table", errno);
   if (S_ISDIR(st.st_mode)) refuseFile(path, "cannot read the table", EISDIR);
-  const auto size = static_cast<std::size_t>(st.st_size);
+  t.size_ = static_cast<std::uint64_t>(st.st_size);
+
+  // The header is at most 65535 bytes long (its length is a 16-bit number).
+  std::vector<std::byte> first(static_cast<std::size_t>(std::min<std::uint64_t>(t.size_, 65535)));
+  t.fileName_ = path.string();
+  t.readAt(0, first);
+  t.header_ = parseHeader(first, t.size_, t.fileName_);
 
   DbfOpenOptions withCpg = options;
   if (!withCpg.cpgText) withCpg.cpgText = readCpgBeside(path);
+  t.load(path.string(), withCpg);
+  return t;
+}
 
-  if (size == 0) return fromBytes({}, path.string(), withCpg);  // refused: shorter than a header
-  void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, file.fd, 0);
-  if (address == MAP_FAILED) refuseFile(path, "cannot map the table", errno);
-  auto mapping = std::make_shared<const Mapping>(address, size);
-  std::span<const std::byte> bytes(static_cast<const std::byte*>(address), size);
-  return build(std::move(mapping), bytes, path.string(), withCpg);
+void DbfTable::load(std::string fileName, const DbfOpenOptions& options) {
+  fileName_ = std::move(fileName);
+  std::optional<std::string_view> cpg;
+  if (options.cpgText) cpg = *options.cpgText;
+  CodePageChoice choice = chooseCodePage(options.codePage, cpg, header_, fileName_);
+  codePage_ = choice.codePage;
+  codePageSource_ = choice.source;
+  toAnsi_ = &tableTo1252(choice.codePage);
+
+  for (auto& f : header_.fields) {
+    for (char& c : f.name) c = (*toAnsi_)[static_cast<unsigned char>(c)];
+    if (!f.hidden) fields_.push_back(f);
+  }
+  for (const auto& w : header_.warnings) warnings_.push_back(fileName_ + ": " + w);
+  for (const auto& w : choice.warnings) warnings_.push_back(fileName_ + ": " + w);
+  countRecords();
+}
+
+void DbfTable::countRecords() {
+  // Records: the complete ones the header counts. A header that counts more than the file holds
+  // presents what is there; an end-of-file mark (0x1A) where a record should begin ends the
+  // table; records after the counted ones are not presented. Each case is a warning.
+  const auto& h = header_;
+  const std::uint64_t room = (size_ - h.headerLength) / h.recordLength;
+  std::uint64_t slots = std::min<std::uint64_t>(h.recordCount, room);
+  slotCount_ = static_cast<std::size_t>(slots);
+  if (memory_) {
+    windowData_ = memory_->data() + h.headerLength;
+    windowFirst_ = 0;
+    windowCount_ = slotCount_;
+  }
+  std::uint64_t deleted = 0;
+  std::optional<std::uint64_t> markAt;
+  for (std::uint64_t i = 0; i < slots; ++i) {
+    const std::byte mark = record(static_cast<std::size_t>(i))[0];
+    if (mark == kEndMarker) {
+      markAt = i;
+      break;
+    }
+    // Only '*' marks a deleted record; dBASE takes any other first byte for a live one.
+    if (mark == kDeletedMark) ++deleted;
+  }
+  const std::string counted = std::to_string(h.recordCount);
+  if (markAt) {
+    slots = *markAt;
+    warnings_.push_back(fileName_ + ": the header counts " + counted +
+                        " records but an end-of-file mark stands where record " +
+                        std::to_string(*markAt + 1) + " should begin; reading " +
+                        std::to_string(slots));
+  } else if (h.recordCount > room) {
+    warnings_.push_back(fileName_ + ": the header counts " + counted +
+                        " records but the file holds only " + std::to_string(room) +
+                        " complete ones; reading " + std::to_string(room));
+  } else if (room > h.recordCount) {
+    std::byte after[1];
+    readAt(h.headerLength + std::uint64_t{h.recordCount} * h.recordLength, after);
+    if (after[0] != kEndMarker) {
+      warnings_.push_back(fileName_ + ": the header counts " + counted +
+                          " records but the file has room for " + std::to_string(room) +
+                          "; reading the " + counted + " it counts");
+    }
+  }
+  slotCount_ = static_cast<std::size_t>(slots);
+  liveCount_ = static_cast<std::size_t>(slots - deleted);
+  if (memory_) windowCount_ = slotCount_;
+}
+
+void DbfTable::readAt(std::uint64_t offset, std::span<std::byte> out) const {
+  if (memory_) {
+    if (offset > memory_->size() || out.size() > memory_->size() - offset) {
+      throw DbfError(fileName_ + ": read past the end of the table");
+    }
+    std::copy_n(memory_->data() + offset, out.size(), out.data());
+    return;
+  }
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(file_->fd, out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throw DbfError(fileName_ + ": cannot read the table: " +
+                     std::generic_category().message(errno));
+    }
+    if (n == 0) {
+      throw DbfError(fileName_ + ": the file is shorter than when it was opened (another "
+                     "program changed it); reading stopped at byte " +
+                     std::to_string(offset + done));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::span<const std::byte> DbfTable::fetch(std::size_t slot) const {
+  const std::size_t length = header_.recordLength;
+  if (memory_ || slot >= slotCount_) {
+    throw DbfError(fileName_ + ": no record " + std::to_string(slot + 1));
+  }
+  const std::size_t perWindow = std::max<std::size_t>(1, kWindowBytes / length);
+  const std::size_t count = std::min(perWindow, slotCount_ - slot);
+  windowBuffer_.resize(count * length);
+  readAt(header_.headerLength + std::uint64_t{slot} * length, windowBuffer_);
+  windowData_ = windowBuffer_.data();
+  windowFirst_ = slot;
+  windowCount_ = count;
+  return {windowData_, length};
+}
+
+bool DbfTable::flagBit(std::span<const std::byte> record, int bit) const noexcept {
+  if (bit < 0 || header_.nullFlagsOffset < 0 || bit >= header_.nullFlagsLength * 8) return false;
+  const auto byte = std::to_integer<unsigned>(
+      record[static_cast<std::size_t>(header_.nullFlagsOffset + bit / 8)]);
+  return ((byte >> (bit % 8)) & 1U) != 0;
 }
 
 void DbfTable::adviseSequential() const noexcept {
-  if (!owner_ || bytes_.empty()) return;
-  // madvise wants a page-aligned start; the mapping starts on a page, a vector may not.
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  auto start = reinterpret_cast<std::uintptr_t>(bytes_.data());
-  if (start % page != 0) return;
-  ::madvise(const_cast<std::byte*>(bytes_.data()), bytes_.size(), MADV_SEQUENTIAL);
+  if (file_) ::posix_fadvise(file_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 std::optional<std::filesystem::path> findFileIgnoringCase(const std::filesystem::path& folder,

@@ -1,5 +1,6 @@
 // The legacy dBASE table file, read from its bytes: header, field descriptors and the records
-// that a walk presents. Nothing here writes, locks or holds more of the file than its mapping.
+// that a walk presents. Nothing here writes or locks the file, and a table read from a file
+// holds no more of it than a window of records of about 256 kB.
 //
 // Formats read: dBASE III (0x03, 0x83), dBASE IV and 5 (0x04, 0x7B, 0x8B, 0x43, 0x63, 0xCB),
 // dBASE 7 (0x04, 0x8C: 48-byte field descriptors), FoxPro 2 (0xF5, 0xFB) and Visual FoxPro
@@ -71,6 +72,10 @@ struct DbfHeader {
 // right: the file shorter than a header, a header length past the end of the file or shorter
 // than its descriptors, a record length of 0, no field at all, a field running past the record.
 DbfHeader parseHeader(std::span<const std::byte> bytes, std::string_view fileName);
+// The same from the first bytes of a file of `fileSize` bytes: at least its first 65535 bytes
+// (the longest header), or all of it when it is shorter.
+DbfHeader parseHeader(std::span<const std::byte> firstBytes, std::uint64_t fileSize,
+                      std::string_view fileName);
 
 // Where the code page of a table's text came from, strongest first.
 enum class CodePageSource { Override, CpgFile, LanguageByte, Default };
@@ -106,20 +111,20 @@ struct DbfOpenOptions {
 };
 
 // One table file, open for reading. Presented records are the complete records the header counts,
-// up to an end marker, less the deleted ones. Copies share the bytes (cheap); the bytes live as
-// long as any copy. Not thread-safe for concurrent use of one object; copies are independent.
+// up to an end marker, less the deleted ones. Copies share the bytes or the open file (cheap) and
+// each reads through a window of its own. Not thread-safe for concurrent use of one object.
 class DbfTable {
  public:
   // A table over a copy of `bytes`. Throws DbfError (see parseHeader and chooseCodePage).
   static DbfTable fromBytes(std::span<const std::byte> bytes, std::string fileName,
                             const DbfOpenOptions& options = {});
 
-  // A table over a read-only mapping of the file at `path` (opened O_RDONLY, mapped PROT_READ,
-  // never written, never locked; other programs may keep it open). A .cpg file beside it, found
-  // without regard to case, is read unless options.cpgText is given. Throws DbfError naming the
-  // file when it cannot be opened or read, or as fromBytes.
-  // The mapping is of the size the file had at open: a file cut short by another program while
-  // a walk runs is not something this reader can survive (reading past the new end faults).
+  // A table over the file at `path`, opened read-only (O_RDONLY: never written, never locked;
+  // other programs may keep it open) and read with pread into a window of records, not mapped: a
+  // file that another program cuts short while we read is a clear error, not a fault, and the
+  // memory of a walk stays the window's. A .cpg file beside it, found without regard to case, is
+  // read unless options.cpgText is given. Throws DbfError naming the file when it cannot be
+  // opened or read, or as fromBytes.
   static DbfTable open(const std::filesystem::path& path, const DbfOpenOptions& options = {});
 
   const std::string& fileName() const noexcept { return fileName_; }
@@ -137,35 +142,51 @@ class DbfTable {
   std::size_t slotCount() const noexcept { return slotCount_; }
   // Records the walk presents: slotCount() less the deleted ones.
   std::size_t recordCount() const noexcept { return liveCount_; }
-  // The record of 0-based physical position `slot` (< slotCount()), deletion mark first.
-  std::span<const std::byte> record(std::size_t slot) const noexcept {
-    return bytes_.subspan(header_.headerLength + slot * header_.recordLength,
-                          header_.recordLength);
+
+  // The record at 0-based physical position `slot` (< slotCount()), deletion mark first. The
+  // bytes stay valid until the next call of record(), isDeleted() or nextLive() on this object.
+  // Reading front to back is the fast way. Throws DbfError when the file can no longer be read
+  // (cut short by another program since it was opened).
+  std::span<const std::byte> record(std::size_t slot) const {
+    if (slot - windowFirst_ < windowCount_) {
+      return {windowData_ + (slot - windowFirst_) * header_.recordLength, header_.recordLength};
+    }
+    return fetch(slot);
   }
-  bool isDeleted(std::size_t slot) const noexcept {
-    return record(slot)[0] == std::byte{'*'};
-  }
+  bool isDeleted(std::size_t slot) const { return record(slot)[0] == std::byte{'*'}; }
   // The first presented record at or after `slot`; slotCount() when there is none.
-  std::size_t nextLive(std::size_t slot) const noexcept {
+  std::size_t nextLive(std::size_t slot) const {
     while (slot < slotCount_ && isDeleted(slot)) ++slot;
     return slot;
   }
-  // Whether the field's value in this record is null by the Visual FoxPro null flags.
+  // Whether the Visual FoxPro null flags of `record` mark the field null.
   bool nullFlagSet(const DbfField& field, std::span<const std::byte> record) const noexcept {
     return field.nullBit >= 0 && flagBit(record, field.nullBit);
   }
   bool flagBit(std::span<const std::byte> record, int bit) const noexcept;
 
-  // Hints the kernel that the walk reads the mapping front to back (no effect on copies).
+  // Tells the system that the file is read front to back (no effect on tables in memory).
   void adviseSequential() const noexcept;
 
- private:
-  DbfTable() = default;
-  static DbfTable build(std::shared_ptr<const void> owner, std::span<const std::byte> bytes,
-                        std::string fileName, const DbfOpenOptions& options);
+  // A copy reads through a window of its own.
+  DbfTable(const DbfTable& other);
+  DbfTable& operator=(const DbfTable& other);
+  DbfTable(DbfTable&&) noexcept = default;
+  DbfTable& operator=(DbfTable&&) noexcept = default;
+  ~DbfTable();
 
-  std::shared_ptr<const void> owner_;  // keeps the bytes (a vector or a mapping) alive
-  std::span<const std::byte> bytes_;
+ private:
+  struct File;
+  DbfTable() = default;
+  void load(std::string fileName, const DbfOpenOptions& options);
+  // Reads `length` bytes at `offset` of the table into `out`; DbfError when they are not there.
+  void readAt(std::uint64_t offset, std::span<std::byte> out) const;
+  std::span<const std::byte> fetch(std::size_t slot) const;
+  void countRecords();
+
+  std::shared_ptr<const std::vector<std::byte>> memory_;  // fromBytes: the whole table
+  std::shared_ptr<const File> file_;                      // open: the open file
+  std::uint64_t size_ = 0;                                // bytes of the table
   std::string fileName_;
   DbfHeader header_;
   std::vector<DbfField> fields_;
@@ -175,6 +196,13 @@ class DbfTable {
   std::vector<std::string> warnings_;
   std::size_t slotCount_ = 0;
   std::size_t liveCount_ = 0;
+
+  // The records at hand: slots windowFirst_ .. windowFirst_ + windowCount_ - 1 at windowData_.
+  // A table in memory has every record at hand; a file's window is refilled by fetch().
+  mutable std::vector<std::byte> windowBuffer_;
+  mutable const std::byte* windowData_ = nullptr;
+  mutable std::size_t windowFirst_ = 0;
+  mutable std::size_t windowCount_ = 0;
 };
 
 // The entry of `folder` whose name equals `name` without regard to ASCII letter case (an exact

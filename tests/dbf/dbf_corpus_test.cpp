@@ -287,7 +287,7 @@ std::string ourDateTime(std::string text) {
   const long micros = std::stol(fraction);
   const long millis = (micros + 500) / 1000;
   if (millis == 0) return text;
-  char buf[8];
+  char buf[32];
   std::snprintf(buf, sizeof buf, ".%03ld", millis);
   return text + buf;
 }
