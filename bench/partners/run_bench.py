@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The customers and suppliers import measured against its floor, on a local PostgreSQL.
 
-  run_bench.py --build DIR [--records N] [--rounds R] [--pg-env FILE] [--keep]
+  run_bench.py --build DIR [--records N] [--rounds R] [--no-sync-commit] [--pg-env FILE] [--keep]
 
 DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, partners_bench_tool). The
 server is the one of IMP_TEST_PG_CONN (source the env file that scripts/pg-test-server start
@@ -14,6 +14,9 @@ floor: the same statements per record on raw ODBC with prepared handles) does th
 schema of its own. Runner and floor take turns R times per phase (default 1). Printed per turn:
 records/s of both, the ratio of wall times, and the runner's own CPU time (user + system) as a
 share of its wall time.
+
+--no-sync-commit runs both with synchronous_commit off (set per connection): commits then cost a
+round trip without the wait for the disk, which on a busy shared machine is the noisiest part.
 """
 import argparse
 import os
@@ -48,8 +51,9 @@ class Server:
         self.conninfo = (f"host={parts['Server']} port={parts['Port']} dbname={parts['Database']} "
                          f"user={parts['Uid']} password={parts['Pwd']}")
 
-    def odbc(self, schema):
-        return f"{self.conn};pqopt={{options='-c search_path={schema}'}}"
+    def odbc(self, schema, extra=""):
+        options = f"-c search_path={schema}" + (f" {extra}" if extra else "")
+        return f"{self.conn};pqopt={{options='{options}'}}"
 
     def make_schema(self, schema):
         subprocess.run([sys.executable, str(ROOT / "scripts" / "make-store"), "postgresql",
@@ -109,6 +113,8 @@ def main():
     p.add_argument("--build", type=pathlib.Path, required=True)
     p.add_argument("--records", type=int, default=10_000, help="customers, and as many suppliers")
     p.add_argument("--rounds", type=int, default=1, help="turns of runner and floor per phase")
+    p.add_argument("--no-sync-commit", action="store_true",
+                   help="both with synchronous_commit off (no wait for the disk at commit)")
     p.add_argument("--pg-env", help="env file written by scripts/pg-test-server start")
     p.add_argument("--keep", action="store_true", help="keep the schemas and files")
     args = p.parse_args()
@@ -129,9 +135,11 @@ def main():
         subprocess.run([tool(args.build), "generate", str(folder), str(count)], check=True)
         server.make_schema(cli_schema)
         server.make_schema(floor_schema)
+        extra = "-c synchronous_commit=off" if args.no_sync_commit else ""
         udl = work / "cli.udl"
-        write_udl(udl, server.odbc(cli_schema))
-        print(f"{count} customers + {count} suppliers, PostgreSQL {server.conninfo.split(' password')[0]}")
+        write_udl(udl, server.odbc(cli_schema, extra))
+        print(f"{count} customers + {count} suppliers, PostgreSQL {server.conninfo.split(' password')[0]}"
+              + (", synchronous_commit off" if extra else ""))
         print(f"{'phase':<8} {'runner rec/s':>12} {'floor rec/s':>11} {'wall ratio':>10} "
               f"{'runner CPU':>11} {'floor CPU':>10}")
         for phase in ("insert", "update"):
@@ -141,7 +149,7 @@ def main():
                         server.drop_schema(schema)
                         server.make_schema(schema)
                 cli = run_cli(args.build, work, folder, udl, f"{phase}{turn}")
-                floor = run_floor(args.build, work, server.odbc(floor_schema), count, f"{phase}{turn}")
+                floor = run_floor(args.build, work, server.odbc(floor_schema, extra), count, f"{phase}{turn}")
                 print(f"{phase:<8} {2 * count / cli[0]:>12.0f} {2 * count / floor[0]:>11.0f} "
                       f"{cli[0] / floor[0]:>10.3f} {100 * cli[1] / cli[0]:>10.1f}% "
                       f"{100 * floor[1] / floor[0]:>9.1f}%", flush=True)
