@@ -476,6 +476,69 @@ TEST(ProductsSection, MissingFieldsAndColumnsFailTheProductAtTheirPlace) {
   }
 }
 
+// A legacy table whose file can be swapped between opens, as a second run of the window may
+// read another folder whose cfa1010.DBF has its fields in another order.
+class SwappableTable final : public RecordSource {
+ public:
+  SwappableTable() : RecordSource("tProduto") {}
+  std::vector<ColumnInfo> columns;
+  std::vector<Row> rows;
+
+ protected:
+  std::vector<ColumnInfo> doOpen() override { return columns; }
+  void doClose() noexcept override { at_ = 0; }
+  bool doFirst() override { return load(0); }
+  bool doNext() override { return load(at_ + 1); }
+
+ private:
+  bool load(std::size_t at) {
+    if (at >= rows.size()) return false;
+    at_ = at;
+    const auto fields = columnFields();
+    for (std::size_t i = 0; i < fields.size(); ++i) fields[i]->setFetchedValue(rows[at][i]);
+    return true;
+  }
+  std::size_t at_ = 0;
+};
+
+TEST(ProductsSection, FieldsAreFoundAgainWhenTheFileHasThemInAnotherOrder) {
+  MemoryStore store;
+  SwappableTable table;
+  ProductsSection section(table, store.view());
+  LinesLog log;
+  FixedClock clock{DateTime{45306.5}};
+  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+  auto walk = [&] {
+    table.close();
+    table.open();
+    table.first();
+    while (!table.eof()) {
+      section.beforeRecord(context);
+      section.importRecord(context);
+      table.next();
+    }
+  };
+
+  table.columns = legacyColumns();
+  table.rows = {product("1", "PRIMEIRO", 3, 1, 2.5, 4)};
+  walk();
+  // The same fields, reversed.
+  std::reverse(table.columns.begin(), table.columns.end());
+  Row second = product("2", "SEGUNDO", 5, 6, 7.5, 8);
+  std::reverse(second.begin(), second.end());
+  table.rows = {second};
+  walk();
+
+  ASSERT_EQ(store.aProdutos->rows().size(), 2u);
+  const Row& master = store.aProdutos->rows()[1];
+  EXPECT_EQ(master[0], Value{std::string("2")});
+  EXPECT_EQ(master[1], Value{std::string("SEGUNDO")});
+  EXPECT_EQ(master[21], Value{std::int64_t{5}});  // IdFornecedor
+  EXPECT_EQ(store.aBarras->rows()[1][5], Value{6.0});
+  EXPECT_EQ(store.aPreco->rows()[1][2], Value{7.5});
+  EXPECT_EQ(store.entries[1][2], Value{8.0});
+}
+
 TEST(ProductsSection, TakesItsObjectsFromTheContextWhenBuiltWithoutThem) {
   ProductsSection section;
   LinesLog log;
