@@ -96,12 +96,6 @@ void LogView::updateScrollRanges() {
 }
 
 void LogView::paintEvent(QPaintEvent*) {
-  // A paint that comes before the refresh timer (an expose, a grab) shows the lines as they
-  // are now, scrolled as they will be.
-  if (refreshTimer_.isActive()) {
-    refreshTimer_.stop();
-    updateScrollRanges();
-  }
   QPainter painter(viewport());
   const int height = rowHeight();
   const int ascent = fontMetrics().ascent();

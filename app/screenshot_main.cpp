@@ -14,13 +14,14 @@
 #include <fstream>
 #include <memory>
 
+#include "app/log_view.h"
 #include "app/unit1.h"
 #include "app/window_test_backend.h"
 
 namespace {
 
 bool save(QWidget& window, const QDir& folder, const char* name) {
-  QCoreApplication::processEvents();
+  QTest::qWait(importacao::LogView::kRepaintIntervalMs * 3);  // the log paints on its timer
   const QString path = folder.absoluteFilePath(QString::fromLatin1(name));
   if (!window.grab().save(path, "PNG")) {
     std::fprintf(stderr, "importacao-screenshot: cannot write %s\n", qPrintable(path));
@@ -75,7 +76,6 @@ int main(int argc, char* argv[]) {
   form.CheckBox2->setChecked(true);
   form.CheckBox3->setChecked(true);
   form.BitBtn1Click();
-  QTest::qWait(100);  // let the log's repaint timer run
   ok = save(form, folder, "3-run-page-after-a-run.png") && ok;
 
   form.PageControl1->setCurrentWidget(form.TabSheet2);
