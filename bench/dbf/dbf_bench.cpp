@@ -1,8 +1,8 @@
 // Reading a legacy product table: our table source beside the floor (read the file and sum every
 // byte), pgdbf (to /dev/null) and dbfread, over the same file, in one run.
 //   dbf_bench TABLE.DBF [--benchmark_* options]
-// Prints Google Benchmark's table, then records/s, MB/s and the ratios, and the memory of a walk
-// (peak RSS, and what of it is the file's mapping and what is anonymous memory).
+// Prints Google Benchmark's table, then records/s, MB/s and the ratios (by wall-clock time and by
+// processor time), and the memory of a walk (peak RSS, anonymous and file-backed resident memory).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -149,8 +149,8 @@ void Dbfread(benchmark::State& state) {
   for (auto _ : state) note("dbfread", runCommand("/usr/bin/python3 " + path + " '" + gTable.string() + "'"));
 }
 
-// Memory of one walk, in a child process of its own: peak RSS, and at the end of the walk (the
-// mapping still open) how much of the resident memory is the file's pages and how much anonymous.
+// Memory of one walk, in a child process of its own: peak RSS, and at the end of the walk how much
+// of the resident memory is anonymous and how much file-backed (the program's own pages).
 void reportMemory() {
   std::fflush(stdout);
   const pid_t child = ::fork();
@@ -167,7 +167,8 @@ void reportMemory() {
     benchmark::DoNotOptimize(total);
     std::ifstream status("/proc/self/status");
     std::string line;
-    std::cout << "memory of a walk (child process, file mapping still open):\n";
+    std::cout << "memory of a walk (a child process, at the end of the walk; the file is read through a\n"
+                 "window, not mapped: RssFile is the program itself):\n";
     while (std::getline(status, line)) {
       if (line.rfind("VmHWM", 0) == 0 || line.rfind("VmRSS", 0) == 0 || line.rfind("RssAnon", 0) == 0 ||
           line.rfind("RssFile", 0) == 0)

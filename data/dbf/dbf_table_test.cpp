@@ -491,7 +491,7 @@ class DbfFolder : public ::testing::Test {
   std::filesystem::path dir_;
 };
 
-TEST_F(DbfFolder, OpensAMappedFileFoundWithoutRegardToCaseWithItsCpg) {
+TEST_F(DbfFolder, OpensAFileFoundWithoutRegardToCaseWithItsCpg) {
   DbfBuilder().languageByte(0x01).field("NAME", 'C', 4).record({"\x87"}).writeTo(dir_ / "CFA1010.DBF");
   std::ofstream(dir_ / "cfa1010.CPG") << "1252";
   auto path = findFileIgnoringCase(dir_, "cfa1010.dbf");

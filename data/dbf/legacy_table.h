@@ -32,7 +32,9 @@ FieldKind kindOfDbfField(const DbfField& field) noexcept;
 // even for the integer kinds). Fields of the file that are not declared cannot be reached.
 // Without declared fields, one field per field of the file, in file order (kindOfDbfField).
 //
-// Never writable: append and edit throw "<name>: Cannot modify a read-only dataset".
+// Never writable: append and edit throw "<name>: Cannot modify a read-only dataset". open()
+// throws DbfError for a file that cannot be found or read (see LegacyDatabase::openTableFile and
+// DbfTable), and first() and next() for a file cut short by another program since the open.
 class LegacyTable final : public RecordSource {
  public:
   // A table object of `database`: open() connects the database when needed and reads the file
