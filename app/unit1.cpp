@@ -71,7 +71,9 @@ void showCritical(QWidget* parent, const QString& title, const QString& text) {
   QMessageBox::critical(parent, title, text);
 }
 
-QString qtText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString qtText(const std::string& text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 std::string settingText(const QString& text) { return text.toUtf8().toStdString(); }
 
 }  // namespace

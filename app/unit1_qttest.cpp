@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -191,7 +193,17 @@ class TForm1Test : public QObject {
     QCOMPARE(f.PageControl1->widget(0), f.TabSheet1);
     QCOMPARE(f.PageControl1->widget(1), f.TabSheet2);
     QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
-    for (QCheckBox* box : {f.CheckBox1, f.CheckBox2, f.CheckBox3}) QVERIFY(!box->isChecked());
+    for (QCheckBox* box : {f.CheckBox1, f.CheckBox2, f.CheckBox3}) {
+      QVERIFY(!box->isChecked());
+      // The caption fits beside the box in the fixed width: nothing of it is cut off.
+      QStyleOptionButton option;
+      option.initFrom(box);
+      option.text = box->text();
+      const QRect caption = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+      QVERIFY2(caption.right() < box->width() &&
+                   box->fontMetrics().horizontalAdvance(box->text()) <= caption.width(),
+               qPrintable(box->text()));
+    }
     QCOMPARE(f.Memo1->lineCount(), std::size_t{0});
     QCOMPARE(f.Gauge1->maxValue(), 100);
     QCOMPARE(f.Gauge1->progress(), 0);
