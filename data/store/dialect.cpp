@@ -131,6 +131,21 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
   }
 }
 
+std::string nameFromDriver(std::string_view name, StoreKind store) {
+  if (store != StoreKind::Sqlite) return std::string(name);
+  const std::u16string units = odbc::utf8ToUtf16(name);
+  std::string bytes;
+  bool high = false;
+  for (char16_t unit : units) {
+    if (unit > 0xff) return std::string(name);  // really Unicode: nothing to repair
+    high = high || unit >= 0x80;
+    bytes.push_back(static_cast<char>(unit));
+  }
+  // Only a byte sequence that is UTF-8 can have been widened from UTF-8.
+  if (!high || odbc::utf16ToUtf8(odbc::utf8ToUtf16(bytes)) != bytes) return std::string(name);
+  return bytes;
+}
+
 bool isPlainIdentifier(std::string_view name) noexcept {
   if (name.empty()) return false;
   bool partStart = true;

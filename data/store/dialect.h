@@ -43,6 +43,12 @@ struct ColumnKind {
 };
 ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) noexcept;
 
+// A name as the store spells it, from what its driver reported (UTF-8). SQLite's driver hands
+// out the UTF-8 bytes of a name one per UTF-16 unit ("descrição" arrives as "descriÃ§Ã£o")
+// while the process's character type is not UTF-8 (psqlODBC makes it UTF-8 once it is loaded);
+// for SQLite such a name is put back together. Other stores' names pass unchanged.
+std::string nameFromDriver(std::string_view name, StoreKind store);
+
 // Whether a name may stand unquoted in a statement: a letter or '_' first, then letters, digits,
 // '_', '$', '#' or '@'; dots separate a schema from a table ("dbo.clientes").
 bool isPlainIdentifier(std::string_view name) noexcept;

@@ -105,6 +105,24 @@ TEST(Identifiers, QuotedWithTheDriversQuoteAndCheckedWhenPlain) {
   }
 }
 
+TEST(NameFromDriver, SqlitesWidenedUtf8NamesAreRepaired) {
+  struct {
+    std::string_view reported;
+    StoreKind store;
+    std::string_view want;
+  } cases[] = {
+      {"descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o", StoreKind::Sqlite, "descri\xC3\xA7\xC3\xA3o"},
+      {"descri\xC3\xA7\xC3\xA3o", StoreKind::Sqlite, "descri\xC3\xA7\xC3\xA3o"},  // "ção" is no UTF-8 widened
+      {"IdReferencia", StoreKind::Sqlite, "IdReferencia"},
+      {"\xE6\x97\xA5", StoreKind::Sqlite, "\xE6\x97\xA5"},
+      {"descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o", StoreKind::PostgreSql, "descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reported);
+    EXPECT_EQ(nameFromDriver(c.reported, c.store), c.want);
+  }
+}
+
 TEST(TableOfSelect, OnlyASingleTableSelectIsWritable) {
   struct {
     std::string_view statement;

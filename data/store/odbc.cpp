@@ -48,6 +48,13 @@ std::string iconvConvert(const char* to, const char* from, std::string_view inpu
   return out;
 }
 
+// Some drivers count a name's length in bytes where ODBC wants characters (SQLite's, once the
+// process's character type is UTF-8, which psqlODBC sets as it loads): the excess is zeros.
+std::u16string_view withoutTrailingZeros(std::u16string_view text) {
+  while (!text.empty() && text.back() == u'\0') text.remove_suffix(1);
+  return text;
+}
+
 bool isTrailingJunk(char16_t c) {
   return c == u' ' || c == u'.' || c < 0x20 || c == 0x7f || c == 0xa0;
 }
@@ -348,9 +355,9 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
   check(SQLDescribeColW(get(), column, name, 256, &nameLength, &d.sqlType, &d.columnSize,
                         &d.decimalDigits, &nullable),
         SQL_HANDLE_STMT, get());
-  d.name = utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(name),
-                                           std::min<std::size_t>(
-                                               static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255)));
+  d.name = utf16ToUtf8(withoutTrailingZeros(std::u16string_view(
+      reinterpret_cast<const char16_t*>(name),
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255))));
   d.nullable = nullable != SQL_NO_NULLS;
 
   SQLLEN number = 0;
@@ -370,7 +377,7 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
     }
     const std::size_t chars =
         std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 255);
-    return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars));
+    return utf16ToUtf8(withoutTrailingZeros(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars)));
   };
   d.typeName = textAttribute(SQL_DESC_TYPE_NAME);
   d.baseTable = textAttribute(SQL_DESC_BASE_TABLE_NAME);

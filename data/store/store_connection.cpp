@@ -1,6 +1,10 @@
 #include "data/store/store_connection.h"
 
+#include <langinfo.h>
+
 #include <algorithm>
+#include <clocale>
+#include <cstring>
 
 #include "data/errors.h"
 #include "data/store/data_link.h"
@@ -11,9 +15,26 @@ StoreConnection::StoreConnection(std::string name) : name_(std::move(name)) {}
 
 StoreConnection::~StoreConnection() { disconnect(); }
 
+namespace {
+
+// The SQLite3 driver turns the statement text and the names it reports between UTF-16 and UTF-8
+// with the C library's character conversions, which follow the process's character type: under
+// the "C" locale it reads "descrição" in a statement as Latin-1 and misses the column. psqlODBC
+// sets the character type from the environment as it loads. The character type only decides
+// how characters convert (numbers and messages keep their own settings), so when it is not
+// UTF-8 it is made so.
+void useUtf8CharacterType() {
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) return;
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
+}
+
+}  // namespace
+
 void StoreConnection::connect() {
   if (connected()) return;
   if (beforeConnect_) beforeConnect_();
+  useUtf8CharacterType();
   if (!environment_) environment_ = std::make_unique<odbc::Environment>();
   const OdbcTarget target = resolveConnectionString(connectionString_, environment_->driverNames());
 
@@ -134,7 +155,10 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     while (statement.fetch()) {
       const auto column = statement.getText(4);
       const auto sequence = statement.getInteger(5);
-      if (column) columns.emplace_back(static_cast<int>(sequence.value_or(0)), odbc::utf16ToUtf8(*column));
+      if (column) {
+        columns.emplace_back(static_cast<int>(sequence.value_or(0)),
+                             nameFromDriver(odbc::utf16ToUtf8(*column), kind_));
+      }
     }
     if (columns.empty()) {
       // No primary key: the first unique index stands for it.
@@ -158,7 +182,8 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
         }
         if (!chosen) chosen = *indexName;
         if (*indexName == *chosen) {
-          columns.emplace_back(static_cast<int>(sequence.value_or(0)), odbc::utf16ToUtf8(*column));
+          columns.emplace_back(static_cast<int>(sequence.value_or(0)),
+                               nameFromDriver(odbc::utf16ToUtf8(*column), kind_));
         }
       }
     }

@@ -46,7 +46,8 @@ class StoreConnection {
   // file) and opens the connection. Nothing when connected. Throws DataError for a connection
   // string or data-link file that cannot be used (the message names the file) and StoreError
   // with the driver's text when the store refuses; no message holds the password. Never falls
-  // back to any other database.
+  // back to any other database. Makes the process's character type (LC_CTYPE) UTF-8 when it is
+  // not, as the drivers convert text with it.
   void connect();
 
   // Closes every command on the connection (discarding unposted rows), rolls back an open

@@ -293,8 +293,7 @@ std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {
 }
 
 odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
-                                      const std::string& text) {
-  std::u16string wide = cp1252ToUtf16(text);
+                                      const std::u16string& wide) {
   if (!slot || preparedText != wide || !connection().reusePreparedStatements()) {
     if (&slot == &statement_) statementShape_.reset();
     slot.reset();
@@ -302,7 +301,7 @@ odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, st
     auto statement = std::make_unique<odbc::Statement>(connection().odbcConnection());
     statement->prepare(wide);
     slot = std::move(statement);
-    preparedText = std::move(wide);
+    preparedText = wide;
   }
   return *slot;
 }
@@ -329,7 +328,8 @@ odbc::Statement& StoreQuery::writer(const std::vector<int>& signature,
   // its text again to find it prepared.
   if (writer_ && signature == writerSignature_ && connection().reusePreparedStatements()) return *writer_;
   writerSignature_.clear();
-  odbc::Statement& statement = prepared(writer_, writerPrepared_, text());
+  // Column and table names come from the metadata, as UTF-8.
+  odbc::Statement& statement = prepared(writer_, writerPrepared_, odbc::utf8ToUtf16(text()));
   writerSignature_ = signature;
   return statement;
 }
@@ -397,7 +397,10 @@ std::shared_ptr<const StoreQuery::Shape> StoreQuery::describe(odbc::Statement& s
   for (SQLSMALLINT c = 1; c <= count; ++c) {
     Column column;
     column.description = statement.describeColumn(static_cast<SQLUSMALLINT>(c));
-    const ColumnKind kind = columnKind(column.description, connection().storeKind());
+    const StoreKind store = connection().storeKind();
+    column.description.name = nameFromDriver(column.description.name, store);
+    column.description.baseTable = nameFromDriver(column.description.baseTable, store);
+    const ColumnKind kind = columnKind(column.description, store);
     column.kind = kind.kind;
     column.size = kind.size;
     ColumnInfo info;
@@ -423,7 +426,7 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
   current_ = 0;
   bool noResult = false;
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(statement_, statementPrepared_, scanned_.text);
+    odbc::Statement& statement = prepared(statement_, statementPrepared_, sendText_);
     try {
       statement.bindParameters(buffers);
       statement.execute();
@@ -661,7 +664,7 @@ long long StoreQuery::execute() {
   std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
   long long affected = -1;
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(statement_, statementPrepared_, scanned_.text);
+    odbc::Statement& statement = prepared(statement_, statementPrepared_, sendText_);
     try {
       statement.bindParameters(buffers);
       affected = statement.execute() ? static_cast<long long>(statement.rowCount()) : 0;

@@ -98,7 +98,7 @@ class StoreQuery : public RecordSource, public StoreCommand {
   void postUpdate(std::span<Field* const> modified);
   // The statement, its text prepared once per connection and reused while the text stays.
   odbc::Statement& prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
-                            const std::string& text);
+                            const std::u16string& text);
   void discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept;
   // The insert or update statement for a post, identified by the columns it names.
   odbc::Statement& writer(const std::vector<int>& signature, const std::function<std::string()>& text);

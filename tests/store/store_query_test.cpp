@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <memory>
 
@@ -300,6 +301,42 @@ TEST_P(StoreQueryTest, ValuesCrossTheBoundaryUnchanged) {
   EXPECT_THAT(value(postgres() ? "select to_char(quando, 'YYYY-MM-DD HH24:MI:SS.MS') from probe"
                                : "select quando from probe"),
               Optional(HasSubstr("2024-02-29 13:45:30.123")));
+}
+
+TEST_P(StoreQueryTest, AccentedColumnNamesAreReadAndWrittenBack) {
+  // The insert and update named such a column in code page 1252 where the store wants Unicode.
+  // SQLite's driver converts statement texts and names by the process's character type as it
+  // was when the connection opened (under "C" it stored "descrição" in Latin-1): the fixture
+  // makes the table under UTF-8, the layer's connections open under whatever the process has.
+  const std::string before = std::setlocale(LC_CTYPE, nullptr);
+  store().disconnect();
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  store().execute("create table acentos (id integer not null primary key, \"descrição\" varchar(10))");
+  store().disconnect();
+  int id = 0;
+  for (const char* ctype : {"C", "C.UTF-8"}) {
+    SCOPED_TRACE(ctype);
+    ASSERT_NE(std::setlocale(LC_CTYPE, ctype), nullptr);
+    StoreConnection connection;
+    useStore(connection);
+    StoreQuery q("qAcentos", connection);
+    q.setStatementText("select * from acentos where id = :id");
+    q.parameterByName("id").setValue(std::int64_t{++id});
+    q.open();
+    EXPECT_EQ(q.field(1).name(), "descri\xE7\xE3o");
+    q.append();
+    q.fieldByName("id").assignInteger(id);
+    q.fieldByName("DESCRI\xC7\xC3O").assignText("nova");
+    q.post();
+    q.edit();
+    q.fieldByName("descri\xE7\xE3o").assignText("editada");
+    q.post();
+  }
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  EXPECT_EQ(store().query("select \"descrição\" from acentos order by id"),
+            (testing::SqlRows{{"editada"}, {"editada"}}));
+  store().disconnect();
+  std::setlocale(LC_CTYPE, before.c_str());
 }
 
 TEST_P(StoreQueryTest, LongTextsArriveWholeWhateverTheirLength) {
