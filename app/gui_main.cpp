@@ -6,8 +6,11 @@
 #include "app/settings.h"
 #include "app/store_backend.h"
 #include "app/unit1.h"
+#include "data/record/number_text.h"
 
 int main(int argc, char* argv[]) {
+  // Before anything reads or writes a number: the user's decimal separator (pt_BR writes 12,50).
+  importacao::initDecimalSeparatorFromEnvironment();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Importacao"));
   const std::filesystem::path settingsPath = importacao::defaultSettingsPath();

@@ -229,7 +229,7 @@ create table fornecedores (
   idpais           varchar(4),
   codmun           varchar(5),
   -- kept by the store system itself
-  DataCadastro     datetime default localdatetime,
+  DataCadastro     datetime default (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
   Email            varchar(255),
   Fax              varchar(50),
   PrazoEntrega     integer not null default 0

@@ -232,7 +232,7 @@ create table fornecedores (
   idpais           varchar(4),
   codmun           varchar(5),
   -- kept by the store system itself
-  DataCadastro     datetime default localdatetime,
+  DataCadastro     datetime default getdate(),
   Email            varchar(255),
   Fax              varchar(50),
   PrazoEntrega     int not null default 0
