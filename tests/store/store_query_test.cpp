@@ -365,7 +365,7 @@ TEST_P(StoreQueryTest, LongTextsArriveWholeWhateverTheirLength) {
 }
 
 TEST_P(StoreQueryTest, CharactersCodePage1252CannotHoldReadAsQuestionMarks) {
-  store().execute("insert into probe (id, nome) values (1, 'Łódź 日本')");
+  store().execute("insert into probe (id, nome) values (1, ?)", {std::string("Łódź 日本")});
   StoreConnection connection;
   useStore(connection);
   auto q = probeQuery(connection);
