@@ -43,76 +43,6 @@ constexpr double kDayZeroFromYearOne = 693594.0;  // day zero when 1 January of 
 
 }  // namespace
 
-namespace {
-
-constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
-constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-std::uint64_t word(const char* at) {
-  std::uint64_t w;
-  std::memcpy(&w, at, 8);
-  return w;
-}
-
-bool hasZeroByte(std::uint64_t w) { return ((w - kLowBits) & ~w & kHighBits) != 0; }
-
-// The length of p[0, n) without its trailing blanks: eight bytes at a time, and in the last
-// word that is not all blanks the position of its last other byte, found without a loop.
-std::size_t withoutTrailingBlanks(const char* p, std::size_t n) {
-  while (n >= 8) {
-    const std::uint64_t others = word(p + n - 8) ^ kBlanks;  // zero bytes where there are blanks
-    if (others != 0) return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(others)) / 8) + 1;
-    n -= 8;
-  }
-  while (n > 0 && p[n - 1] == ' ') --n;
-  return n;
-}
-
-}  // namespace
-
-std::string_view trimCharacter(std::string_view raw, bool* ascii) noexcept {
-  // Fields are padded with blanks: those go first, eight at a time. Then one pass over what is
-  // left looks for a NUL (which ends the text) and for bytes above 0x7F.
-  const char* p = raw.data();
-  std::size_t n = withoutTrailingBlanks(p, raw.size());
-  std::uint64_t high = 0;
-  std::size_t i = 0;
-  auto cutAtNul = [&](std::size_t from) {
-    std::size_t nul = from;
-    while (p[nul] != '\0') ++nul;
-    n = withoutTrailingBlanks(p, nul);
-    high = 0;
-    for (std::size_t k = 0; k < n; ++k) high |= static_cast<unsigned char>(p[k]);
-  };
-  for (; i + 8 <= n; i += 8) {
-    const std::uint64_t w = word(p + i);
-    if (hasZeroByte(w)) {
-      cutAtNul(i);
-      i = n;
-      break;
-    }
-    high |= w;
-  }
-  if (i < n) {
-    if (n >= 8) {  // the last word overlaps the one before: nothing before it holds a NUL
-      const std::uint64_t w = word(p + n - 8);
-      if (hasZeroByte(w)) cutAtNul(n - 8);
-      else high |= w;
-    } else {
-      for (; i < n; ++i) {
-        if (p[i] == '\0') {
-          cutAtNul(i);
-          break;
-        }
-        high |= static_cast<unsigned char>(p[i]);
-      }
-    }
-  }
-  if (ascii != nullptr) *ascii = (high & kHighBits) == 0;
-  return raw.substr(0, n);
-}
-
 void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, char* out) noexcept {
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
   const char* table = toAnsi.data();
@@ -120,8 +50,8 @@ void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, c
   std::size_t i = 0;
   // Legacy text is mostly ASCII, which every code page keeps: whole words of it are copied.
   for (; i + 8 <= n; i += 8) {
-    const std::uint64_t w = word(text.data() + i);
-    if ((w & kHighBits) == 0) {
+    const std::uint64_t w = dbf_detail::word(text.data() + i);
+    if ((w & dbf_detail::kHighBits) == 0) {
       std::memcpy(out + i, &w, 8);
     } else {
       for (std::size_t k = i; k < i + 8; ++k) out[k] = table[in[k]];
@@ -130,67 +60,7 @@ void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, c
   for (; i < n; ++i) out[i] = table[in[i]];
 }
 
-namespace {
-
-// Decimal text with at most 18 digits and no exponent, as a whole number and a count of
-// decimals; nullopt for anything else (the general path decides).
-struct Decimal {
-  std::uint64_t digits = 0;
-  int decimals = 0;
-};
-
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-std::optional<Decimal> plainDecimal(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
-  Decimal d;
-  std::size_t point = text.size();  // where the '.' is; none: the end
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto digit = static_cast<unsigned>(static_cast<unsigned char>(text[i]) - '0');
-    if (digit < 10) {
-      d.digits = d.digits * 10 + digit;
-    } else if (text[i] == '.' && point == text.size()) {
-      point = i;
-    } else {
-      return std::nullopt;
-    }
-  }
-  const std::size_t count = text.size() - (point < text.size() ? 1 : 0);
-  if (count == 0 || count > 18) return std::nullopt;
-  d.decimals = point < text.size() ? static_cast<int>(text.size() - point - 1) : 0;
-  return d;
-}
-
-}  // namespace
-
-std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
-  // Numbers are right-aligned: skip the blanks before them eight at a time.
-  while (raw.size() >= 8) {
-    const std::uint64_t others = word(raw.data()) ^ kBlanks;
-    if (others != 0) {
-      raw.remove_prefix(static_cast<std::size_t>(std::countr_zero(others) / 8));
-      break;
-    }
-    raw.remove_prefix(8);
-  }
-  while (!raw.empty() && isPadding(raw.front())) raw.remove_prefix(1);
-  while (!raw.empty() && isPadding(raw.back())) raw.remove_suffix(1);
-  if (raw.empty()) return std::nullopt;
-
-  bool negative = false;
-  if (raw.front() == '-' || raw.front() == '+') {
-    negative = raw.front() == '-';
-    raw.remove_prefix(1);
-  }
-  // What numeric fields nearly always hold: a whole number of at most 2^53 divided by a power
-  // of ten, both exact in a double, so one division gives the correctly rounded value.
-  if (auto d = plainDecimal(raw); d && d->digits < (1ULL << 53)) {
-    const double value = static_cast<double>(d->digits) / kPowersOfTen[d->decimals];
-    return negative ? -value + 0.0 : value;
-  }
-
+std::optional<double> dbf_detail::generalNumber(std::string_view raw, bool negative) noexcept {
   // The shape is checked here, so from_chars never sees "inf", "nan", hex or a second sign.
   std::size_t i = 0, digits = 0;
   while (i < raw.size() && isDigit(raw[i])) ++i, ++digits;

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,19 +19,141 @@
 
 namespace importacao {
 
+namespace dbf_detail {
+
+constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
+constexpr std::uint64_t kLowBits = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline std::uint64_t word(const char* at) noexcept {
+  std::uint64_t w;
+  std::memcpy(&w, at, 8);
+  return w;
+}
+
+inline bool hasZeroByte(std::uint64_t w) noexcept {
+  return ((w - kLowBits) & ~w & kHighBits) != 0;
+}
+
+inline bool isPadding(char c) noexcept { return c == ' ' || c == '\0'; }
+
+// The length of p[0, n) without its trailing blanks: eight bytes at a time, and in the last
+// word that is not all blanks the position of its last other byte, found without a loop.
+inline std::size_t withoutTrailingBlanks(const char* p, std::size_t n) noexcept {
+  while (n >= 8) {
+    const std::uint64_t others = word(p + n - 8) ^ kBlanks;  // zero bytes where there are blanks
+    if (others != 0) return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(others)) / 8) + 1;
+    n -= 8;
+  }
+  while (n > 0 && p[n - 1] == ' ') --n;
+  return n;
+}
+
+// The number of a numeric field whose text is not a plain decimal of at most 18 digits (an
+// exponent, more digits): from_chars on a shape checked first. `text` comes without its sign.
+std::optional<double> generalNumber(std::string_view text, bool negative) noexcept;
+
+}  // namespace dbf_detail
+
 // A character field's bytes as text: a NUL ends it (as it ends any text of ours), trailing
 // blanks are removed, leading blanks kept. `ascii`, when given, is set to whether every byte of
 // the result is below 0x80.
-std::string_view trimCharacter(std::string_view raw, bool* ascii = nullptr) noexcept;
+inline std::string_view trimCharacter(std::string_view raw, bool* ascii = nullptr) noexcept {
+  using namespace dbf_detail;
+  // Fields are padded with blanks: those go first, eight at a time. Then one pass over what is
+  // left looks for a NUL (which ends the text) and for bytes above 0x7F.
+  const char* p = raw.data();
+  std::size_t n = withoutTrailingBlanks(p, raw.size());
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  auto cutAtNul = [&](std::size_t from) {
+    std::size_t nul = from;
+    while (p[nul] != '\0') ++nul;
+    n = withoutTrailingBlanks(p, nul);
+    high = 0;
+    for (std::size_t k = 0; k < n; ++k) high |= static_cast<unsigned char>(p[k]);
+  };
+  for (; i + 8 <= n; i += 8) {
+    const std::uint64_t w = word(p + i);
+    if (hasZeroByte(w)) {
+      cutAtNul(i);
+      i = n;
+      break;
+    }
+    high |= w;
+  }
+  if (i < n) {
+    if (n >= 8) {  // the last word overlaps the one before: nothing before it holds a NUL
+      const std::uint64_t w = word(p + n - 8);
+      if (hasZeroByte(w)) cutAtNul(n - 8);
+      else high |= w;
+    } else {
+      for (; i < n; ++i) {
+        if (p[i] == '\0') {
+          cutAtNul(i);
+          break;
+        }
+        high |= static_cast<unsigned char>(p[i]);
+      }
+    }
+  }
+  if (ascii != nullptr) *ascii = (high & kHighBits) == 0;
+  return raw.substr(0, n);
+}
+
+// A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
+// most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
+// is not such a number: nullopt. Never reads the C locale.
+inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
+  using namespace dbf_detail;
+  // Numbers are right-aligned: skip the blanks before them eight at a time.
+  while (raw.size() >= 8) {
+    const std::uint64_t others = word(raw.data()) ^ kBlanks;
+    if (others != 0) {
+      raw.remove_prefix(static_cast<std::size_t>(std::countr_zero(others) / 8));
+      break;
+    }
+    raw.remove_prefix(8);
+  }
+  while (!raw.empty() && isPadding(raw.front())) raw.remove_prefix(1);
+  while (!raw.empty() && isPadding(raw.back())) raw.remove_suffix(1);
+  if (raw.empty()) return std::nullopt;
+
+  bool negative = false;
+  if (raw.front() == '-' || raw.front() == '+') {
+    negative = raw.front() == '-';
+    raw.remove_prefix(1);
+  }
+  // What numeric fields nearly always hold: a whole number of at most 2^53 over a power of ten,
+  // both exact in a double, so one division gives the correctly rounded value.
+  if (raw.empty() || raw.size() > 19) return generalNumber(raw, negative);
+  std::uint64_t digits = 0;
+  std::size_t point = raw.size();  // where the '.' is; none: the end
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const auto digit = static_cast<unsigned>(static_cast<unsigned char>(raw[i]) - '0');
+    if (digit < 10) {
+      digits = digits * 10 + digit;
+    } else if (raw[i] == '.' && point == raw.size()) {
+      point = i;
+    } else {
+      return generalNumber(raw, negative);
+    }
+  }
+  const bool hasPoint = point < raw.size();
+  const std::size_t count = raw.size() - (hasPoint ? 1 : 0);
+  if (count == 0 || count > 18 || digits >= (1ULL << 53)) return generalNumber(raw, negative);
+  const double value =
+      static_cast<double>(digits) / kPowersOfTen[hasPoint ? raw.size() - point - 1 : 0];
+  return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
+}
 
 // Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read
 // keeps ASCII (bytes below 0x80) as it is.
 void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, char* out) noexcept;
 
-// A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
-// most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
-// is not such a number: nullopt. Never reads the C locale.
-std::optional<double> parseDbfNumber(std::string_view raw) noexcept;
 
 // A date (D) field: YYYYMMDD, trailing blanks allowed, as days since 30 December 1899. Blank,
 // "00000000" and dates that do not exist (20231345, year 0): nullopt.
