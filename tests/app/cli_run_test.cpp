@@ -248,15 +248,22 @@ TEST_P(CliRun, AnInterruptStopsAfterTheRecordInHandWithStatus130) {
 
 TEST_P(CliRun, ASecondInterruptEndsAtOnce) {
   writeProducts(200, false);
-  bool sent = false;
-  const Outcome run = runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
-    if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
-      ::kill(child, SIGINT);
-      ::usleep(1000);
-      ::kill(child, SIGINT);
-      sent = true;
-    }
-  });
+  // Two interrupts sent together arrive as one, so the second follows a moment later. On a fast
+  // store the record in hand can end in that moment and the run stops the gentle way (with its
+  // summary); that says nothing of the second interrupt, so the attempt is made again.
+  Outcome run;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    bool sent = false;
+    run = runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
+      if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
+        ::kill(child, SIGINT);
+        ::usleep(200 + 300 * attempt);
+        ::kill(child, SIGINT);
+        sent = true;
+      }
+    });
+    if (run.err.find("Summary") == std::string::npos) break;
+  }
   EXPECT_EQ(run.status, 130);
   EXPECT_THAT(run.err, Not(HasSubstr("Summary")));  // ended in the handler, no summary
   const std::string log = readFile(log_);
