@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """The products import measured against its floor, on a local PostgreSQL.
 
-  run_bench.py --build DIR [--products N] [--memory N1,N2,...] [--window]
+  run_bench.py --build DIR [--products N] [--stock-index] [--memory N1,N2,...] [--window]
 
-DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, products_bench_tool). The
-server is the one of IMP_TEST_PG_CONN (source the env file that scripts/pg-test-server start
-writes), or --pg-env FILE.
+DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, products_bench_tool, and
+importacao-window-bench when the window is built). The server is the one of IMP_TEST_PG_CONN
+(source the env file that scripts/pg-test-server start writes), or --pg-env FILE.
 
-Speed (the schema as shipped; --stock-index adds an index for the stock lookup on both sides,
-which takes the server's plan choice for it out of the comparison): N generated products (default 10,000) are imported through importacao-cli into an empty
-store schema and then again (every product updated); between them, in the same run, the floor
+Speed: N generated products (default 10,000) are imported through importacao-cli into an empty
+store schema and then again (every product updated); beside them, in the same run, the floor
 (products_bench_tool floor: the same statements per product on raw ODBC with prepared handles)
 does the same into a schema of its own. Printed per phase: products/s of both, the ratio of
-wall times, and the runner's own CPU time (user + system) as a share of its wall time.
+wall times, and the CPU time (user + system) of both as a share of wall time and per product.
+The schema is the shipped one; --stock-index adds an index for the stock lookup on both sides,
+which takes the server's plan choice for that lookup out of the comparison.
 
 Memory (--memory): the runner's peak resident size for each table size, first phase only, with
 synchronous_commit off on the server side and an index for the stock lookup (neither changes the
