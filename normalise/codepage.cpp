@@ -39,17 +39,68 @@ char fromCodePoint(char32_t codePoint) noexcept {
   return it != wide.end() && it->codePoint == codePoint ? it->byte : '?';
 }
 
-void appendUtf8(std::string& out, char16_t unit) {
-  if (unit < 0x80) {
-    out.push_back(static_cast<char>(unit));
-  } else if (unit < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-  } else {  // 1252 holds nothing outside the basic plane, and no surrogate
-    out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+void appendUtf8(std::string& out, char32_t codePoint) {
+  if (codePoint < 0x80) {
+    out.push_back(static_cast<char>(codePoint));
+  } else if (codePoint < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else if (codePoint < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
   }
+}
+
+// One character of UTF-8 starting at text[i], which is not ASCII: the code point and the bytes
+// it took; for invalid UTF-8, kInvalid and the bytes of the invalid piece (at least one).
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+
+struct Decoded {
+  char32_t codePoint;
+  std::size_t taken;
+};
+
+Decoded decodeUtf8(std::string_view text, std::size_t i) noexcept {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  // The continuation bytes a lead byte needs, and the range its first one must fall in:
+  // the narrower ranges shut out overlong forms, surrogates and values past U+10FFFF.
+  int need = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  char32_t codePoint = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    codePoint = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    codePoint = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {  // a continuation byte without a lead, 0xC0, 0xC1 or 0xF5 and up
+    return {kInvalid, 1};
+  }
+  std::size_t taken = 1;
+  for (int k = 0; k < need; ++k) {
+    if (i + taken >= text.size()) return {kInvalid, taken};
+    const auto next = static_cast<unsigned char>(text[i + taken]);
+    if (next < low || next > high) return {kInvalid, taken};
+    codePoint = (codePoint << 6) | (next & 0x3F);
+    ++taken;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return {codePoint, taken};
 }
 
 }  // namespace
@@ -111,58 +162,58 @@ std::string cp1252ToUtf8(std::string_view text) {
 std::string utf8ToCp1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
+  for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     if (lead < 0x80) {
       out.push_back(static_cast<char>(lead));
       ++i;
       continue;
     }
-    // The continuation bytes a lead byte needs, and the range its first one must fall in:
-    // the narrower ranges shut out overlong forms, surrogates and values past U+10FFFF.
-    int need = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    char32_t codePoint = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      need = 1;
-      codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      need = 2;
-      codePoint = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      need = 3;
-      codePoint = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {  // a continuation byte without a lead, 0xC0, 0xC1 or 0xF5 and up
-      out.push_back('?');
+    const Decoded d = decodeUtf8(text, i);
+    out.push_back(d.codePoint == kInvalid ? '?' : fromCodePoint(d.codePoint));
+    i += d.taken;
+  }
+  return out;
+}
+
+std::u16string utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(lead);
       ++i;
       continue;
     }
-    std::size_t taken = 1;
-    bool complete = true;
-    for (int k = 0; k < need; ++k) {
-      if (i + taken >= n) {
-        complete = false;
-        break;
-      }
-      const auto next = static_cast<unsigned char>(text[i + taken]);
-      if (next < low || next > high) {
-        complete = false;
-        break;
-      }
-      codePoint = (codePoint << 6) | (next & 0x3F);
-      ++taken;
-      low = 0x80;
-      high = 0xBF;
+    const Decoded d = decodeUtf8(text, i);
+    if (d.codePoint == kInvalid) {
+      out.push_back(u'\uFFFD');
+    } else if (d.codePoint > 0xFFFF) {
+      const char32_t above = d.codePoint - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (above >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (above & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(d.codePoint));
     }
-    out.push_back(complete ? fromCodePoint(codePoint) : '?');
-    i += taken;
+    i += d.taken;
+  }
+  return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      appendUtf8(out, unit);
+    } else if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      out.push_back('?');
+    }
   }
   return out;
 }

@@ -66,4 +66,11 @@ std::string cp1252ToUtf8(std::string_view text);
 // valid up to the offending byte, as Unicode recommends for replacement characters.
 std::string utf8ToCp1252(std::string_view text);
 
+// UTF-8 to UTF-16: U+FFFD for each piece of invalid UTF-8, the pieces as utf8ToCp1252 counts
+// them; a character beyond the basic plane becomes a pair of surrogates.
+std::u16string utf8ToUtf16(std::string_view text);
+
+// UTF-16 to UTF-8: '?' for a surrogate without its partner.
+std::string utf16ToUtf8(std::u16string_view text);
+
 }  // namespace importacao

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <random>
@@ -174,6 +175,100 @@ TEST(CodePage, InvalidUtf8BecomesOneQuestionMarkPerMaximalPiece) {
   }
 }
 
+// Every character of every plane, as UTF-16 with a pair of surrogates for those beyond the basic
+// plane.
+std::u16string everyCharacter() {
+  std::u16string text;
+  for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    if (cp < 0x10000) {
+      text.push_back(static_cast<char16_t>(cp));
+    } else {
+      text.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      text.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    }
+  }
+  return text;
+}
+
+TEST(CodePage, EveryCharacterConvertsBetweenUtf8AndUtf16AsIconvDoes) {
+  const std::u16string wide = everyCharacter();
+  const std::string utf8 = viaIconv("UTF-16LE", "UTF-8", utf16Bytes(wide)).value();
+  const std::string ours = utf16ToUtf8(wide);
+  ASSERT_EQ(ours.size(), utf8.size());
+  const auto firstDifference = std::mismatch(ours.begin(), ours.end(), utf8.begin());
+  EXPECT_TRUE(firstDifference.first == ours.end()) << "at byte " << (firstDifference.first - ours.begin());
+  const std::u16string back = utf8ToUtf16(utf8);
+  ASSERT_EQ(back.size(), wide.size());
+  const auto firstUnit = std::mismatch(back.begin(), back.end(), wide.begin());
+  EXPECT_TRUE(firstUnit.first == back.end()) << "at unit " << (firstUnit.first - back.begin());
+}
+
+TEST(CodePage, InvalidUtf8BecomesOneReplacementCharacterPerPieceInUtf16) {
+  struct {
+    std::string_view in;
+    std::u16string_view want;
+  } cases[] = {
+      {"S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80", u"S\u00E3o Jo\u00E3o \U0001F600"},
+      {"\xC2\x90", u"\u0090"},
+      {"\xEF\xBF\xBD", u"\uFFFD"},        // the replacement character itself is valid
+      {"\x80", u"\uFFFD"},
+      {"\xC3(", u"\uFFFD("},
+      {"\xE2\x82", u"\uFFFD"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate never becomes one
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"a\xF1\x80\x80\xE1\x80\xC2" "b", u"a\uFFFD\uFFFD\uFFFDb"},
+      {std::string_view("\0x", 2), std::u16string_view(u"\0x", 2)},
+      {"", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.in));
+    EXPECT_EQ(utf8ToUtf16(c.in), c.want);
+  }
+}
+
+TEST(CodePage, LoneSurrogatesBecomeOneQuestionMarkEachInUtf8) {
+  struct {
+    std::u16string in;
+    std::string want;
+  } cases[] = {
+      {u"a\xD800" "b", "a?b"},
+      {u"\xDC00", "?"},
+      {u"\xD800", "?"},                                 // a high half cut at the end
+      {u"\xD800\xD800\xDC00", "?\xF0\x90\x80\x80"},    // a lone half, then a pair
+      {u"\xDC00\xD800", "??"},                          // halves in the wrong order
+      {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(utf16Bytes(c.in));
+    EXPECT_EQ(utf16ToUtf8(c.in), c.want);
+  }
+}
+
+TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AsIconvDoesWhereIconvTakesIt) {
+  // Pieces of valid sequences of every length, and bytes that break them.
+  const std::string_view pieces[] = {"a",  "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3",
+                                     "\x80", "\xE2\x82", "\xED\xA0\x80", "\xFF",         "\xF4\x90"};
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> length(0, 12);
+  std::bernoulli_distribution valid(0.5);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    const bool wantValid = valid(random);
+    for (int n = length(random); n > 0; --n) text += pieces[wantValid ? pick(random) % 4 : pick(random)];
+    SCOPED_TRACE(testing::PrintToString(text));
+    const std::u16string wide = utf8ToUtf16(text);
+    if (auto reference = viaIconv("UTF-8", "UTF-16LE", text)) {
+      EXPECT_EQ(utf16Bytes(wide), *reference);
+      EXPECT_EQ(utf16ToUtf8(wide), text);
+    } else {
+      EXPECT_NE(wide.find(u'\uFFFD'), std::u16string::npos);
+    }
+  }
+}
+
 TEST(CodePage, ArbitraryBytesAndUnitsNeverFailAndNeverGrow) {
   std::mt19937 random(20240601);
   std::uniform_int_distribution<int> byte(0, 255);
@@ -187,6 +282,7 @@ TEST(CodePage, ArbitraryBytesAndUnitsNeverFailAndNeverGrow) {
     EXPECT_LE(utf8ToCp1252(bytes).size(), bytes.size());
     EXPECT_LE(utf16ToCp1252(units).size(), units.size());
     EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(bytes)), bytes);
+    EXPECT_EQ(utf8ToUtf16(cp1252ToUtf8(bytes)), cp1252ToUtf16(bytes));
     for (int page : supportedCodePages()) EXPECT_EQ(toCp1252(bytes, page).size(), bytes.size());
   }
 }

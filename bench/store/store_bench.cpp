@@ -27,6 +27,7 @@
 
 #include "data/store/declarations.h"
 #include "data/store/odbc.h"
+#include "normalise/codepage.h"
 
 namespace {
 
@@ -332,9 +333,9 @@ int main(int argc, char** argv) {
       admin.Tendaro.setConnectionString(init);
       admin.Tendaro.connect();
       odbc::Statement s(admin.Tendaro.odbcConnection());
-      s.executeDirect(odbc::utf8ToUtf16("create schema " + schema));
+      s.executeDirect(utf8ToUtf16("create schema " + schema));
       odbc::Statement t(admin.Tendaro.odbcConnection());
-      t.executeDirect(odbc::utf8ToUtf16("set search_path to " + schema + "; " + readSchemaTable("lj_produtos")));
+      t.executeDirect(utf8ToUtf16("set search_path to " + schema + "; " + readSchemaTable("lj_produtos")));
     }
 
     std::printf("store_bench: PostgreSQL, lj_produtos of %d rows, %d rounds of %d operations each way\n\n", rows,
@@ -352,7 +353,7 @@ int main(int argc, char** argv) {
       StoreObjects objects;
       objects.Tendaro.setConnectionString(init);
       odbc::Statement s(objects.Tendaro.odbcConnection());
-      s.executeDirect(odbc::utf8ToUtf16("drop schema " + schema + " cascade"));
+      s.executeDirect(utf8ToUtf16("drop schema " + schema + " cascade"));
       return 0;
     }
     if (profile > 0) {
@@ -363,7 +364,7 @@ int main(int argc, char** argv) {
       const Figures f = measure(profile, 0, rows, [&](const std::string& k) { layerOperation(objects, k); });
       std::printf("layer only: %.0f us wall, %.1f us cpu per operation\n", f.wallPerOp, f.cpuPerOp);
       odbc::Statement s(objects.Tendaro.odbcConnection());
-      s.executeDirect(odbc::utf8ToUtf16("drop schema " + schema + " cascade"));
+      s.executeDirect(utf8ToUtf16("drop schema " + schema + " cascade"));
       return 0;
     }
 
@@ -432,7 +433,7 @@ int main(int argc, char** argv) {
 
     {
       odbc::Statement s(objects.Tendaro.odbcConnection());
-      s.executeDirect(odbc::utf8ToUtf16("drop schema " + schema + " cascade"));
+      s.executeDirect(utf8ToUtf16("drop schema " + schema + " cascade"));
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "store_bench: %s\n", e.what());

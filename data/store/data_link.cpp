@@ -63,7 +63,7 @@ bool isTrue(std::string_view value) {
 }
 
 bool isValidUtf8(std::string_view bytes) {
-  return odbc::utf16ToUtf8(odbc::utf8ToUtf16(bytes)) == bytes;
+  return utf16ToUtf8(utf8ToUtf16(bytes)) == bytes;
 }
 
 std::string decodeDataLinkBytes(std::string_view bytes) {
@@ -74,7 +74,7 @@ std::string decodeDataLinkBytes(std::string_view bytes) {
       const auto b = static_cast<unsigned char>(raw[2 * i + 1]);
       text[i] = bigEndian ? static_cast<char16_t>(a << 8 | b) : static_cast<char16_t>(b << 8 | a);
     }
-    return odbc::utf16ToUtf8(text);
+    return utf16ToUtf8(text);
   };
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xff &&
       static_cast<unsigned char>(bytes[1]) == 0xfe) {

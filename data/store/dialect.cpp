@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "data/errors.h"
+#include "normalise/codepage.h"
 
 namespace importacao {
 
@@ -133,7 +134,7 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
 
 std::string nameFromDriver(std::string_view name, StoreKind store) {
   if (store != StoreKind::Sqlite) return std::string(name);
-  const std::u16string units = odbc::utf8ToUtf16(name);
+  const std::u16string units = utf8ToUtf16(name);
   std::string bytes;
   bool high = false;
   for (char16_t unit : units) {
@@ -142,7 +143,7 @@ std::string nameFromDriver(std::string_view name, StoreKind store) {
     bytes.push_back(static_cast<char>(unit));
   }
   // Only a byte sequence that is UTF-8 can have been widened from UTF-8.
-  if (!high || odbc::utf16ToUtf8(odbc::utf8ToUtf16(bytes)) != bytes) return std::string(name);
+  if (!high || utf16ToUtf8(utf8ToUtf16(bytes)) != bytes) return std::string(name);
   return bytes;
 }
 

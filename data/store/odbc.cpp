@@ -1,52 +1,15 @@
 #include "data/store/odbc.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "normalise/codepage.h"
 
 namespace importacao::odbc {
 
 namespace {
-
-// Converts with glibc's iconv; on a byte sequence it cannot read, writes `replacement` and
-// skips `unit` input bytes.
-std::string iconvConvert(const char* to, const char* from, std::string_view input,
-                         std::string_view replacement, std::size_t unit) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-  std::string out;
-  out.resize(input.size() * 2 + 16);
-  char* in = const_cast<char*>(input.data());
-  std::size_t inLeft = input.size();
-  std::size_t used = 0;
-  while (inLeft > 0) {
-    char* outPtr = out.data() + used;
-    std::size_t outLeft = out.size() - used;
-    const std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    used = out.size() - outLeft;
-    if (rc != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-    } else {  // EILSEQ or EINVAL: an invalid or cut sequence
-      if (out.size() - used < replacement.size()) out.resize(out.size() * 2);
-      std::memcpy(out.data() + used, replacement.data(), replacement.size());
-      used += replacement.size();
-      const std::size_t skip = std::min(unit, inLeft);
-      in += skip;
-      inLeft -= skip;
-    }
-  }
-  iconv_close(cd);
-  out.resize(used);
-  return out;
-}
 
 // Some drivers count a name's length in bytes where ODBC wants characters (SQLite's, once the
 // process's character type is UTF-8, which psqlODBC sets as it loads): the excess is zeros.
@@ -60,31 +23,6 @@ bool isTrailingJunk(char16_t c) {
 }
 
 }  // namespace
-
-std::u16string utf8ToUtf16(std::string_view text) {
-  // Names and most texts are plain ASCII: no converter needed.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return std::u16string(text.begin(), text.end());
-  }
-  static const char16_t kReplacement = 0xfffd;
-  const std::string bytes = iconvConvert(
-      "UTF-16LE", "UTF-8", text,
-      std::string_view(reinterpret_cast<const char*>(&kReplacement), sizeof kReplacement), 1);
-  std::u16string out(bytes.size() / 2, u'\0');
-  std::memcpy(out.data(), bytes.data(), out.size() * 2);
-  return out;
-}
-
-std::string utf16ToUtf8(std::u16string_view text) {
-  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-    std::string out(text.size(), '\0');
-    std::transform(text.begin(), text.end(), out.begin(), [](char16_t c) { return static_cast<char>(c); });
-    return out;
-  }
-  return iconvConvert("UTF-8", "UTF-16LE",
-                      std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * 2),
-                      "?", 2);
-}
 
 // --- Diagnostics -----------------------------------------------------------------------------
 

@@ -3,7 +3,8 @@
 //
 // Text crosses the API as UTF-16 (the W functions; SQLWCHAR is 16 bits under unixODBC), so an
 // accented name reaches a UTF-8 PostgreSQL or SQLite store and SQL Server's varchar and nvarchar
-// columns alike. Our own text is code page 1252; the conversions live here and in the query.
+// columns alike. Our own text is code page 1252, names and connection strings UTF-8; the
+// conversions are those of normalise/codepage.h.
 #pragma once
 
 #include <sql.h>
@@ -30,11 +31,6 @@ inline SQLWCHAR* sqlText(const std::u16string& text) noexcept {
   // The ODBC prototypes take non-const pointers to input strings they never write.
   return const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(text.data()));
 }
-
-// UTF-8 <-> UTF-16 (connection strings, file names and paths are UTF-8 on this side). Invalid
-// input becomes U+FFFD (to UTF-16) or '?' (to UTF-8). Never throw except std::bad_alloc.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
 
 // --- Diagnostics -------------------------------------------------------------------------------
 

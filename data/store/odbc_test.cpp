@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "normalise/codepage.h"
+
 namespace importacao::odbc {
 namespace {
 
@@ -78,14 +80,6 @@ TEST(HideSecret, EveryOccurrenceOfThePasswordIsMasked) {
   EXPECT_EQ(hideSecret("bad pw;x'y in pw;x'y", "pw;x'y"), "bad ******** in ********");
   EXPECT_EQ(hideSecret("nothing here", ""), "nothing here");
   EXPECT_THAT(hideSecret("aaaa", "aa"), Not(HasSubstr("aa")));
-}
-
-TEST(TextConversion, Utf8AndUtf16RoundTripAndReplaceInvalidInput) {
-  EXPECT_EQ(utf8ToUtf16("S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80"), u"São João 😀");
-  EXPECT_EQ(utf16ToUtf8(u"São João 😀"), "S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80");
-  EXPECT_EQ(utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(utf16ToUtf8(std::u16string(u"a") + char16_t(0xD800) + u"b"), "a?b");
-  EXPECT_EQ(utf8ToUtf16(""), u"");
 }
 
 TEST(Timestamps, DayCountsConvertBothWaysKeepingTheFraction) {

@@ -8,6 +8,7 @@
 
 #include "data/errors.h"
 #include "data/store/data_link.h"
+#include "normalise/codepage.h"
 
 namespace importacao {
 
@@ -92,7 +93,7 @@ void StoreConnection::commit() {
 
 void StoreConnection::executeSimple(const std::string& text) {
   odbc::Statement statement(odbcConnection());
-  statement.executeDirect(odbc::utf8ToUtf16(text));
+  statement.executeDirect(utf8ToUtf16(text));
 }
 
 void StoreConnection::savepoint(std::string_view name) {
@@ -142,10 +143,10 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
   if (auto found = keys_.find(cacheKey); found != keys_.end()) return found->second;
 
   odbc::Connection& connection = odbcConnection();
-  std::u16string wideSchema = odbc::utf8ToUtf16(schema);
+  std::u16string wideSchema = utf8ToUtf16(schema);
   auto query = [&](const std::string& name) {
     std::vector<std::pair<int, std::string>> columns;
-    std::u16string wideTable = odbc::utf8ToUtf16(name);
+    std::u16string wideTable = utf8ToUtf16(name);
     odbc::Statement statement(connection);
     odbc::check(SQLPrimaryKeysW(statement.get(), nullptr, 0,
                                 schema.empty() ? nullptr : odbc::sqlText(wideSchema),
@@ -157,7 +158,7 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
       const auto sequence = statement.getInteger(5);
       if (column) {
         columns.emplace_back(static_cast<int>(sequence.value_or(0)),
-                             nameFromDriver(odbc::utf16ToUtf8(*column), kind_));
+                             nameFromDriver(utf16ToUtf8(*column), kind_));
       }
     }
     if (columns.empty()) {
@@ -183,7 +184,7 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
         if (!chosen) chosen = *indexName;
         if (*indexName == *chosen) {
           columns.emplace_back(static_cast<int>(sequence.value_or(0)),
-                               nameFromDriver(odbc::utf16ToUtf8(*column), kind_));
+                               nameFromDriver(utf16ToUtf8(*column), kind_));
         }
       }
     }

@@ -329,7 +329,7 @@ odbc::Statement& StoreQuery::writer(const std::vector<int>& signature,
   if (writer_ && signature == writerSignature_ && connection().reusePreparedStatements()) return *writer_;
   writerSignature_.clear();
   // Column and table names come from the metadata, as UTF-8.
-  odbc::Statement& statement = prepared(writer_, writerPrepared_, odbc::utf8ToUtf16(text()));
+  odbc::Statement& statement = prepared(writer_, writerPrepared_, utf8ToUtf16(text()));
   writerSignature_ = signature;
   return statement;
 }
