@@ -13,20 +13,13 @@
 // number (the others a CPF, every seventh of them with the empty company-number mask); cities
 // cycling over four the store knows and one it does not; every other customer registered on a
 // date of its own.
-#include <sql.h>
-#include <sqlext.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <iostream>
-#include <stdexcept>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "bench/common/odbc_floor.h"
 #include "normalise/normalise.h"
 #include "tests/support/dbf_builder.h"
 
@@ -82,12 +75,6 @@ Partner partner(int i) {
   return p;
 }
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 int generate(const std::filesystem::path& folder, int count) {
   std::filesystem::create_directories(folder);
   auto customers = importacao::testing::DbfBuilder::customers().languageByte(0x03);
@@ -104,7 +91,7 @@ int generate(const std::filesystem::path& folder, int count) {
                           {"CL_CGC", p.cgc},
                           {"CL_CGF", p.cgf},
                           {"CL_CPF", p.cpf},
-                          {"LIMICRE", fixed(p.credit, 2)},
+                          {"LIMICRE", importacao::bench::fixed(p.credit, 2)},
                           {"CL_OBS1", p.remark},
                           {"CL_PROEMP", p.contact},
                           {"CL_ENDCOB", p.address},
@@ -131,46 +118,9 @@ int generate(const std::filesystem::path& folder, int count) {
 
 // ---- The floor: raw ODBC ----------------------------------------------------------------------
 
-[[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-  std::string text = what;
-  SQLCHAR state[6];
-  SQLCHAR message[1024];
-  SQLINTEGER native = 0;
-  SQLSMALLINT length = 0;
-  for (SQLSMALLINT n = 1;
-       SQL_SUCCEEDED(SQLGetDiagRec(type, handle, n, state, &native, message, sizeof message, &length));
-       ++n) {
-    text += ": ";
-    text += reinterpret_cast<const char*>(message);
-  }
-  throw std::runtime_error(text);
-}
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) fail(type, handle, what);
-}
-
-using Param = std::variant<std::string, long long, double, SQL_TIMESTAMP_STRUCT>;
-
-SQL_TIMESTAMP_STRUCT stamp(bool midnight) {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  SQL_TIMESTAMP_STRUCT t{};
-  t.year = static_cast<SQLSMALLINT>(local.tm_year + 1900);
-  t.month = static_cast<SQLUSMALLINT>(local.tm_mon + 1);
-  t.day = static_cast<SQLUSMALLINT>(local.tm_mday);
-  if (!midnight) {
-    t.hour = static_cast<SQLUSMALLINT>(local.tm_hour);
-    t.minute = static_cast<SQLUSMALLINT>(local.tm_min);
-    t.second = static_cast<SQLUSMALLINT>(local.tm_sec);
-    t.fraction = static_cast<SQLUINTEGER>(
-        duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000 * 1000000);
-  }
-  return t;
-}
+using importacao::bench::Param;
+using importacao::bench::Prepared;
+using importacao::bench::stamp;
 
 SQL_TIMESTAMP_STRUCT dateOf(const std::string& yyyymmdd) {
   if (yyyymmdd.empty()) return stamp(true);
@@ -180,80 +130,6 @@ SQL_TIMESTAMP_STRUCT dateOf(const std::string& yyyymmdd) {
   t.day = static_cast<SQLUSMALLINT>(std::stoi(yyyymmdd.substr(6, 2)));
   return t;
 }
-
-// One prepared statement, reused for every record.
-class Prepared {
- public:
-  Prepared(SQLHDBC connection, const std::string& text, const char* label) : label_(label) {
-    check(SQLAllocHandle(SQL_HANDLE_STMT, connection, &handle_), SQL_HANDLE_DBC, connection, "alloc");
-    check(SQLPrepare(handle_, (SQLCHAR*)text.c_str(), SQL_NTS), SQL_HANDLE_STMT, handle_,
-          text.c_str());
-  }
-  ~Prepared() {
-    SQLFreeHandle(SQL_HANDLE_STMT, handle_);
-    // PARTNERS_FLOOR_PROFILE=1: where the floor's time goes, statement by statement.
-    if (std::getenv("PARTNERS_FLOOR_PROFILE") != nullptr && runs_ > 0) {
-      std::fprintf(stderr, "%-18s %7d runs %8.1f us each\n", label_, runs_, 1e6 * seconds_ / runs_);
-    }
-  }
-  Prepared(const Prepared&) = delete;
-  Prepared& operator=(const Prepared&) = delete;
-
-  // Executes with `params`; returns the number of rows fetched (every column read as text) and
-  // leaves the last row's last column in lastText().
-  int run(std::vector<Param> params) {
-    const auto started = std::chrono::steady_clock::now();
-    params_ = std::move(params);
-    lengths_.assign(params_.size(), 0);
-    for (std::size_t i = 0; i < params_.size(); ++i) {
-      const auto n = static_cast<SQLUSMALLINT>(i + 1);
-      SQLRETURN rc = SQL_SUCCESS;
-      if (auto* s = std::get_if<std::string>(&params_[i])) {
-        lengths_[i] = static_cast<SQLLEN>(s->size());
-        rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                              s->empty() ? 1 : s->size(), 0, s->data(), 0, &lengths_[i]);
-      } else if (auto* l = std::get_if<long long>(&params_[i])) {
-        rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_INTEGER, 0, 0, l, 0,
-                              nullptr);
-      } else if (auto* d = std::get_if<double>(&params_[i])) {
-        rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, d, 0,
-                              nullptr);
-      } else {
-        auto* t = std::get_if<SQL_TIMESTAMP_STRUCT>(&params_[i]);
-        rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                              SQL_TYPE_TIMESTAMP, 23, 3, t, 0, nullptr);
-      }
-      check(rc, SQL_HANDLE_STMT, handle_, "bind");
-    }
-    check(SQLExecute(handle_), SQL_HANDLE_STMT, handle_, "execute");
-    int rows = 0;
-    SQLSMALLINT columns = 0;
-    SQLNumResultCols(handle_, &columns);
-    if (columns > 0) {
-      while (SQLFetch(handle_) == SQL_SUCCESS) {
-        ++rows;
-        for (SQLUSMALLINT c = 1; c <= columns; ++c) {
-          SQLLEN length = 0;
-          SQLGetData(handle_, c, SQL_C_CHAR, buffer_, sizeof buffer_, &length);
-        }
-      }
-    }
-    SQLFreeStmt(handle_, SQL_CLOSE);
-    ++runs_;
-    seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    return rows;
-  }
-  std::string lastText() const { return buffer_; }
-
- private:
-  const char* label_;
-  int runs_ = 0;
-  double seconds_ = 0;
-  SQLHSTMT handle_ = SQL_NULL_HSTMT;
-  std::vector<Param> params_;
-  std::vector<SQLLEN> lengths_;
-  char buffer_[512];
-};
 
 const std::vector<std::string> kCustomerColumns = {
     "IdCliente", "Idempresa", "NomeCliente", "NomeFantasia", "Cep", "DDD", "Telefone", "IdPais",
@@ -270,22 +146,6 @@ const std::vector<std::string> kSupplierColumns = {
     "Numero", "Bairro", "Cidade", "Estado", "Status", "Fornecedor", "TipoContribuinte", "idpais",
     "codmun"};
 
-std::string insertText(const std::string& table, const std::vector<std::string>& columns) {
-  std::string names, marks;
-  for (const auto& c : columns) {
-    names += (names.empty() ? "" : ", ") + c;
-    marks += marks.empty() ? "?" : ", ?";
-  }
-  return "insert into " + table + " (" + names + ") values (" + marks + ")";
-}
-
-std::string updateText(const std::string& table, const std::vector<std::string>& columns,
-                       const std::string& where) {
-  std::string sets;
-  for (const auto& c : columns) sets += (sets.empty() ? "" : ", ") + c + " = ?";
-  return "update " + table + " set " + sets + " where " + where;
-}
-
 // The text is sent as the sections send it: code page 1252 turned into UTF-8 for the driver.
 std::string utf8(const std::string& cp1252) {
   std::string out;
@@ -301,15 +161,11 @@ std::string utf8(const std::string& cp1252) {
 }
 
 int floor(const std::string& connectionString, int count) {
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
-  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-  check(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)connectionString.c_str(), SQL_NTS, nullptr, 0,
-                         nullptr, SQL_DRIVER_NOPROMPT),
-        SQL_HANDLE_DBC, dbc, "connect");
-  const auto started = std::chrono::steady_clock::now();
+  using importacao::bench::insertText;
+  using importacao::bench::updateText;
+  const importacao::bench::FloorConnection connection(connectionString);
+  const SQLHDBC dbc = connection.get();
+  const importacao::bench::Stopwatch clock;
   {
     using L = long long;
     using importacao::ProperCaseName;
@@ -378,28 +234,24 @@ int floor(const std::string& connectionString, int count) {
         insertSupplier.run(std::move(values));
       }
     }
+    // PARTNERS_FLOOR_PROFILE=1: where the floor's time goes, statement by statement.
+    if (std::getenv("PARTNERS_FLOOR_PROFILE") != nullptr) {
+      for (const Prepared* p : {&municipality, &updateSupplier, &insertSupplier, &findSupplier,
+                                &updateCustomer, &insertCustomer, &findCustomer}) {
+        if (const std::string line = p->profile(); !line.empty()) {
+          std::fprintf(stderr, "%s\n", line.c_str());
+        }
+      }
+    }
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = clock.seconds();
   std::printf("floor: %d customers and %d suppliers in %.2f s, %.0f records/s\n", count, count,
               seconds, 2 * count / seconds);
-  SQLDisconnect(dbc);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "generate" && argc == 4) return generate(argv[2], std::atoi(argv[3]));
-    if (command == "floor" && argc == 4) return floor(argv[2], std::atoi(argv[3]));
-    std::cerr << "usage: partners_bench_tool generate FOLDER N | floor CONNECTION N\n";
-    return 2;
-  } catch (const std::exception& error) {
-    std::cerr << "partners_bench_tool: " << error.what() << '\n';
-    return 1;
-  }
+  return importacao::bench::toolMain(argc, argv, "partners_bench_tool", generate, floor);
 }
