@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "app/utf8.h"
 #include "data/dbf/dbf_dump.h"
+#include "data/dbf/legacy_table.h"
 #include "data/errors.h"
 
 namespace importacao {
@@ -55,13 +56,23 @@ class CliControls final : public RunControls {
   bool ticked_[3];
 };
 
-class RehearsalObserver final : public RunObserver {
+// What the runner does around the run: prints the warnings of each legacy table a section opens
+// and, for a dry run, opens the rehearsal's transaction once the store is connected.
+class CliObserver final : public RunObserver {
  public:
-  explicit RehearsalObserver(ImportObjects& objects) : objects_(objects) {}
-  void storeConnected() override { objects_.beginRehearsal(); }
+  CliObserver(ImportObjects& objects, CliHost& host, bool rehearse)
+      : objects_(objects), host_(host), rehearse_(rehearse) {}
+  void storeConnected() override {
+    if (rehearse_) objects_.beginRehearsal();
+  }
+  void legacyTableOpened(const LegacyTable& table) override {
+    for (const std::string& warning : table.warnings()) host_.warn(warning);
+  }
 
  private:
   ImportObjects& objects_;
+  CliHost& host_;
+  bool rehearse_;
 };
 
 }  // namespace
@@ -169,10 +180,10 @@ int runCli(int argc, const char* const* argv) {
   }
   ImportObjects& objects = *owned;
   NoSettingsWriter noWriter;  // the runner never writes the settings file
-  RehearsalObserver rehearsal(objects);
   CliHost host(std::cout, outIsTerminal, std::cerr, errIsTerminal,
                logFile ? &*logFile : nullptr, &gInterrupts);
-  RunCore core(host, objects.runParts(noWriter, options.dryRun ? &rehearsal : nullptr));
+  CliObserver observer(objects, host, options.dryRun);
+  RunCore core(host, objects.runParts(noWriter, &observer));
   host.attach(core);
   core.setLegacyCodePage(codePage);
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "app/utf8.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
@@ -163,6 +164,14 @@ void CliHost::appendLogLine(std::string_view line) {
   out_ << displayLine(line, outIsTerminal_) << '\n';
   out_.flush();
   if (sharesTerminal) drawProgress(false);
+}
+
+void CliHost::warn(std::string_view text) {
+  const bool barWasShown = barShown_;
+  eraseProgress();
+  err_ << "warning: " << messageText(text) << '\n';
+  err_.flush();
+  if (barWasShown) drawProgress(true);
 }
 
 void CliHost::setGaugeMaximum(int) { drawProgress(true); }

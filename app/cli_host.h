@@ -66,6 +66,10 @@ class CliHost final : public RunHost {
   void setGaugePosition(int position) override;
   void processPendingEvents() override;
 
+  // Prints "warning: <text>" on standard error (the text in UTF-8, see messageText), the progress
+  // bar giving way to it: for what was odd about a legacy table the run opened.
+  void warn(std::string_view text);
+
   // Removes the progress bar from the terminal (before the summary).
   void finishProgress();
   // Whether an interrupt was seen during the run.

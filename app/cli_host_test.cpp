@@ -187,5 +187,35 @@ TEST(CliHost, EachInterruptIsSeenAtTheNextLogLineAsParar) {
   EXPECT_EQ(err.str(), "");  // no terminal, no bar
 }
 
+// A legacy table's warning on standard error: one line each, in UTF-8 (the field names in it
+// are code page 1252, the folder's name may be UTF-8 already), the log left as it is.
+TEST(CliHost, WarningsGoToStandardErrorOneLineEachInUtf8) {
+  NullRun null;
+  struct Case {
+    const char* warning;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/d/cfa1010.DBF: the field name 'PRE\xC7O' appears more than once",
+       "warning: /d/cfa1010.DBF: the field name 'PRE\xC3\x87O' appears more than once\n"},
+      {"/d/legado \xC3\xA1/CFA2010.DBF: the header counts 5 records but the file holds only 2 "
+       "complete ones; reading 2",
+       "warning: /d/legado \xC3\xA1/CFA2010.DBF: the header counts 5 records but the file holds "
+       "only 2 complete ones; reading 2\n"},
+  };
+  for (const bool terminal : {false, true}) {
+    for (const Case& c : cases) {
+      std::ostringstream out, err;
+      CliHost host(out, terminal, err, terminal, nullptr, nullptr);
+      RunCore core(host, RunParts{null, static_cast<LegacyDbControl&>(null),
+                                  static_cast<StoreConnectionControl&>(null), {}});
+      host.attach(core);
+      host.warn(c.warning);
+      EXPECT_EQ(err.str(), c.expected) << terminal;  // no section running: no bar to erase
+      EXPECT_EQ(out.str(), "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace importacao

@@ -102,6 +102,15 @@ void RunCore::BitBtn1Click(const RunControls& controls) {
   summary_.completed = true;
 }
 
+const LegacyTable* RunCore::legacyTableOf(SectionId section) const noexcept {
+  switch (section) {
+    case SectionId::Products: return parts_.tProduto;
+    case SectionId::Customers: return parts_.tClientes;
+    case SectionId::Suppliers: return parts_.tFornecedor;
+  }
+  return nullptr;
+}
+
 void RunCore::runSection(const SectionSlot& slot) {
   FrameTable& table = *slot.table;
   Section& section = *slot.section;
@@ -114,6 +123,9 @@ void RunCore::runSection(const SectionSlot& slot) {
 
   table.close();
   table.open();
+  if (parts_.observer != nullptr) {
+    if (const LegacyTable* legacy = legacyTableOf(slot.id)) parts_.observer->legacyTableOpened(*legacy);
+  }
   table.first();
 
   setGaugePosition(0);

@@ -54,6 +54,9 @@ class RunObserver {
   virtual void storeConnected() {}                 // after step 3
   virtual void recordStarting() {}                 // just before a record's capture opens
   virtual void recordFinished(bool failed) { (void)failed; }  // after the capture closed
+  // A section has just opened its legacy table (before its first record): the headless runner
+  // prints what was odd about the file (LegacyTable::warnings()) on its standard error.
+  virtual void legacyTableOpened(const LegacyTable& table) { (void)table; }
 };
 
 // Everything a run works on. The core keeps references and pointers only: the owner (the window,
@@ -129,6 +132,8 @@ class RunCore final : public RunLog {
 
  private:
   void runSection(const SectionSlot& slot);
+  // The legacy table object a section walks (parts_.tProduto...); null when the parts give none.
+  const LegacyTable* legacyTableOf(SectionId section) const noexcept;
   void setGaugeMaximum(std::int64_t maximum);
   void setGaugePosition(std::int64_t position);
 

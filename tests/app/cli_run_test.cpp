@@ -343,6 +343,40 @@ TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
   EXPECT_THAT(run.err, HasSubstr("No section was chosen."));
 }
 
+// A products table whose header counts more records than the file holds: the run reads what is
+// there and says so on standard error, naming the file; the log is what it would have been.
+TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
+  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  DbfBuilder::products()
+      .languageByte(0x03)
+      .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
+      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}})
+      .headerCount(4)
+      .writeTo(folder / "cfa1010.DBF");
+  const fs::path settings = store.workDirectory() / "Importacao.ini";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
+                          << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
+
+  const Outcome run = runCli({"--settings", settings.string(), "--products"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("warning: " + (folder / "cfa1010.DBF").string() +
+                                 ": the header counts 4 records but the file holds only 2 "
+                                 "complete ones; reading 2\n"));
+  EXPECT_THAT(run.out, Not(HasSubstr("warning")));
+  EXPECT_THAT(run.out, HasSubstr("Importando Produto - 6\n"));
+
+  // A table without anything odd: no warning line.
+  DbfBuilder::products()
+      .languageByte(0x03)
+      .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
+      .writeTo(folder / "cfa1010.DBF");
+  const Outcome clean = runCli({"--settings", settings.string(), "--products"});
+  EXPECT_EQ(clean.status, 0) << clean.err;
+  EXPECT_THAT(clean.err, Not(HasSubstr("warning")));
+}
+
 TEST(CliProgram, DumpPrintsATableAsJsonLines) {
   const fs::path folder = fs::temp_directory_path() / ("cli-dump-" + std::to_string(::getpid()));
   fs::create_directories(folder);
