@@ -28,6 +28,16 @@ def tables(dialect):
     return out
 
 
+def indexes(dialect):
+    """{index: (table, [column])}; an expression on a column counts as the column."""
+    text = (HERE / f"{dialect}.sql").read_text(encoding="utf-8")
+    out = {}
+    for m in re.finditer(r"^create\s+(?:unique\s+)?index\s+(\w+)\s+on\s+(\w+)\s*\((.*?)\);", text, re.S | re.M):
+        columns = [re.sub(r"^\w+\((\w+)\)$", r"\1", c.strip()) for c in m.group(3).split(",")]
+        out[m.group(1)] = (m.group(2), columns)
+    return out
+
+
 # The PostgreSQL kind each SQLite and SQL Server kind stands for.
 def as_postgresql(kind, dialect):
     if dialect == "sqlite":
@@ -48,6 +58,14 @@ class SameStore(unittest.TestCase):
                 for table, columns in postgresql.items():
                     with self.subTest(table=table):
                         self.assertEqual([(c, as_postgresql(k, dialect)) for c, k in other[table]], columns)
+
+    def test_every_dialect_declares_the_same_indexes(self):
+        postgresql = indexes("postgresql")
+        # the products section's stock lookup, which the primary key cannot serve
+        self.assertIn(("lj_referEst", ["IdReferencia", "IdCor", "Tam", "IdEstoque"]), postgresql.values())
+        for dialect in ("sqlite", "sqlserver"):
+            with self.subTest(dialect):
+                self.assertEqual(indexes(dialect), postgresql)
 
     def test_wide_text_only_where_the_importer_declares_it(self):
         for table, columns in tables("sqlserver").items():

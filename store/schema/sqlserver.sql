@@ -127,6 +127,9 @@ create table lj_referEst (
   Sincronizado  varchar(1) default 'N',
   primary key (IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam)
 );
+-- The products section finds a product's stock without company or place.
+create index ix_lj_referEst_IdReferencia_IdCor_Tam_IdEstoque
+  on lj_referEst (IdReferencia, IdCor, Tam, IdEstoque);
 
 -- Initial-stock entries: a journal, so the same product may have any number of them.
 create table estoqueinicial (

@@ -8,7 +8,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -301,6 +303,25 @@ TEST_P(StoreSchema, KeysRefuseDuplicatesAndAllowWhatTheSectionsWrite) {
       EXPECT_THROW(s.execute(step.sql), TestStoreError);
   }
   EXPECT_EQ(s.scalar("select count(*) from lj_referEst where IdReferencia = '1234' and IdCor = 1 and Tam = '0' and IdEstoque = 1"), "3");
+}
+
+TEST_P(StoreSchema, ProductsStockLookupUsesItsIndex) {
+  auto& s = store();
+  // Without company and place the primary key cannot serve the lookup; PostgreSQL is told to
+  // avoid whole-table scans, as it would on a full store, since this one is empty.
+  std::string explain = "explain query plan ";
+  if (s.kind() == StoreKind::Postgres) {
+    s.execute("set enable_seqscan = off");
+    explain = "explain ";
+  }
+  std::string plan;
+  for (const SqlRow& row : s.query(explain + "select * from lj_referEst where idreferencia = ? and idcor = ? "
+                                              "and tam = ? and idestoque = ?",
+                                   {std::string("1234"), std::int64_t{1}, std::string("0"), std::int64_t{1}})) {
+    for (const auto& value : row) plan += value.value_or("") + "\n";
+  }
+  std::transform(plan.begin(), plan.end(), plan.begin(), [](unsigned char c) { return std::tolower(c); });
+  EXPECT_THAT(plan, HasSubstr("ix_lj_referest_idreferencia_idcor_tam_idestoque"));
 }
 
 TEST_P(StoreSchema, RepeatedInitialStockEntriesAreAllKept) {
