@@ -395,6 +395,15 @@ bool namesEqual(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+std::size_t nameHash(std::string_view name) noexcept {
+  std::uint64_t hash = 0xCBF29CE484222325ULL;  // FNV-1a over the folded bytes
+  for (char c : name) {
+    hash ^= foldCase(static_cast<unsigned char>(c));
+    hash *= 0x100000001B3ULL;
+  }
+  return static_cast<std::size_t>(hash);
+}
+
 // --- Field -----------------------------------------------------------------------------------
 
 Field::Field(std::string name, FieldKind kind, std::optional<int> size, bool readOnly)

@@ -2,6 +2,7 @@
 // assignments that every legacy value passes through on its way to the store.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,6 +75,8 @@ bool kindsFit(FieldKind declared, FieldKind actual, bool storeExtras) noexcept;
 // Names of fields and parameters compare without regard to letter case: ASCII letters and the
 // accented letters of code page 1252 (é equals É, š equals Š). Names are code page 1252 bytes.
 bool namesEqual(std::string_view a, std::string_view b) noexcept;
+// A hash of a name that agrees with namesEqual: names that compare equal hash alike.
+std::size_t nameHash(std::string_view name) noexcept;
 
 // One value of the current row. A field belongs to a record source, which creates it (declared
 // or derived at open) and keeps it at a fixed address for its own lifetime; a derived field

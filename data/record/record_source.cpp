@@ -25,7 +25,9 @@ Field& RecordSource::declareField(std::string name, FieldKind kind, std::optiona
   field->setFetchedNull();
   fields_.push_back(std::move(field));
   declared_ = true;
-  return *fields_.back();
+  Field& added = *fields_.back();
+  byName_.try_emplace(added.name(), &added);  // a name declared twice: the first is reached
+  return added;
 }
 
 void RecordSource::open() {
@@ -63,6 +65,7 @@ void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
       columnFields_[i] = field.get();
       fields_.push_back(std::move(field));
     }
+    indexFields();
     return;
   }
   // Declared fields, in declaration order: the first one that has no column, or whose kind
@@ -86,6 +89,7 @@ void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
 void RecordSource::unbind() noexcept {
   columnFields_.clear();
   if (!declared_) {
+    byName_.clear();
     fields_.clear();
     return;
   }
@@ -167,10 +171,14 @@ void RecordSource::post() {
 }
 
 Field* RecordSource::findField(std::string_view name) noexcept {
-  for (const auto& field : fields_) {
-    if (namesEqual(field->name(), name)) return field.get();
-  }
-  return nullptr;
+  const auto found = byName_.find(name);
+  return found == byName_.end() ? nullptr : found->second;
+}
+
+void RecordSource::indexFields() {
+  byName_.clear();
+  byName_.reserve(fields_.size());
+  for (const auto& field : fields_) byName_.try_emplace(field->name(), field.get());
 }
 
 Field& RecordSource::fieldByName(std::string_view name) {

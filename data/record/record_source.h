@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "data/record/field.h"
@@ -105,7 +106,8 @@ class RecordSource {
   void post();
 
   // The first field, in list order, whose name equals `name` without regard to case
-  // (namesEqual). Throws "<name>: Field '<asked name>' not found". The reference is valid until
+  // (namesEqual), found through an index kept with the field list (no search of the list).
+  // Throws "<name>: Field '<asked name>' not found". The reference is valid until
   // close (derived fields) or for the source's lifetime (declared fields).
   Field& fieldByName(std::string_view name);
   // As fieldByName, nullptr when there is none.
@@ -189,6 +191,8 @@ class RecordSource {
   void requireModifiable() const;
   void noteAssigned(Field& field);
   void clearModified() noexcept;
+  // Rebuilds byName_ from fields_ (the first of equal names wins).
+  void indexFields();
 
   std::string name_;
   SourceState state_ = SourceState::Inactive;
@@ -196,6 +200,16 @@ class RecordSource {
   bool eof_ = true;
   bool empty_ = true;
   std::vector<std::unique_ptr<Field>> fields_;
+  // Every field by name, without regard to case; the keys are the fields' own names.
+  struct NameHash {
+    std::size_t operator()(std::string_view name) const noexcept { return nameHash(name); }
+  };
+  struct NameEqual {
+    bool operator()(std::string_view a, std::string_view b) const noexcept {
+      return namesEqual(a, b);
+    }
+  };
+  std::unordered_map<std::string_view, Field*, NameHash, NameEqual> byName_;
   std::vector<Field*> columnFields_;
   std::vector<Field*> modified_;
 };

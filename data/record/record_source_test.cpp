@@ -219,6 +219,39 @@ TEST(RecordSourceFields, LookupIgnoresCaseAndNamesWhatWasAsked) {
   }
 }
 
+// Two names that differ only in case: the first in list order is the one reached, derived or
+// declared, before and after a reopen.
+TEST(RecordSourceFields, OfEqualNamesTheFirstInTheListIsFound) {
+  const std::vector<ColumnInfo> columns = {{"Cnpj", FieldKind::Text, 14, false},
+                                           {"\x8Aigla", FieldKind::Text, 5, false},
+                                           {"CNPJ", FieldKind::Float, 0, false},
+                                           {"\x9AIGLA", FieldKind::Float, 0, false}};
+  MemorySource derived("aFornec", columns, {{std::string("1"), std::string("a"), 2.0, 3.0}});
+  MemorySource declared("aFornec", columns, {{std::string("1"), std::string("a"), 2.0, 3.0}});
+  Field& first = declared.declareField("cnpj", FieldKind::Text, 14);
+  declared.declareField("CnPj", FieldKind::Text, 14);
+  Field& sigla = declared.declareField("\x9Aigla", FieldKind::Text, 5);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    derived.open();
+    declared.open();
+    for (std::string_view asked : {"cnpj", "CNPJ", "Cnpj"}) {
+      EXPECT_EQ(derived.fieldByName(asked).columnIndex(), 0) << asked;
+      EXPECT_EQ(&declared.fieldByName(asked), &first) << asked;
+    }
+    for (std::string_view asked : {"\x8AIGLA", "\x9Aigla"}) {
+      EXPECT_EQ(derived.fieldByName(asked).columnIndex(), 1) << asked;
+      EXPECT_EQ(&declared.fieldByName(asked), &sigla) << asked;
+    }
+    EXPECT_EQ(derived.findField("Cnpj "), nullptr);
+    EXPECT_EQ(declared.findField("CNPJ2"), nullptr);
+    derived.close();
+    declared.close();
+    EXPECT_EQ(derived.findField("cnpj"), nullptr) << "derived fields go at close";
+    EXPECT_EQ(declared.findField("cnpj"), &first) << "declared fields stay";
+  }
+}
+
 TEST(RecordSourceFields, DerivedFieldsFollowTheColumnsAndGoAwayAtClose) {
   auto source = clients();
   source->open();

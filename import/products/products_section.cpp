@@ -55,22 +55,6 @@ ProductStore productStoreOf(StoreObjects& store) {
   return result;
 }
 
-Field& ProductsSection::FieldLookup::operator()(RecordSource& source, std::string_view name) {
-  const std::size_t slot = next_++;
-  if (slot < where_.size()) {
-    const std::size_t at = where_[slot];
-    if (at < source.fieldCount() && namesEqual(source.field(at).name(), name)) {
-      return source.field(at);
-    }
-  }
-  Field& found = source.fieldByName(name);
-  std::size_t at = 0;
-  while (&source.field(at) != &found) ++at;
-  if (slot >= where_.size()) where_.resize(slot + 1);
-  where_[slot] = at;
-  return found;
-}
-
 ProductsSection::ProductsSection(RecordSource& tProduto, ProductStore store)
     : tProduto_(&tProduto), store_(std::move(store)), fromContext_(false) {}
 
@@ -96,7 +80,6 @@ void ProductsSection::beforeRecord(SectionContext& context) {
 
 RecordOutcome ProductsSection::importRecord(SectionContext& context) {
   if (key_.size() > kMaxProductKeyLength) throw DataError(std::string(kMessageKeyTooLong));
-  for (FieldLookup* lookup : {&legacy_, &master_, &barcode_, &price_, &stock_}) lookup->restart();
   const RecordOutcome outcome = writeMaster(context.clock);
   writeBarcode(context);
   writePrice(context);
@@ -122,8 +105,8 @@ RecordOutcome ProductsSection::writeMaster(const Clock& clock) {
 
   // Each value is read from the legacy record when its column is assigned, so a missing field
   // or column fails at its own place in this order.
-  auto column = [&](std::string_view name) -> Field& { return master_(aProdutos, name); };
-  auto legacyText = [&](std::string_view name) { return legacy_(tProduto, name).asText(); };
+  auto column = [&](std::string_view name) -> Field& { return aProdutos.fieldByName(name); };
+  auto legacyText = [&](std::string_view name) { return tProduto.fieldByName(name).asText(); };
 
   column("IdReferencia").assignText(key_);
   column("Descricao").assignText(legacyText("pd_dsc"));
@@ -147,7 +130,7 @@ RecordOutcome ProductsSection::writeMaster(const Clock& clock) {
   column("UndVenda").assignText(legacyText("pd_und"));
   column("UndCompra").assignText(legacyText("pd_und"));
   // The supplier's legacy code as it stands: suppliers are stored under their legacy codes.
-  column("IdFornecedor").assignFloat(legacy_(tProduto, "pd_frn").asFloat());
+  column("IdFornecedor").assignFloat(tProduto.fieldByName("pd_frn").asFloat());
   column("TipoProduto").assignText("P");
   column("VlrPromocao").assignInteger(0);
   column("Icms").assignInteger(0);
@@ -198,13 +181,13 @@ void ProductsSection::writeBarcode(SectionContext& context) {
                            {"tam", text(kSize)},
                            {"codbarra", text(barcode)}});
   appendOrEdit(aBarras);
-  barcode_(aBarras, "IdReferencia").assignText(key_);
-  barcode_(aBarras, "IdCor").assignInteger(kColour);
-  barcode_(aBarras, "Tam").assignText(kSize);
-  barcode_(aBarras, "DataAlteracao").assignDateTime(context.clock.now());
-  barcode_(aBarras, "CodBarra").assignText(barcode);
-  barcode_(aBarras, "Est_Minimo").assignFloat(legacy_(*tProduto_, "pd_qtd_mn").asFloat());
-  barcode_(aBarras, "Est_Maximo").assignFloat(kMaximumStock);
+  aBarras.fieldByName("IdReferencia").assignText(key_);
+  aBarras.fieldByName("IdCor").assignInteger(kColour);
+  aBarras.fieldByName("Tam").assignText(kSize);
+  aBarras.fieldByName("DataAlteracao").assignDateTime(context.clock.now());
+  aBarras.fieldByName("CodBarra").assignText(barcode);
+  aBarras.fieldByName("Est_Minimo").assignFloat(tProduto_->fieldByName("pd_qtd_mn").asFloat());
+  aBarras.fieldByName("Est_Maximo").assignFloat(kMaximumStock);
   aBarras.post();
 }
 
@@ -216,12 +199,12 @@ void ProductsSection::writePrice(SectionContext& context) {
   RecordSource& aPreco = *store_->aPreco.source;
   reopen(store_->aPreco, {{"idreferencia", text(key_)}, {"idtabela", integer(kPriceTable)}});
   appendOrEdit(aPreco);
-  price_(aPreco, "IdReferencia").assignText(key_);
-  price_(aPreco, "IdTabela").assignInteger(kPriceTable);
-  price_(aPreco, "PrecoVenda").assignFloat(legacy_(*tProduto_, "pd_vlr_rf").asFloat());
+  aPreco.fieldByName("IdReferencia").assignText(key_);
+  aPreco.fieldByName("IdTabela").assignInteger(kPriceTable);
+  aPreco.fieldByName("PrecoVenda").assignFloat(tProduto_->fieldByName("pd_vlr_rf").asFloat());
   // Two readings of the clock: an update overwrites DataInclusao as well.
-  price_(aPreco, "DataAlteracao").assignDateTime(context.clock.now());
-  price_(aPreco, "DataInclusao").assignDateTime(context.clock.now());
+  aPreco.fieldByName("DataAlteracao").assignDateTime(context.clock.now());
+  aPreco.fieldByName("DataInclusao").assignDateTime(context.clock.now());
   aPreco.post();
 }
 
@@ -249,7 +232,7 @@ void ProductsSection::insertInitialStock(SectionContext& context) {
   ParameterList& params = *store_->EstInicial.parameters;
   params.at(0).setValue(Value{context.clock.now()});
   params.at(1).setValue(text(key_));
-  params.at(2).setValue(Value{legacy_(*tProduto_, "pd_qtd").asFloat()});
+  params.at(2).setValue(Value{tProduto_->fieldByName("pd_qtd").asFloat()});
   params.at(3).setValue(integer(kStock));
   store_->EstInicial.run();
 }
@@ -263,7 +246,7 @@ void ProductsSection::setPhysicalStock() {
   // No stock row for the product: nothing to set, and nothing is created.
   if (aEstoque.isEmpty()) return;
   aEstoque.edit();
-  stock_(aEstoque, "Est_Fisico").assignFloat(legacy_(*tProduto_, "pd_qtd").asFloat());
+  aEstoque.fieldByName("Est_Fisico").assignFloat(tProduto_->fieldByName("pd_qtd").asFloat());
   aEstoque.post();
 }
 

@@ -108,22 +108,6 @@ class ProductsSection final : public Section {
   const std::string& key() const noexcept { return key_; }
 
  private:
-  // Finds a source's fields by name in the fixed order in which a product asks for them, and
-  // remembers where each was found: the next product's result has the same columns in the same
-  // place, so each lookup is one name comparison instead of a search of the whole list.
-  class FieldLookup {
-   public:
-    // Starts the sequence of lookups of a new product.
-    void restart() noexcept { next_ = 0; }
-    // The field named `name` (compared as fieldByName compares), the next in the sequence.
-    // Throws what fieldByName throws when there is none.
-    Field& operator()(RecordSource& source, std::string_view name);
-
-   private:
-    std::vector<std::size_t> where_;  // the field's position in the list, per lookup
-    std::size_t next_ = 0;
-  };
-
   void bind(SectionContext& context);
   RecordOutcome writeMaster(const Clock& clock);
   void writeBarcode(SectionContext& context);
@@ -138,7 +122,6 @@ class ProductsSection final : public Section {
   const void* boundTo_ = nullptr;  // the context's store the objects were taken from
   std::string key_;
   std::string line_;  // a log line being built, reused
-  FieldLookup legacy_, master_, barcode_, price_, stock_;
 };
 
 }  // namespace importacao
