@@ -72,6 +72,45 @@ const std::vector<ColumnInfo> kFornecedoresColumns = {
 
 constexpr DateTime kNow{45678.5};  // 2025-01-20 12:00
 
+// Walks every record of `table` through `section` as the run's frame does, collecting the log.
+std::vector<std::string> walk(RecordSource& table, Section& section, const Clock& clock) {
+  LinesLog log;
+  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+  table.close();
+  table.open();
+  table.first();
+  while (!table.eof()) {
+    try {
+      section.importRecord(context);
+    } catch (const DataError& error) {
+      log.AddLogLine(section.errorLine(context, error));
+    }
+    table.next();
+  }
+  return log.lines;
+}
+
+// A store query keyed by its first column: an integer parameter `parameter` selects the rows.
+std::unique_ptr<MemorySource> keyedSource(std::string name, std::vector<ColumnInfo> columns,
+                                          std::string parameter) {
+  auto source = std::make_unique<MemorySource>(std::move(name), std::move(columns));
+  source->parameters().add(Parameter(parameter, FieldKind::Integer));
+  source->setFilter([parameter](const Row& row, const ParameterList& params) {
+    return row[0] == params.byName(parameter).value();
+  });
+  return source;
+}
+
+// The value of `column` in the only row of `source`.
+Value onlyRowValue(const MemorySource& source, std::string_view column) {
+  EXPECT_EQ(source.rows().size(), 1u);
+  for (std::size_t i = 0; i < source.columns().size(); ++i) {
+    if (source.columns()[i].name == column) return source.rows().at(0).at(i);
+  }
+  ADD_FAILURE() << "no column " << column;
+  return {};
+}
+
 // The store in memory: clientes with its 61 declared fields, fornecedores with derived fields,
 // and a municipality table of three rows.
 struct MemoryStore {
@@ -81,20 +120,12 @@ struct MemoryStore {
       clientes.push_back(ColumnInfo{std::string(f.name), f.kind, f.size.value_or(0), false});
     }
     clientes.push_back(ColumnInfo{"Sincronizado", FieldKind::Text, 1, false});
-    aClientes = std::make_unique<MemorySource>("aClientes", clientes);
-    aClientes->parameters().add(Parameter("idcliente", FieldKind::Integer));
-    aClientes->setFilter([](const Row& row, const ParameterList& params) {
-      return row[0] == params.byName("idcliente").value();
-    });
+    aClientes = keyedSource("aClientes", clientes, "idcliente");
     for (const FieldDeclaration& f : aClientesFields()) {
       aClientes->declareField(std::string(f.name), f.kind, f.size, f.readOnly);
     }
 
-    aFornecedor = std::make_unique<MemorySource>("aFornecedor", kFornecedoresColumns);
-    aFornecedor->parameters().add(Parameter("idfornecedor", FieldKind::Integer));
-    aFornecedor->setFilter([](const Row& row, const ParameterList& params) {
-      return row[0] == params.byName("idfornecedor").value();
-    });
+    aFornecedor = keyedSource("aFornecedor", kFornecedoresColumns, "idfornecedor");
 
     ADOQuery1 = std::make_unique<MemorySource>(
         "ADOQuery1", std::vector<ColumnInfo>{{"Estado", FieldKind::Text, 2, false},
@@ -120,22 +151,16 @@ struct MemoryStore {
                         partnerQuery(*ADOQuery1)};
   }
 
-  // The values of the only clientes row, by column name.
-  Value cliente(std::string_view column) const {
-    EXPECT_EQ(aClientes->rows().size(), 1u);
-    for (std::size_t i = 0; i < aClientes->columns().size(); ++i) {
-      if (aClientes->columns()[i].name == column) return aClientes->rows().at(0).at(i);
-    }
-    ADD_FAILURE() << "no column " << column;
-    return {};
-  }
-  Value fornecedor(std::string_view column) const {
-    EXPECT_EQ(aFornecedor->rows().size(), 1u);
-    for (std::size_t i = 0; i < kFornecedoresColumns.size(); ++i) {
-      if (kFornecedoresColumns[i].name == column) return aFornecedor->rows().at(0).at(i);
-    }
-    ADD_FAILURE() << "no column " << column;
-    return {};
+  // The values of the only clientes or fornecedores row, by column name.
+  Value cliente(std::string_view column) const { return onlyRowValue(*aClientes, column); }
+  Value fornecedor(std::string_view column) const { return onlyRowValue(*aFornecedor, column); }
+
+  // Walks every record of `table` through a section of kind `S` over these objects.
+  template <class S>
+  std::vector<std::string> import(RecordSource& table) {
+    const FixedClock clock(kNow);
+    S section(table, objects());
+    return walk(table, section, clock);
   }
 
   std::unique_ptr<MemorySource> aClientes;
@@ -162,22 +187,12 @@ std::unique_ptr<MemorySource> legacyTable(std::string name, const std::vector<Co
   return table;
 }
 
-// Walks every record of `table` through `section` as the run's frame does, collecting the log.
-std::vector<std::string> walk(RecordSource& table, Section& section, const Clock& clock) {
-  LinesLog log;
-  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
-  table.close();
-  table.open();
-  table.first();
-  while (!table.eof()) {
-    try {
-      section.importRecord(context);
-    } catch (const DataError& error) {
-      log.AddLogLine(section.errorLine(context, error));
-    }
-    table.next();
-  }
-  return log.lines;
+using NamedRows = std::vector<std::vector<std::pair<std::string, Value>>>;
+std::unique_ptr<MemorySource> customerTable(NamedRows rows) {
+  return legacyTable("tClientes", kCustomerColumns, std::move(rows));
+}
+std::unique_ptr<MemorySource> supplierTable(NamedRows rows) {
+  return legacyTable("tFornecedor", kSupplierColumns, std::move(rows));
 }
 
 TEST(CustomerPersonKind, OnlyACompanyNumberWithMoreThanMaskAndBlanksMakesALegalEntity) {
@@ -216,8 +231,7 @@ TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
   store.aClientes->setPostHook([&](std::span<Field* const> modified, bool) {
     for (const Field* f : modified) posted.push_back(f->name());
   });
-  auto tClientes = legacyTable("tClientes", kCustomerColumns,
-                               {{{"CL_COD", num(7)},
+  auto tClientes = customerTable({{{"CL_COD", num(7)},
                                  {"CL_NOM", txt("JO\xC3O DA SILVA E FILHOS")},
                                  {"CL_TEL_01", txt("1932345678")},
                                  {"CL_CGC", txt("12.345.678/0001-90")},
@@ -235,9 +249,7 @@ TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
                                  {"CL_BAICOB", txt("PORTO")},
                                  {"CL_CIDCOB", txt("NITEROI")},
                                  {"CL_ESTCOB", txt("RJ")}}});
-  FixedClock clock(kNow);
-  CustomersSection section(*tClientes, store.objects());
-  EXPECT_THAT(walk(*tClientes, section, clock), ElementsAreArray({"Cliente - 7"}));
+  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 7"}));
 
   EXPECT_THAT(posted, ElementsAreArray(kCustomerAssignments));
   struct {
@@ -294,12 +306,9 @@ TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cgc);
     MemoryStore store;
-    auto tClientes = legacyTable(
-        "tClientes", kCustomerColumns,
+    auto tClientes = customerTable(
         {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_CGC", txt(c.cgc)}, {"CL_CPF", txt(c.cpf)}}});
-    FixedClock clock(kNow);
-    CustomersSection section(*tClientes, store.objects());
-    walk(*tClientes, section, clock);
+    store.import<CustomersSection>(*tClientes);
     EXPECT_EQ(store.cliente("TipoPessoa"), Value{WideText(c.kind)});
     EXPECT_EQ(store.cliente("Cnpj"), Value{WideText(c.cnpj)});
     EXPECT_EQ(store.cliente("TipoContribuinte"), txt(c.taxpayer));
@@ -308,11 +317,8 @@ TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
 
 TEST(CustomersSection, KeyRoundsHalvesToEvenAndTheDatesComeFromTheClockWhenMissing) {
   MemoryStore store;
-  auto tClientes = legacyTable("tClientes", kCustomerColumns,
-                               {{{"CL_COD", num(2.5)}, {"CL_NOM", txt("ANA")}}});
-  FixedClock clock(kNow);
-  CustomersSection section(*tClientes, store.objects());
-  EXPECT_THAT(walk(*tClientes, section, clock), ElementsAreArray({"Cliente - 2.5"}));
+  auto tClientes = customerTable({{{"CL_COD", num(2.5)}, {"CL_NOM", txt("ANA")}}});
+  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 2.5"}));
   EXPECT_EQ(store.cliente("IdCliente"), whole(2));
   EXPECT_EQ(store.cliente("DataCadastro"), Value{DateTime{45678.0}});  // today, 00:00
   EXPECT_EQ(store.cliente("Observacao"), txt("Cliente Importado do Sistema Antigo\r"));
@@ -325,13 +331,10 @@ TEST(CustomersSection, FailingRecordLeavesNoRowAndItsErrorLineNamesNumberAndName
   store.aClientes->setPostHook([](std::span<Field* const>, bool) {
     throw DataError("recusado");
   });
-  auto tClientes = legacyTable("tClientes", kCustomerColumns,
-                               {{{"CL_COD", num(3)}, {"CL_NOM", txt("ANA")}},
+  auto tClientes = customerTable({{{"CL_COD", num(3)}, {"CL_NOM", txt("ANA")}},
                                 {{"CL_COD", num(4)}, {"CL_NOM", txt("BIA")}}});
   tClientes->setRecordNumbers({17, 19});
-  FixedClock clock(kNow);
-  CustomersSection section(*tClientes, store.objects());
-  EXPECT_THAT(walk(*tClientes, section, clock),
+  EXPECT_THAT(store.import<CustomersSection>(*tClientes),
               ElementsAreArray({"Cliente - 3", "Erro gravando o Registro 17-ANA\rrecusado",
                                 "Cliente - 4", "Erro gravando o Registro 19-BIA\rrecusado"}));
   EXPECT_TRUE(store.aClientes->rows().empty());
@@ -344,8 +347,7 @@ TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder
   store.aFornecedor->setPostHook([&](std::span<Field* const> modified, bool) {
     for (const Field* f : modified) posted.push_back(f->name());
   });
-  auto tFornecedor = legacyTable("tFornecedor", kSupplierColumns,
-                                 {{{"FN_COD", num(12)},
+  auto tFornecedor = supplierTable({{{"FN_COD", num(12)},
                                    {"FN_NOM", txt("CAF\xC9 DO PORTO LTDA")},
                                    {"FN_END", txt("AV C 1")},
                                    {"FN_BAI", txt("GONZAGA")},
@@ -355,9 +357,7 @@ TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder
                                    {"FN_TEL_01", txt("1332345678")},
                                    {"FN_CGC", txt("")},
                                    {"FN_CGF", txt("123.456")}}});
-  FixedClock clock(kNow);
-  SuppliersSection section(*tFornecedor, store.objects());
-  EXPECT_THAT(walk(*tFornecedor, section, clock), ElementsAreArray({"Fornecedor - 12"}));
+  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - 12"}));
 
   EXPECT_THAT(posted, ElementsAreArray({"Idfornecedor", "Idempresa", "NomeFornecedor",
                                         "NomeFantasia", "Cep", "DDD", "Telefone", "TipoPessoa",
@@ -390,13 +390,9 @@ TEST(SuppliersSection, MissingColumnFailsEveryRecordWithItsOwnErrorLine) {
   MemoryStore store;
   std::vector<ColumnInfo> columns = kFornecedoresColumns;
   columns.erase(columns.begin() + 22);  // codmun
-  store.aFornecedor = std::make_unique<MemorySource>("aFornecedor", columns);
-  store.aFornecedor->parameters().add(Parameter("idfornecedor", FieldKind::Integer));
-  auto tFornecedor = legacyTable("tFornecedor", kSupplierColumns,
-                                 {{{"FN_COD", num(1.5)}}, {{"FN_COD", num(2)}}});
-  FixedClock clock(kNow);
-  SuppliersSection section(*tFornecedor, store.objects());
-  EXPECT_THAT(walk(*tFornecedor, section, clock),
+  store.aFornecedor = keyedSource("aFornecedor", columns, "idfornecedor");
+  auto tFornecedor = supplierTable({{{"FN_COD", num(1.5)}}, {{"FN_COD", num(2)}}});
+  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor),
               ElementsAreArray({"Fornecedor - 1.5",
                                 "Erro gravando o Registro 1-1.5\raFornecedor: Field 'codmun' not found",
                                 "Fornecedor - 2",
