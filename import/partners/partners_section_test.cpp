@@ -386,6 +386,74 @@ TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder
   }
 }
 
+TEST(PartnerSections, EmptyCodeIsLoggedAsNothingAndKeysTheRowZero) {
+  MemoryStore store;
+  auto tClientes = customerTable({{{"CL_NOM", txt("SEM CODIGO")}}});
+  auto tFornecedor = supplierTable({{{"FN_NOM", txt("SEM CODIGO")}}});
+  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - "}));
+  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - "}));
+  EXPECT_EQ(store.cliente("IdCliente"), whole(0));
+  EXPECT_EQ(store.fornecedor("Idfornecedor"), whole(0));
+}
+
+TEST(CustomersSection, ExistingRowGetsTheLegacyRegistrationDateAndKeepsWhatIsNeverWritten) {
+  MemoryStore store;
+  const auto& columns = store.aClientes->columns();
+  Row stored(columns.size());
+  auto at = [&](std::string_view name) -> Value& {
+    std::size_t i = 0;
+    while (columns.at(i).name != name) ++i;
+    return stored[i];
+  };
+  at("IdCliente") = whole(8);
+  at("DataCadastro") = Value{DateTime{37000.25}};
+  at("Email") = Value{WideText(u"ana@example.com")};
+  at("CodMun") = txt("99999");
+  store.aClientes->addRow(std::move(stored));
+  struct {
+    const char* name;
+    Value registered;  // CL_DTACAD
+    Value want;
+  } cases[] = {
+      {"legacy date", Value{DateTime{36526.0}}, Value{DateTime{36526.0}}},
+      {"no date", Value{}, Value{DateTime{45678.0}}},  // today, 00:00
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto tClientes = customerTable({{{"CL_COD", num(8)}, {"CL_NOM", txt("ANA")},
+                                     {"CL_DTACAD", c.registered}}});
+    store.import<CustomersSection>(*tClientes);
+    EXPECT_EQ(store.cliente("DataCadastro"), c.want);
+    EXPECT_EQ(store.cliente("Email"), Value{WideText(u"ana@example.com")});
+    EXPECT_EQ(store.cliente("CodMun"), txt("0"));  // written: no city, no municipality
+  }
+}
+
+TEST(SuppliersSection, PostcodeAndCompanyNumberLoseTheirPunctuationAndTheKindStaysLegal) {
+  struct {
+    const char* cep;
+    const char* cgc;
+    const char* wantCep;
+    const char* wantCnpj;
+  } cases[] = {
+      {"11060-00", "12.345.678/001", "1106000", "12345678001"},
+      {"11.06000", "12345678000190", "1106000", "12345678000190"},
+      {"./-", "./-", "", ""},
+      {"", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cep);
+    MemoryStore store;
+    auto tFornecedor = supplierTable(
+        {{{"FN_COD", num(1)}, {"FN_CEP", txt(c.cep)}, {"FN_CGC", txt(c.cgc)}}});
+    store.import<SuppliersSection>(*tFornecedor);
+    EXPECT_EQ(store.fornecedor("Cep"), txt(c.wantCep));
+    EXPECT_EQ(store.fornecedor("cnpj"), txt(c.wantCnpj));
+    EXPECT_EQ(store.fornecedor("TipoPessoa"), txt("J"));
+    EXPECT_EQ(store.fornecedor("TipoContribuinte"), txt("1"));
+  }
+}
+
 TEST(SuppliersSection, MissingColumnFailsEveryRecordWithItsOwnErrorLine) {
   MemoryStore store;
   std::vector<ColumnInfo> columns = kFornecedoresColumns;
