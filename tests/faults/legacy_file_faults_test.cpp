@@ -110,7 +110,9 @@ TEST_F(LegacyFileFault, TablesThatLieAboutTheirRecordsGiveTheCompleteRecordsThey
     const char* what;
     std::string productsFile;
     int productsRead;
-    std::string warning;  // after "warning: <path of cfa1010.DBF>: the header counts "
+    std::string warning;  // after "warning: <path of the file>: the header counts "
+    std::string customersFile = text(customers(2).bytes());
+    int customersRead = 2;
   } cases[] = {
       {"cut in the middle of the fourth record",
        text(products(5).endMarker(false).bytes()).substr(0, header + 3 * record + record / 2), 3,
@@ -125,22 +127,28 @@ TEST_F(LegacyFileFault, TablesThatLieAboutTheirRecordsGiveTheCompleteRecordsThey
        "2 records but the file has room for 3; reading the 2 it counts"},
       {"header counts no record at all", text(products(3).headerCount(0).bytes()), 0,
        "0 records but the file has room for 3; reading the 0 it counts"},
+      {"customers cut in the middle of their second record", text(products(1).bytes()), 1,
+       "2 records but the file holds only 1 complete ones; reading 1",
+       text(customers(2).endMarker(false).bytes())
+           .substr(0, DbfBuilder::customers().naturalHeaderLength() + DbfBuilder::customers().naturalRecordLength() * 3 / 2),
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     snapshot_.reset();
     writeFile(folder_ / "cfa1010.DBF", c.productsFile);
-    customers(2).writeTo(folder_ / "CFA2010.DBF");
+    writeFile(folder_ / "CFA2010.DBF", c.customersFile);
     store_.execute("delete from lj_produtos");
     store_.execute("delete from clientes");
 
     const faults::CliOutcome outcome = run();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.err, HasSubstr("warning: " + (folder_ / "cfa1010.DBF").string() +
+    const char* const damaged = c.customersRead < 2 ? "CFA2010.DBF" : "cfa1010.DBF";
+    EXPECT_THAT(outcome.err, HasSubstr("warning: " + (folder_ / damaged).string() +
                                        ": the header counts " + c.warning));
-    EXPECT_THAT(logLines(), ElementsAreArray(completeLog(c.productsRead, 2)));
+    EXPECT_THAT(logLines(), ElementsAreArray(completeLog(c.productsRead, c.customersRead)));
     EXPECT_EQ(count("lj_produtos"), c.productsRead);
-    EXPECT_EQ(count("clientes"), 2);
+    EXPECT_EQ(count("clientes"), c.customersRead);
     EXPECT_EQ(FolderSnapshot::of(folder_), *snapshot_) << snapshot_->describe();
   }
 }
@@ -164,6 +172,8 @@ TEST_F(LegacyFileFault, FilesThatCannotBeReadEndTheRunAtOpenNamingTheFile) {
        "cfa1010.DBF: not a dBASE table", -1},
       {"a file shorter than a header", "\x03\x7c\x01\x1f", text(customers(1).bytes()),
        "cfa1010.DBF: not a dBASE table", -1},
+      {"a file cut inside its field descriptors", good.substr(0, 100), text(customers(1).bytes()),
+       "cfa1010.DBF: header length 353 runs past the end of the file (100 bytes)", -1},
       {"first field wider than the record", damaged({{descriptor(0) + 16, '\xC8'}}), text(customers(1).bytes()),
        "cfa1010.DBF: record length", -1},
       {"damaged name of the code field", damaged({{descriptor(0) + 3, '\xFF'}}), text(customers(1).bytes()),
