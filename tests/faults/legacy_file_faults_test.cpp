@@ -2,6 +2,8 @@
 // that counts more or fewer records than the file holds, damaged field descriptors, an empty
 // file, a file that is no table at all. Each gives the complete records it holds or a clear
 // error at open naming the file, never a crash; and no run ever changes a legacy file's bytes.
+#include <signal.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -127,6 +129,9 @@ TEST_F(LegacyFileFault, TablesThatLieAboutTheirRecordsGiveTheCompleteRecordsThey
        "2 records but the file has room for 3; reading the 2 it counts"},
       {"header counts no record at all", text(products(3).headerCount(0).bytes()), 0,
        "0 records but the file has room for 3; reading the 0 it counts"},
+      {"end-of-file mark where a counted record begins",
+       text(products(3).endMarker(false).trailing(std::string("\x1A") + std::string(200, 'z')).headerCount(4).bytes()), 3,
+       "4 records but an end-of-file mark stands where record 4 should begin; reading 3"},
       {"customers cut in the middle of their second record", text(products(1).bytes()), 1,
        "2 records but the file holds only 1 complete ones; reading 1",
        text(customers(2).endMarker(false).bytes())
@@ -252,6 +257,45 @@ TEST_F(LegacyFileFault, DescriptorsDamagedBeyondTheirFieldsAreReadByTheHeader) {
               store_.scalar("select count(*) from lj_produtos"));
     EXPECT_EQ(FolderSnapshot::of(folder_), *snapshot_) << snapshot_->describe();
   }
+}
+
+TEST_F(LegacyFileFault, ATableCutShortByAnotherProgramDuringTheRunEndsItNamingTheFile) {
+  // Wide records, so that the reader's window holds a few hundred of them and the cut is met
+  // when it reads on past the window.
+  DbfBuilder table = DbfBuilder::products().languageByte(0x03);
+  for (const char* wide : {"pd_obs1", "pd_obs2", "pd_obs3", "pd_obs4"}) table.field(wide, 'C', 250);
+  constexpr int kProducts = 600;
+  for (int i = 1; i <= kProducts; ++i) table.recordWith({{"pd_cod", std::to_string(i)}, {"pd_vlr_rf", "2.50"}});
+  table.writeTo(folder_ / "cfa1010.DBF");
+  customers(1).writeTo(folder_ / "CFA2010.DBF");
+  const std::size_t cutAt = table.naturalHeaderLength() + 20 * std::size_t{table.naturalRecordLength()};
+
+  bool cut = false;
+  const faults::CliOutcome outcome = runCli(
+      {"--settings", settings_.string(), "--log", log_.string(), "--products", "--customers"},
+      [&](const std::string& out, pid_t child) {
+        if (cut || out.find("Importando Produto - 5\n") == std::string::npos) return;
+        ::kill(child, SIGSTOP);
+        fs::resize_file(folder_ / "cfa1010.DBF", cutAt);
+        cut = true;
+        ::kill(child, SIGCONT);
+      });
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(outcome.status, 1) << outcome.err;
+  EXPECT_THAT(outcome.err, HasSubstr((folder_ / "cfa1010.DBF").string() +
+                                     ": the file is shorter than when it was opened"));
+  // The products read before the cut was met were imported whole; the run ended there.
+  const std::vector<std::string> lines = logLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines.back(), ::testing::StartsWith("Gerando Estoque inicial - "));
+  const long read = std::stol(lines.back().substr(26));
+  EXPECT_GE(read, 5);
+  EXPECT_LT(read, kProducts);
+  EXPECT_EQ(count("lj_produtos"), read);
+  EXPECT_EQ(count("lj_referPrc"), read);
+  EXPECT_THAT(readFile(log_), Not(HasSubstr("Erro gravando")));
+  EXPECT_EQ(count("clientes"), 0);
+  EXPECT_EQ(fs::file_size(folder_ / "cfa1010.DBF"), cutAt);  // as the other program left it
 }
 
 }  // namespace
