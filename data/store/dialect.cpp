@@ -324,10 +324,43 @@ std::string updateText(std::string_view table, const std::vector<std::string>& s
   for (const PostColumn& column : whereColumns) {
     text += first ? " where " : " and ";
     first = false;
-    text += quoteIdentifier(column.name, quote);
-    text += column.originalIsNull ? " is null" : " = ?";
+    const std::string name = quoteIdentifier(column.name, quote);
+    if (column.originalIsNull) {
+      text += name + " is null";
+      continue;
+    }
+    switch (column.comparison) {
+      case Comparison::Exact:
+        text += name + " = ?";
+        break;
+      case Comparison::Instant:
+        text += "julianday(" + name + ") = julianday(?)";
+        break;
+      case Comparison::Digits15:
+        text += "printf('%.15g', " + name + ") = printf('%.15g', ?)";
+        break;
+      case Comparison::FourPlaces:
+        text += "printf('%.4f', " + name + ") = printf('%.4f', ?)";
+        break;
+    }
   }
   return text;
+}
+
+Comparison originalComparison(StoreKind store, FieldKind kind) noexcept {
+  if (store != StoreKind::Sqlite) return Comparison::Exact;
+  switch (kind) {
+    case FieldKind::Date:
+    case FieldKind::Time:
+    case FieldKind::DateTime:
+      return Comparison::Instant;
+    case FieldKind::Float:
+      return Comparison::Digits15;
+    case FieldKind::Bcd:
+      return Comparison::FourPlaces;
+    default:
+      return Comparison::Exact;
+  }
 }
 
 }  // namespace importacao

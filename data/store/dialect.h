@@ -81,11 +81,30 @@ struct ProcedureCall {
 ProcedureCall procedureCall(StoreKind store, std::string_view name, const ParameterList& parameters,
                             std::string_view quote);
 
+// How an update's optimistic check compares a column with the value that was read, bound back.
+// SQLite keeps a value in whatever form the program that wrote it chose, and its driver reads
+// and binds values as text: a date-time written without milliseconds, a double of 17
+// significant digits (the driver carries 15) or a decimal of more places than we keep would
+// never equal what we bind back. There both sides are brought to one form first.
+enum class Comparison {
+  Exact,       // "c" = ?
+  Instant,     // julianday("c") = julianday(?): the same instant, to the millisecond
+  Digits15,    // printf('%.15g', "c") = printf('%.15g', ?): the same double as the driver reads it
+  FourPlaces,  // printf('%.4f', "c") = printf('%.4f', ?): the same decimal at the places we keep
+};
+
+// The comparison for a column of the kind on the store: Exact except on SQLite, where
+// date-times (and dates and times) compare as instants, floats by their 15 significant digits
+// and decimals at four places. Key columns are always compared Exact, so the store can find the
+// row by its index.
+Comparison originalComparison(StoreKind store, FieldKind kind) noexcept;
+
 // One column of a post, with the original value it had when it was read (update only).
 struct PostColumn {
   std::string name;  // as the store spells it
   bool compareOriginal = false;  // check the original value (optimistic locking)
   bool originalIsNull = false;
+  Comparison comparison = Comparison::Exact;
 };
 
 // `table` goes into these statements as given (the caller quotes it or not); the column names
@@ -96,8 +115,8 @@ std::string insertText(std::string_view table, const std::vector<std::string>& c
                        std::string_view quote);
 
 // "update <table> set <c1> = ?, ... where <k1> = ? and <c2> = ? and <c3> is null": the set
-// columns first, then one condition per key column and per compared column, a null original
-// value compared with "is null" (no marker).
+// columns first, then one condition per key column and per compared column in the form of its
+// comparison, a null original value compared with "is null" (no marker).
 std::string updateText(std::string_view table, const std::vector<std::string>& setColumns,
                        const std::vector<PostColumn>& whereColumns, std::string_view quote);
 

@@ -203,5 +203,35 @@ TEST(PostStatements, InsertAndUpdateNameExactlyTheirColumns) {
             "\"NomeCliente\" = ? and \"DDD\" is null");
 }
 
+TEST(PostStatements, SqliteComparesDateTimesFloatsAndDecimalsInOneForm) {
+  EXPECT_EQ(updateText("t", {"a"},
+                       {{"id", true, false, Comparison::Exact},
+                        {"quando", true, false, Comparison::Instant},
+                        {"qtd", true, false, Comparison::Digits15},
+                        {"preco", true, false, Comparison::FourPlaces},
+                        {"vazio", true, true, Comparison::Instant}},
+                       "\""),
+            "update t set \"a\" = ? where \"id\" = ? and julianday(\"quando\") = julianday(?) and "
+            "printf('%.15g', \"qtd\") = printf('%.15g', ?) and printf('%.4f', \"preco\") = printf('%.4f', ?) "
+            "and \"vazio\" is null");
+  struct {
+    FieldKind kind;
+    Comparison sqlite;
+  } cases[] = {
+      {FieldKind::DateTime, Comparison::Instant}, {FieldKind::Date, Comparison::Instant},
+      {FieldKind::Time, Comparison::Instant},     {FieldKind::Float, Comparison::Digits15},
+      {FieldKind::Bcd, Comparison::FourPlaces},   {FieldKind::Text, Comparison::Exact},
+      {FieldKind::FixedText, Comparison::Exact},  {FieldKind::Integer, Comparison::Exact},
+      {FieldKind::LargeInt, Comparison::Exact},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    EXPECT_EQ(originalComparison(StoreKind::Sqlite, c.kind), c.sqlite);
+    for (StoreKind other : {StoreKind::PostgreSql, StoreKind::SqlServer, StoreKind::Other}) {
+      EXPECT_EQ(originalComparison(other, c.kind), Comparison::Exact);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace importacao

@@ -271,6 +271,8 @@ void StoreQuery::setStatementText(std::string text) {
   text_ = std::move(text);
   scanned_ = scanNamedParameters(text_);
   sendText_ = cp1252ToUtf16(scanned_.text);
+  // The writer's statements were made for the columns of the old text.
+  writerSignature_.clear();
   for (const std::string& name : scanned_.names) {
     if (parameters_.find(name) == nullptr) parameters_.add(Parameter(name, FieldKind::Unknown));
   }
@@ -623,6 +625,7 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
     }
     addCondition(*found);
   }
+  const std::size_t keyConditions = whereColumns.size();
   // Optimistic check: each column this post changes must still hold what was read.
   for (std::size_t index : setColumns) {
     if (comparable(columns[index].kind, columns[index].description)) addCondition(index);
@@ -635,8 +638,12 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
       std::vector<std::string> setNames;
       for (std::size_t index : setColumns) setNames.push_back(columns[index].description.name);
       std::vector<PostColumn> where;
-      for (std::size_t index : whereColumns) {
-        where.push_back(PostColumn{columns[index].description.name, true, isNull(original[index])});
+      for (std::size_t i = 0; i < whereColumns.size(); ++i) {
+        const std::size_t index = whereColumns[i];
+        // Keys come first and compare exactly, so the store finds the row by its index.
+        const Comparison comparison = i < keyConditions ? Comparison::Exact
+                                                      : originalComparison(store.storeKind(), columns[index].kind);
+        where.push_back(PostColumn{columns[index].description.name, true, isNull(original[index]), comparison});
       }
       return updateText(table.rendered, setNames, where, quote);
     });
