@@ -81,6 +81,7 @@ TEST(SettingsFault, ASettingsFileThatCannotBeWrittenEndsTheRunBeforeAnyDatabase)
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products().recordWith({{"pd_cod", "1"}}).writeTo(folder / "cfa1010.DBF");
+  const FolderSnapshot legacy = FolderSnapshot::of(folder);
   const std::string before = "[Importacao]\r\nConexaoDBF=/antes\r\n[Vendas]\r\nVendedor=7\r\n";
   struct {
     const char* what;
@@ -119,6 +120,7 @@ TEST(SettingsFault, ASettingsFileThatCannotBeWrittenEndsTheRunBeforeAnyDatabase)
     EXPECT_EQ(std::distance(fs::directory_iterator(c.settings.parent_path()), fs::directory_iterator()), 1)
         << "a temporary file was left beside the settings";
     EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "0");
+    EXPECT_EQ(FolderSnapshot::of(folder), legacy);
     if (!c.lockedFolder.empty()) fs::permissions(c.lockedFolder, fs::perms::owner_all);
     fs::permissions(c.settings, fs::perms::owner_read | fs::perms::owner_write);
   }
@@ -194,6 +196,18 @@ TEST_F(DataLinkFault, FilesItCannotUseEndTheRunWithAMessageNamingThemAndNeverThe
   }
 }
 
+TEST_F(DataLinkFault, ADataLinkOptionNamingNoFileIsAUsageError) {
+  const fs::path missing = store_.workDirectory() / "nao-existe.udl";
+  const fs::path settings = store_.workDirectory() / "Importacao.ini";
+  std::ofstream(settings, std::ios::trunc) << "[Importacao]\nConexaoDBF=" << folder_.string() << "\n";
+  const faults::CliOutcome outcome =
+      runCli({"--settings", settings.string(), "--data-link", missing.string(), "--products"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_THAT(outcome.err, HasSubstr(missing.string()));
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(store_.scalar("select count(*) from lj_produtos"), "0");
+}
+
 // A server that checks passwords, and a data-link file whose password needs quoting and is wrong
 // by one character: the driver's refusal, and the password nowhere.
 TEST(DataLinkPassword, AWrongPasswordWithQuotesAndSemicolonsIsRefusedAndNeverShown) {
@@ -203,6 +217,7 @@ TEST(DataLinkPassword, AWrongPasswordWithQuotesAndSemicolonsIsRefusedAndNeverSho
   const fs::path dir = server.directory() / "caso";
   fs::create_directories(dir / "legado");
   DbfBuilder::products().recordWith({{"pd_cod", "1"}}).writeTo(dir / "legado" / "cfa1010.DBF");
+  const FolderSnapshot legacy = FolderSnapshot::of(dir / "legado");
   const std::string odbc =
       "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + server.port() + ";Database=loja";
   struct {
@@ -233,6 +248,7 @@ TEST(DataLinkPassword, AWrongPasswordWithQuotesAndSemicolonsIsRefusedAndNeverSho
     for (const std::string& piece : {kSecret, std::string("s3;cr"), std::string("cr'e")})
       EXPECT_THAT(everything, Not(HasSubstr(piece)));
   }
+  EXPECT_EQ(FolderSnapshot::of(dir / "legado"), legacy);
 }
 
 }  // namespace
