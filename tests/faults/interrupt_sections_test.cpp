@@ -27,7 +27,7 @@ using testing::StoreTest;
 
 namespace fs = std::filesystem;
 
-constexpr int kRecords = 300;
+constexpr int kRecords = 120;
 
 class InterruptedRun : public StoreTest {
  protected:

@@ -35,6 +35,8 @@ const std::string kAccented =
     "\xC3\x81GUA \xC3\x89GUA \xC3\x8DNDIO \xC3\x93RG\xC3\x83O \xC3\x9ATIL "
     "\xC3\x87\xC3\x83\xC3\x95\xC3\x82\xC3\x8A\xC3\x94\xC3\x80\xC3\x9C \xC3\x91\xC3\x89\xC3\x8D\xC3\x93";
 const std::string kAccented1252 = utf8ToCp1252(kAccented);
+// A product code of ten accented letters.
+const std::string kAccentedKey = "\xC3\x81\xC3\x89\xC3\x8D\xC3\x93\xC3\x9A\xC3\x82\xC3\x8A\xC3\x94\xC3\x83\xC3\x95";
 
 double number(const std::optional<std::string>& text) { return text ? std::stod(*text) : -1e300; }
 
@@ -74,6 +76,7 @@ TEST_P(LimitValues, ProductsAtTheirFieldLimitsLandWholeOrAreRefused) {
       .recordWith({{"pd_cod", "98765"}, {"pd_dsc", std::string("ABC\0DEF", 7)},
                    {"pd_vlr_rf", "-9999999.99"}, {"pd_qtd", "-99999.999"}, {"pd_qtd_mn", "-9999.999"}})
       .recordWith({{"pd_cod", "12345678901234"}, {"pd_dsc", "CODIGO LONGO"}})
+      .recordWith({{"pd_cod", toCp850(utf8ToCp1252(kAccentedKey + "-"))}, {"pd_vlr_rf", "1"}})
       .writeTo(folder_ / "cfa1010.DBF");
   DbfBuilder::customers().writeTo(folder_ / "CFA2010.DBF");
   DbfBuilder::suppliers().writeTo(folder_ / "CFA3010.DBF");
@@ -83,8 +86,15 @@ TEST_P(LimitValues, ProductsAtTheirFieldLimitsLandWholeOrAreRefused) {
   EXPECT_EQ(log.at(1), "Importando Produto - 1234567890");
   EXPECT_EQ(log.at(11), "Importando Produto - 12345678901234");
   EXPECT_THAT(log.at(12), StartsWith("Erro gravando o Produto - 12345678901234\r"));
-  EXPECT_EQ(log.at(13), "Processo concluido");
-  EXPECT_EQ(scalar("select count(*) from lj_produtos"), "2");
+  // Ten accented letters are ten characters of a key, however many bytes the store spends on them.
+  EXPECT_EQ(log.at(13), "Importando Produto - " + utf8ToCp1252(kAccentedKey));
+  EXPECT_EQ(log.at(18), "Processo concluido");
+  EXPECT_EQ(scalar("select count(*) from lj_produtos"), "3");
+  for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial"}) {
+    SCOPED_TRACE(table);
+    EXPECT_EQ(store().query(std::string("select IdReferencia from ") + table + " where IdReferencia not in ('1234567890', '98765')"),
+              (testing::SqlRows{{kAccentedKey}}));
+  }
   EXPECT_EQ(scalar("select count(*) from lj_referBar where IdReferencia = '12345678901234'"), "0");
 
   EXPECT_EQ(store().query("select Descricao, DenominacaoFiscal, ApelidoProduto from lj_produtos"
