@@ -18,8 +18,17 @@ std::u16string_view withoutTrailingZeros(std::u16string_view text) {
   return text;
 }
 
-bool isTrailingJunk(char16_t c) {
-  return c == u' ' || c == u'.' || c < 0x20 || c == 0x7f || c == 0xa0;
+// What is trimmed from the end of a message: blanks, control characters and full stops. The
+// same test serves UTF-16 units and code page 1252 bytes, which agree on these.
+bool isTrailingJunk(unsigned c) { return c == ' ' || c == '.' || c < 0x20 || c == 0x7f || c == 0xa0; }
+
+// The text a driver wrote into a buffer of `capacity` units: `length` is what it reported, in
+// units or (where ODBC counts bytes) in bytes; never more than the buffer holds.
+std::u16string_view bufferText(const SQLWCHAR* buffer, SQLSMALLINT length, std::size_t capacity,
+                               bool lengthInBytes) {
+  std::size_t units = static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0));
+  if (lengthInBytes) units /= 2;
+  return {reinterpret_cast<const char16_t*>(buffer), std::min(units, capacity - 1)};
 }
 
 }  // namespace
@@ -71,14 +80,7 @@ std::u16string cleanDiagnosticText(std::u16string_view text) {
 
 std::string trimMessageEnd(std::string_view text) {
   std::size_t end = text.size();
-  while (end > 0) {
-    const unsigned char c = static_cast<unsigned char>(text[end - 1]);
-    if (c == ' ' || c == '.' || c < 0x20 || c == 0x7f || c == 0xa0) {
-      --end;
-    } else {
-      break;
-    }
-  }
+  while (end > 0 && isTrailingJunk(static_cast<unsigned char>(text[end - 1]))) --end;
   return std::string(text.substr(0, end));
 }
 
@@ -137,10 +139,7 @@ std::vector<std::string> Environment::driverNames() const {
     const SQLRETURN rc = SQLDriversW(handle_.get(), direction, description, 512,
                                      &descriptionLength, attributes, 2048, &attributesLength);
     if (!SQL_SUCCEEDED(rc)) break;
-    const std::u16string_view name(reinterpret_cast<const char16_t*>(description),
-                                   static_cast<std::size_t>(std::min<SQLSMALLINT>(
-                                       std::max<SQLSMALLINT>(descriptionLength, 0), 511)));
-    names.push_back(utf16ToUtf8(name));
+    names.push_back(utf16ToUtf8(bufferText(description, descriptionLength, 512, false)));
     direction = SQL_FETCH_NEXT;
   }
   return names;
@@ -178,9 +177,7 @@ std::string Connection::infoText(SQLUSMALLINT item) const {
   SQLSMALLINT length = 0;
   check(SQLGetInfoW(handle_.get(), item, buffer, sizeof buffer, &length), SQL_HANDLE_DBC,
         handle_.get());
-  const std::size_t chars =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 511);
-  return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars));
+  return utf16ToUtf8(bufferText(buffer, length, 512, true));
 }
 
 void Connection::setAutocommit(bool on) {
@@ -293,9 +290,7 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
   check(SQLDescribeColW(get(), column, name, 256, &nameLength, &d.sqlType, &d.columnSize,
                         &d.decimalDigits, &nullable),
         SQL_HANDLE_STMT, get());
-  d.name = utf16ToUtf8(withoutTrailingZeros(std::u16string_view(
-      reinterpret_cast<const char16_t*>(name),
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255))));
+  d.name = utf16ToUtf8(withoutTrailingZeros(bufferText(name, nameLength, 256, false)));
   d.nullable = nullable != SQL_NO_NULLS;
 
   SQLLEN number = 0;
@@ -313,9 +308,7 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
     if (!SQL_SUCCEEDED(SQLColAttributeW(get(), column, field, buffer, sizeof buffer, &length, nullptr))) {
       return std::string();
     }
-    const std::size_t chars =
-        std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 255);
-    return utf16ToUtf8(withoutTrailingZeros(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), chars)));
+    return utf16ToUtf8(withoutTrailingZeros(bufferText(buffer, length, 256, true)));
   };
   d.typeName = textAttribute(SQL_DESC_TYPE_NAME);
   d.baseTable = textAttribute(SQL_DESC_BASE_TABLE_NAME);
@@ -381,26 +374,6 @@ bool Statement::getText(SQLUSMALLINT column, std::u16string& out) {
     if (indicator != SQL_NO_TOTAL) out.resize(std::max(out.size(), start + static_cast<std::size_t>(indicator) / 2 + 1));
   }
   return true;
-}
-
-std::optional<std::string> Statement::getNarrowText(SQLUSMALLINT column) {
-  std::string out;
-  char buffer[512];
-  for (;;) {
-    SQLLEN indicator = 0;
-    const SQLRETURN rc = SQLGetData(get(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-    if (rc == SQL_NO_DATA) break;
-    check(rc, SQL_HANDLE_STMT, get());
-    if (indicator == SQL_NULL_DATA) return std::nullopt;
-    const std::size_t room = sizeof buffer - 1;
-    std::size_t got = room;
-    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < room) {
-      got = static_cast<std::size_t>(indicator);
-    }
-    out.append(buffer, got);
-    if (rc == SQL_SUCCESS) break;
-  }
-  return out;
 }
 
 std::optional<std::string> Statement::getBinary(SQLUSMALLINT column) {

@@ -216,7 +216,6 @@ class Statement {
   std::optional<std::u16string> getText(SQLUSMALLINT column);
   // As getText, into `out` (reusing its storage); false for SQL NULL.
   bool getText(SQLUSMALLINT column, std::u16string& out);
-  std::optional<std::string> getNarrowText(SQLUSMALLINT column);
   std::optional<std::int64_t> getInteger(SQLUSMALLINT column);
   std::optional<double> getDouble(SQLUSMALLINT column);
   std::optional<SQL_TIMESTAMP_STRUCT> getTimestamp(SQLUSMALLINT column);
