@@ -90,6 +90,27 @@ const std::array<char16_t, 256>& cp1252Table() {
   return table;
 }
 
+// `text` (code page 1252) into `out` as UTF-16, in the storage `out` already has.
+void assignWide(std::u16string& out, std::string_view text) {
+  const std::array<char16_t, 256>& table = cp1252Table();
+  out.resize(text.size());
+  std::transform(text.begin(), text.end(), out.begin(), [&](char c) { return table[static_cast<unsigned char>(c)]; });
+}
+
+// Prepares `text` in `slot` unless the slot holds it prepared already and the connection keeps
+// prepared statements. True when it prepared anew.
+bool prepareInto(StoreConnection& store, std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
+                 const std::u16string& text) {
+  if (slot && preparedText == text && store.reusePreparedStatements()) return false;
+  slot.reset();
+  preparedText.clear();
+  auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
+  statement->prepare(text);
+  slot = std::move(statement);
+  preparedText = text;
+  return true;
+}
+
 bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
   switch (kind) {
     case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
@@ -131,10 +152,7 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
       b.cType = SQL_C_WCHAR;
       if (!null) {
         if (const auto* text = std::get_if<std::string>(&value)) {
-          b.wide.resize(text->size());
-          const std::array<char16_t, 256>& table = cp1252Table();
-          std::transform(text->begin(), text->end(), b.wide.begin(),
-                         [&](char c) { return table[static_cast<unsigned char>(c)]; });
+          assignWide(b.wide, *text);
         } else {
           b.wide = wideOf(value);
         }
@@ -237,11 +255,7 @@ void fillFromField(odbc::ParameterBuffer& b, const Field& field, const odbc::Col
     return;
   }
   fillParameterBuffer(b, std::string(), kind, field.size(), &column);  // types and sizes
-  const std::string_view text = field.textView();
-  const std::array<char16_t, 256>& table = cp1252Table();
-  b.wide.resize(text.size());
-  std::transform(text.begin(), text.end(), b.wide.begin(),
-                 [&](char c) { return table[static_cast<unsigned char>(c)]; });
+  assignWide(b.wide, field.textView());
   b.columnSize = std::max<SQLULEN>(b.columnSize, b.wide.size());
   b.indicator = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
 }
@@ -296,15 +310,8 @@ std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {
 
 odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
                                       const std::u16string& wide) {
-  if (!slot || preparedText != wide || !connection().reusePreparedStatements()) {
-    if (&slot == &statement_) statementShape_.reset();
-    slot.reset();
-    preparedText.clear();
-    auto statement = std::make_unique<odbc::Statement>(connection().odbcConnection());
-    statement->prepare(wide);
-    slot = std::move(statement);
-    preparedText = wide;
-  }
+  // A statement prepared anew is described anew.
+  if (prepareInto(connection(), slot, preparedText, wide) && &slot == &statement_) statementShape_.reset();
   return *slot;
 }
 
@@ -728,13 +735,7 @@ void StoredProc::execProc() {
   }
   std::u16string text = cp1252ToUtf16(call.text);
   store.runStatement([&] {
-    if (!statement_ || prepared_ != text || !store.reusePreparedStatements()) {
-      statement_.reset();
-      auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
-      statement->prepare(text);
-      statement_ = std::move(statement);
-      prepared_ = text;
-    }
+    prepareInto(store, statement_, prepared_, text);
     try {
       statement_->bindParameters(buffers);
       statement_->execute();
