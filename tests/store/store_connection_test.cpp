@@ -12,6 +12,7 @@
 #include "data/store/data_link.h"
 #include "data/store/store_connection.h"
 #include "data/store/store_query.h"
+#include "tests/store/error_capture.h"
 #include "tests/support/store_fixture.h"
 
 namespace importacao {
@@ -23,15 +24,7 @@ using ::testing::Optional;
 using testing::DataLinkEncoding;
 using testing::StoreKind;
 using testing::StoreTest;
-
-std::string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DataError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::messageOf;
 
 // Writes a data-link file with the given initialisation string (8-bit) and returns
 // "FILE NAME=<path>".

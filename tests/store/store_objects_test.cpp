@@ -6,6 +6,7 @@
 
 #include "data/errors.h"
 #include "data/store/declarations.h"
+#include "tests/store/error_capture.h"
 #include "tests/support/store_fixture.h"
 
 namespace importacao {
@@ -15,15 +16,7 @@ using ::testing::HasSubstr;
 using ::testing::Optional;
 using testing::StoreKind;
 using testing::StoreTest;
-
-std::string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DataError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::messageOf;
 
 class StoreObjectsTest : public StoreTest {
  protected:

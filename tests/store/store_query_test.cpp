@@ -11,6 +11,7 @@
 #include "data/store/declarations.h"
 #include "data/store/store_connection.h"
 #include "data/store/store_query.h"
+#include "tests/store/error_capture.h"
 #include "tests/support/store_fixture.h"
 
 namespace importacao {
@@ -22,24 +23,8 @@ using ::testing::Optional;
 using testing::DataLinkEncoding;
 using testing::StoreKind;
 using testing::StoreTest;
-
-std::string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DataError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-StoreError storeErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const StoreError& e) {
-    return e;
-  }
-  return StoreError("(no store error)", "", 0);
-}
+using testing::messageOf;
+using testing::storeErrorOf;
 
 // A table of the usual column kinds, the same on both stores.
 constexpr std::string_view kProbeTable =
