@@ -88,19 +88,6 @@ std::optional<double> dbf_detail::generalNumber(std::string_view raw, bool negat
   return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
 }
 
-std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexcept {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return std::nullopt;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
-  // Days from 1 March of year 0 (the leap day last in its year), then moved to 30 December 1899.
-  const int y = year - (month <= 2 ? 1 : 0);
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long days = 365L * y + y / 4 - y / 100 + y / 400 + dayOfYear;
-  constexpr long kDayZeroFromMarchOfYear0 = 693899;  // 30 December 1899 in the same count
-  return DateTime{static_cast<double>(days - kDayZeroFromMarchOfYear0)};
-}
-
 std::string dayText(DateTime value) {
   using namespace std::chrono;
   const auto days = static_cast<int>(std::floor(value.days));

@@ -14,6 +14,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "data/dbf/dbf_table.h"
 #include "data/value.h"
 
@@ -104,6 +108,41 @@ inline std::string_view trimCharacter(std::string_view raw, bool* ascii = nullpt
   return raw.substr(0, n);
 }
 
+// trimCharacter for a field inside a record that record() gave: the same text, found with a
+// fixed number of steps per field width (16 bytes at a time, none of them depending on the text,
+// for fields of up to 64 bytes), so that a walk does not stall on where each text ends. Reads up
+// to 15 of the bytes that follow the field, which kRecordSlack guarantees. `highBytes` is set to
+// the bytes of the text above 0x7F, bit i for byte i; for a field longer than 64 bytes it is 0
+// when there is none and all ones otherwise.
+inline std::string_view trimCharacterInRecord(const char* p, std::size_t length,
+                                              std::uint64_t& highBytes) noexcept {
+#if defined(__SSE2__)
+  if (length <= 64) {
+    const __m128i blank = _mm_set1_epi8(' ');
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t blanks = 0, nuls = 0, high = 0;
+    for (std::size_t at = 0; at < length; at += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+      blanks |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)))} << at;
+      nuls |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))} << at;
+      high |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << at;
+    }
+    // Bit i stands for byte i of the field; the bits past its end are dropped.
+    const std::uint64_t inField = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+    std::uint64_t text = ~blanks & inField;
+    nuls &= inField;
+    if (nuls != 0) text &= (nuls & (~nuls + 1)) - 1;  // the first NUL ends the text
+    const auto n = static_cast<std::size_t>(64 - std::countl_zero(text));
+    highBytes = high & (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1);
+    return {p, n};
+  }
+#endif
+  bool ascii = false;
+  const std::string_view text = trimCharacter(std::string_view(p, length), &ascii);
+  highBytes = ascii ? 0 : ~std::uint64_t{0};
+  return text;
+}
+
 // A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
 // most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
 // is not such a number: nullopt. Never reads the C locale.
@@ -150,6 +189,48 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
   return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
 }
 
+// parseDbfNumber for a field inside a record that record() gave, the same answer: a field of at
+// most 16 bytes holding the usual shape (blanks, an optional sign, digits with at most one '.',
+// at most 15 digits, blanks) is read from masks of its bytes, without a search for where the
+// number begins and ends; anything else goes to parseDbfNumber. Reads up to 15 of the bytes that
+// follow the field, which kRecordSlack guarantees.
+inline std::optional<double> parseDbfNumberInRecord(const char* p, std::size_t length) noexcept {
+#if defined(__SSE2__)
+  if (length <= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const auto mask = [](__m128i m) { return static_cast<std::uint32_t>(_mm_movemask_epi8(m)); };
+    const std::uint32_t inField = (std::uint32_t{1} << length) - 1;
+    const std::uint32_t padding =
+        mask(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    const std::uint32_t digits =
+        mask(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)) & inField;
+    const std::uint32_t point = mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) & inField;
+    const std::uint32_t used = ~padding & inField;
+    if (used == 0) return std::nullopt;
+    const int first = std::countr_zero(used);
+    const int last = 31 - std::countl_zero(used);
+    const std::uint32_t span = (std::uint32_t{2} << last) - (std::uint32_t{1} << first);
+    const bool negative = p[first] == '-';
+    const std::uint32_t sign = (negative || p[first] == '+') ? std::uint32_t{1} << first : 0;
+    if (used == span && (digits | point | sign) == span && (point & (point - 1)) == 0 &&
+        digits != 0 && digits != 0xFFFF) {  // 16 digits: not exact in every case
+      std::uint64_t whole = 0;
+      for (int i = first; i <= last; ++i) {
+        const auto digit = static_cast<std::uint64_t>(static_cast<unsigned char>(p[i]) - '0');
+        whole = (digits >> i & 1) != 0 ? whole * 10 + digit : whole;
+      }
+      // At most 15 digits: the whole number and the power of ten are exact in a double, and one
+      // division gives the correctly rounded value.
+      const int decimals = point != 0 ? last - std::countr_zero(point) : 0;
+      const double value = static_cast<double>(whole) / dbf_detail::kPowersOfTen[decimals];
+      return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
+    }
+  }
+#endif
+  return parseDbfNumber(std::string_view(p, length));
+}
+
 // Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read
 // keeps ASCII (bytes below 0x80) as it is.
 void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, char* out) noexcept;
@@ -160,7 +241,35 @@ void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, c
 std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept;
 
 // The date-time of a calendar day; nullopt when the day does not exist.
-std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexcept;
+inline std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexcept {
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return std::nullopt;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
+  // Days from 1 March of year 0 (the leap day last in its year), then moved to 30 December 1899.
+  const int y = year - (month <= 2 ? 1 : 0);
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const long days = 365L * y + y / 4 - y / 100 + y / 400 + dayOfYear;
+  constexpr long kDayZeroFromMarchOfYear0 = 693899;  // 30 December 1899 in the same count
+  return DateTime{static_cast<double>(days - kDayZeroFromMarchOfYear0)};
+}
+
+// parseDbfDate for a field inside a record, the same answer: eight digits are checked and read
+// as one word; anything else goes to parseDbfDate.
+inline std::optional<DateTime> parseDbfDateInRecord(const char* p, std::size_t length) noexcept {
+  if (length == 8) {
+    const std::uint64_t w = dbf_detail::word(p);
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kZeros = 0x3030303030303030ULL;
+    // Each byte 0x30-0x39: its high half is 3, and adding 6 does not carry out of it.
+    if ((w & kHigh) == kZeros && ((w + 0x0606060606060606ULL) & kHigh) == kZeros) {
+      const std::uint64_t d = w - kZeros;  // byte i: the value of digit i
+      const auto at = [d](int i) { return static_cast<int>((d >> (8 * i)) & 0xFF); };
+      return dateTimeOfDay(at(0) * 1000 + at(1) * 100 + at(2) * 10 + at(3), at(4) * 10 + at(5),
+                           at(6) * 10 + at(7));
+    }
+  }
+  return parseDbfDate(std::string_view(p, length));
+}
 
 // The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text.
 std::string dayText(DateTime value);

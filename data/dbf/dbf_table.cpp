@@ -471,9 +471,11 @@ DbfTable::~DbfTable() = default;
 DbfTable DbfTable::fromBytes(std::span<const std::byte> bytes, std::string fileName,
                              const DbfOpenOptions& options) {
   DbfTable t;
-  t.memory_ = std::make_shared<const std::vector<std::byte>>(bytes.begin(), bytes.end());
+  auto memory = std::make_shared<std::vector<std::byte>>(bytes.size() + kRecordSlack);
+  std::copy(bytes.begin(), bytes.end(), memory->begin());
+  t.memory_ = std::move(memory);
   t.size_ = bytes.size();
-  t.header_ = parseHeader(*t.memory_, fileName);
+  t.header_ = parseHeader(bytes, fileName);
   t.load(std::move(fileName), options);
   return t;
 }
@@ -569,7 +571,7 @@ void DbfTable::countRecords() {
 
 void DbfTable::readAt(std::uint64_t offset, std::span<std::byte> out) const {
   if (memory_) {
-    if (offset > memory_->size() || out.size() > memory_->size() - offset) {
+    if (offset > size_ || out.size() > size_ - offset) {
       throw DbfError(fileName_ + ": read past the end of the table");
     }
     std::copy_n(memory_->data() + offset, out.size(), out.data());
@@ -600,8 +602,9 @@ std::span<const std::byte> DbfTable::fetch(std::size_t slot) const {
   }
   const std::size_t perWindow = std::max<std::size_t>(1, kWindowBytes / length);
   const std::size_t count = std::min(perWindow, slotCount_ - slot);
-  windowBuffer_.resize(count * length);
-  readAt(header_.headerLength + std::uint64_t{slot} * length, windowBuffer_);
+  windowBuffer_.resize(count * length + kRecordSlack);
+  readAt(header_.headerLength + std::uint64_t{slot} * length,
+         std::span(windowBuffer_).first(count * length));
   windowData_ = windowBuffer_.data();
   windowFirst_ = slot;
   windowCount_ = count;

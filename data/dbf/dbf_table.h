@@ -104,6 +104,11 @@ std::optional<int> codePageOfCpgText(std::string_view text) noexcept;
 CodePageChoice chooseCodePage(std::optional<int> override, std::optional<std::string_view> cpgText,
                               const DbfHeader& header, std::string_view fileName);
 
+// Readable bytes that follow every record record() gives (the table's buffers carry them as
+// slack past the file's bytes, of no meaning): a character field may be looked at 16 bytes at a
+// time without a check of where the record ends.
+inline constexpr std::size_t kRecordSlack = 16;
+
 // What opening a table may be told besides its bytes.
 struct DbfOpenOptions {
   std::optional<int> codePage;        // the operator's override; wins over everything
@@ -144,7 +149,8 @@ class DbfTable {
   std::size_t recordCount() const noexcept { return liveCount_; }
 
   // The record at 0-based physical position `slot` (< slotCount()), deletion mark first. The
-  // bytes stay valid until the next call of record(), isDeleted() or nextLive() on this object.
+  // bytes stay valid until the next call of record(), isDeleted() or nextLive() on this object,
+  // and kRecordSlack readable bytes follow them.
   // Reading front to back is the fast way. Throws DbfError when the file can no longer be read
   // (cut short by another program since it was opened).
   std::span<const std::byte> record(std::size_t slot) const {
@@ -184,7 +190,8 @@ class DbfTable {
   std::span<const std::byte> fetch(std::size_t slot) const;
   void countRecords();
 
-  std::shared_ptr<const std::vector<std::byte>> memory_;  // fromBytes: the whole table
+  // fromBytes: the whole table, and kRecordSlack bytes of slack after it (size_ is the table's)
+  std::shared_ptr<const std::vector<std::byte>> memory_;
   std::shared_ptr<const File> file_;                      // open: the open file
   std::uint64_t size_ = 0;                                // bytes of the table
   std::string fileName_;

@@ -371,6 +371,78 @@ std::vector<std::byte> bytesOf(std::initializer_list<unsigned> values) {
   return out;
 }
 
+// The walk reads character, numeric and date fields inside their record with readers of their
+// own (masks of whole words of bytes): over many generated fields, each must give exactly what
+// the reference reading of the same bytes gives, whatever the bytes that follow the field.
+TEST(DbfDecode, InRecordReadersAgreeWithTheReferenceReadings) {
+  std::uint64_t state = 987654321;
+  auto next = [&state] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return state >> 33;
+  };
+  // A field of `length` bytes drawn from `alphabet`, then kRecordSlack bytes that are no blank.
+  auto field = [&](std::size_t length, std::string_view alphabet) {
+    std::string bytes;
+    for (std::size_t i = 0; i < length; ++i) bytes += alphabet[next() % alphabet.size()];
+    for (std::size_t i = 0; i < kRecordSlack; ++i) bytes += "x9.\x80"[next() % 4];
+    return bytes;
+  };
+  using namespace std::string_view_literals;
+  const std::string_view textAlphabet = "  \0aZ0\x80\xC7\xFF"sv;
+  for (int i = 0; i < 100000; ++i) {
+    const std::size_t length = next() % 81;
+    std::string bytes = field(length, textAlphabet);
+    if (next() % 2 == 0)  // text, then blanks: the usual field
+      for (std::size_t k = next() % (length + 1); k < length; ++k) bytes[k] = ' ';
+    bool ascii = false;
+    const std::string_view want = trimCharacter(std::string_view(bytes.data(), length), &ascii);
+    std::uint64_t high = 0;
+    const std::string_view got = trimCharacterInRecord(bytes.data(), length, high);
+    ASSERT_EQ(got, want) << "length " << length;
+    ASSERT_EQ(got.data(), bytes.data());
+    if (length <= 64) {
+      std::uint64_t expected = 0;
+      for (std::size_t k = 0; k < want.size(); ++k)
+        if (static_cast<unsigned char>(want[k]) >= 0x80) expected |= std::uint64_t{1} << k;
+      ASSERT_EQ(high, expected) << "length " << length;
+    } else {
+      ASSERT_EQ(high == 0, ascii) << "length " << length;
+    }
+  }
+
+  const std::string_view numberAlphabets[] = {"0123456789", "0123456789 .-", " \0.-+0123456789e*,"sv};
+  for (int i = 0; i < 300000; ++i) {
+    const std::size_t length = 1 + next() % 20;
+    std::string bytes = field(length, numberAlphabets[next() % 3]);
+    const std::size_t blanks = next() % (length + 1);  // right-aligned, as numbers are written
+    for (std::size_t k = 0; k < blanks && next() % 8 != 0; ++k) bytes[k] = ' ';
+    if (next() % 4 == 0 && blanks < length) bytes[blanks] = '-';
+    const auto want = parseDbfNumber(std::string_view(bytes.data(), length));
+    const auto got = parseDbfNumberInRecord(bytes.data(), length);
+    const std::string shown(bytes.data(), length);
+    ASSERT_EQ(got.has_value(), want.has_value()) << "'" << shown << "'";
+    if (want) {
+      ASSERT_EQ(*got, *want) << "'" << shown << "'";
+      ASSERT_EQ(std::signbit(*got), std::signbit(*want)) << "'" << shown << "'";
+    }
+  }
+
+  const std::string_view dateAlphabets[] = {"0123456789", "0123456789 /\0:"sv};
+  for (int i = 0; i < 200000; ++i) {
+    const std::size_t length = next() % 4 == 0 ? next() % 12 : 8;
+    std::string bytes = field(length, dateAlphabets[next() % 2]);
+    if (length == 8 && next() % 2 == 0) {  // a plausible day, so that the calendar is checked
+      const std::string day = std::to_string(1 + next() % 9999 + 10000).substr(1) +
+                              std::to_string(100 + next() % 14).substr(1) +
+                              std::to_string(100 + next() % 33).substr(1);
+      bytes.replace(0, 8, day);
+    }
+    const auto want = parseDbfDate(std::string_view(bytes.data(), length));
+    ASSERT_EQ(parseDbfDateInRecord(bytes.data(), length), want)
+        << "'" << std::string(bytes.data(), length) << "'";
+  }
+}
+
 TEST(DbfDecode, BinaryTypesOfFoxProAndDbase7) {
   EXPECT_EQ(readVfpInteger(bytesOf({0x01, 0x00, 0x00, 0x00})), 1);
   EXPECT_EQ(readVfpInteger(bytesOf({0xFF, 0xFF, 0xFF, 0xFF})), -1);

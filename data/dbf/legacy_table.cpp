@@ -1,5 +1,7 @@
 #include "data/dbf/legacy_table.h"
 
+#include <bit>
+
 #include "data/dbf/dbf_decode.h"
 #include "data/dbf/legacy_database.h"
 #include "data/errors.h"
@@ -97,16 +99,73 @@ void LegacyTable::bindColumns() {
   bindings_.clear();
   const auto targets = columnFields();
   for (std::size_t i = 0; i < targets.size() && i < open_->fields().size(); ++i) {
-    if (targets[i] != nullptr) bindings_.push_back({&open_->fields()[i], targets[i]});
+    if (targets[i] == nullptr) continue;
+    const DbfField& column = open_->fields()[i];
+    Field& field = *targets[i];
+    // Visual FoxPro's null flags and varchar lengths need the whole record: those columns, and
+    // the binary types, take decodeField's way.
+    Path path = Path::General;
+    if (column.nullBit < 0 && column.lengthBit < 0) {
+      if (column.reading == DbfReading::Character && field.holdsText()) path = Path::Text;
+      else if (column.reading == DbfReading::Number) path = Path::Number;
+      else if (column.reading == DbfReading::Date) path = Path::Date;
+    }
+    bindings_.push_back({&column, &field, path, static_cast<std::size_t>(column.offset),
+                         static_cast<std::size_t>(column.length)});
   }
+  // Every code page we read keeps ASCII as it is, and 1252 is the fields' own.
+  toAnsi_ = open_->codePage() == 1252 ? nullptr : &open_->toAnsi();
   bound_ = true;
 }
 
 void LegacyTable::load() {
   const auto record = open_->record(slot_);
+  const char* bytes = reinterpret_cast<const char*>(record.data());
   for (const auto& b : bindings_) {
-    FieldSink sink{*b.field};
-    decodeField(*open_, *b.column, record, scratch_, sink);
+    Field& field = *b.field;
+    const char* raw = bytes + b.offset;
+    switch (b.path) {
+      case Path::Text: {
+        std::uint64_t high = 0;
+        const std::string_view text = trimCharacterInRecord(raw, b.length, high);
+        if (text.empty()) {  // a blank character field is null, as every blank
+          field.setFetchedNull();
+          break;
+        }
+        char* held = field.fetchTextInPlace(text);
+        if (high == 0 || toAnsi_ == nullptr) break;  // ASCII, or code page 1252 already
+        if (b.length > 64) {
+          convertTo1252(text, *toAnsi_, held);
+          break;
+        }
+        // Only the bytes above 0x7F change; the mask says where they are.
+        const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+        for (; high != 0; high &= high - 1) {
+          const auto i = static_cast<std::size_t>(std::countr_zero(high));
+          held[i] = (*toAnsi_)[in[i]];
+        }
+        break;
+      }
+      case Path::Number:
+        if (const auto value = parseDbfNumberInRecord(raw, b.length)) {
+          field.setFetchedFloat(*value);
+        } else {
+          field.setFetchedNull();
+        }
+        break;
+      case Path::Date:
+        if (const auto value = parseDbfDateInRecord(raw, b.length)) {
+          field.setFetchedDateTime(*value);
+        } else {
+          field.setFetchedNull();
+        }
+        break;
+      case Path::General: {
+        FieldSink sink{field};
+        decodeField(*open_, *b.column, record, scratch_, sink);
+        break;
+      }
+    }
   }
 }
 

@@ -2,7 +2,9 @@
 // dBASE table file, walked in file order.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,9 +72,15 @@ class LegacyTable final : public RecordSource {
  private:
   friend class LegacyDatabase;
 
+  // How load() reads a bound column, decided once when the fields are bound: the usual
+  // character, number and date columns straight into their fields, the rest through decodeField.
+  enum class Path : std::uint8_t { Text, Number, Date, General };
   struct Binding {
     const DbfField* column;
     Field* field;
+    Path path;
+    std::size_t offset;  // of the column inside the record
+    std::size_t length;
   };
 
   void bindColumns();
@@ -86,6 +94,7 @@ class LegacyTable final : public RecordSource {
   bool bound_ = false;
   std::size_t slot_ = 0;  // physical position of the current record
   std::string scratch_;   // converted text of the field being read, reused across the walk
+  const std::array<char, 256>* toAnsi_ = nullptr;  // the text's conversion; null: none needed
 };
 
 }  // namespace importacao

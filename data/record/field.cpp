@@ -411,7 +411,20 @@ Field::Field(std::string name, FieldKind kind, std::optional<int> size, bool rea
       kind_(kind),
       size_(size ? *size : defaultSize(kind)),
       readOnly_(readOnly),
-      declaredReadOnly_(readOnly) {}
+      declaredReadOnly_(readOnly),
+      held_(heldOf(kind)) {}
+
+Field::Held Field::heldOf(FieldKind kind) noexcept {
+  switch (storageOf(kind)) {
+    case Storage::Text: return Held::Text;
+    case Storage::Wide: return Held::Wide;
+    case Storage::Integer: return Held::Integer;
+    case Storage::Boolean: return Held::Boolean;
+    case Storage::Number: return Held::Number;
+    case Storage::Date: return Held::Date;
+  }
+  return Held::Text;
+}
 
 Field::~Field() = default;
 
@@ -433,7 +446,7 @@ std::string Field::asText() const {
   return {};
 }
 
-const std::string& Field::asTextRef() const {
+const std::string& Field::textRefOfOther() const {
   static const std::string kEmpty;
   if (null_) return kEmpty;
   switch (storageOf(kind_)) {
@@ -449,7 +462,7 @@ const std::string& Field::asTextRef() const {
   }
 }
 
-double Field::asFloat() const {
+double Field::floatOfOther() const {
   if (null_) return 0.0;
   switch (storageOf(kind_)) {
     case Storage::Integer:
@@ -752,21 +765,11 @@ void Field::setFetchedInteger(std::int64_t value) {
   if (!storeInput({value}, false)) null_ = true;
 }
 
-void Field::setFetchedFloat(double value) {
-  if (kind_ == FieldKind::Float || kind_ == FieldKind::Bcd) {
-    float_ = value;
-    null_ = false;
-    return;
-  }
+void Field::fetchOther(double value) {
   if (!storeInput({value}, false)) null_ = true;
 }
 
-void Field::setFetchedDateTime(DateTime value) {
-  if (storageOf(kind_) == Storage::Date) {
-    float_ = value.days;
-    null_ = false;
-    return;
-  }
+void Field::fetchOther(DateTime value) {
   if (!storeInput({value}, false)) null_ = true;
 }
 

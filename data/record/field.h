@@ -127,7 +127,10 @@ class Field {
   // Float, Bcd, integer kinds: the number. Date kinds: the day count. Boolean: 1 or 0. Text and
   // binary kinds: the text read by parseFloat (number_text.h); text that is not a number, ""
   // included, throws DataError "'<text>' is not a valid floating point value". Null: 0.
-  double asFloat() const;
+  double asFloat() const {
+    if (held_ == Held::Number && !null_) return float_;  // the walk's case, without a call
+    return floatOfOther();
+  }
 
   // Integer kinds: the value. Float and Bcd: rounded to the nearest whole number, halves to
   // the even neighbour. Date kinds: the whole days (fraction dropped). Boolean: 1 or 0. Text and
@@ -158,7 +161,10 @@ class Field {
   // The text asText() gives, without a copy for text kinds (and without allocating, once warm,
   // for the others): for a walk that reads every field of every record. The reference is valid
   // until the field changes or is read again through this function.
-  const std::string& asTextRef() const;
+  const std::string& asTextRef() const {
+    if (held_ == Held::Text && !null_) return text_;  // the walk's case, without a call
+    return textRefOfOther();
+  }
 
   // --- Assignments -------------------------------------------------------------------------
   // Each throws DataError: "<source>: Dataset not in edit or insert mode" when the owner is not
@@ -218,8 +224,33 @@ class Field {
   void setFetchedText(std::string_view bytes);
   void setFetchedWideText(std::u16string_view text);
   void setFetchedInteger(std::int64_t value);
-  void setFetchedFloat(double value);
-  void setFetchedDateTime(DateTime value);
+  void setFetchedFloat(double value) {
+    if (held_ == Held::Number) {
+      float_ = value;
+      null_ = false;
+      return;
+    }
+    fetchOther(value);
+  }
+  void setFetchedDateTime(DateTime value) {
+    if (held_ == Held::Date) {
+      float_ = value.days;
+      null_ = false;
+      return;
+    }
+    fetchOther(value);
+  }
+  // Whether the field holds its value as 8-bit text (text kinds but WideText, binary kinds):
+  // then an engine may use fetchTextInPlace.
+  bool holdsText() const noexcept { return held_ == Held::Text; }
+  // For a field that holdsText(): setFetchedText(bytes), then where the bytes are held, for the
+  // engine to change some of them in place (a code page conversion) without another copy.
+  // Valid until the field changes.
+  char* fetchTextInPlace(std::string_view bytes) {
+    text_.assign(bytes.data(), bytes.size());
+    null_ = false;
+    return text_.data();
+  }
   void setFetchedBoolean(bool value);
   void setFetchedNull() noexcept { null_ = true; }
   void setFetchedValue(const Value& value);
@@ -246,6 +277,17 @@ class Field {
   bool modified_ = false;  // in the owner's modified set
   RecordSource* owner_ = nullptr;
   int columnIndex_ = -1;
+
+  // How the value is held (the storage of its kind), decided once from the kind.
+  enum class Held : std::uint8_t { Text, Wide, Integer, Boolean, Number, Date };
+  static Held heldOf(FieldKind kind) noexcept;
+  Held held_;
+
+  // The reads and engine hooks beyond their inline cases.
+  double floatOfOther() const;
+  const std::string& textRefOfOther() const;
+  void fetchOther(double value);
+  void fetchOther(DateTime value);
 
   // The value, in the storage its kind uses: text_ for text and binary kinds, wide_ for
   // WideText, integer_ for integer kinds and Boolean, float_ for Float, Bcd and date kinds.
