@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "data/errors.h"
+#include "data/store/dialect.h"
 #include "data/store/odbc.h"
 #include "normalise/codepage.h"
 
@@ -15,17 +16,8 @@ namespace importacao {
 
 namespace {
 
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
-}
-
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && equalsNoCaseAscii(text.substr(0, prefix.size()), prefix);
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -58,7 +50,7 @@ std::optional<std::string> getAny(const InitProperties& properties,
 
 bool isTrue(std::string_view value) {
   value = trim(value);
-  return equalsNoCase(value, "true") || equalsNoCase(value, "yes") || equalsNoCase(value, "sspi") ||
+  return equalsNoCaseAscii(value, "true") || equalsNoCaseAscii(value, "yes") || equalsNoCaseAscii(value, "sspi") ||
          value == "1";
 }
 
@@ -117,7 +109,7 @@ SqlServerAddress parseDataSource(std::string_view dataSource, std::string_view s
     text = trim(text.substr(0, slash));
   }
   // "(local)" and "." name the machine itself, which here is reached over TCP.
-  if (text.empty() || text == "." || equalsNoCase(text, "(local)")) text = "localhost";
+  if (text.empty() || text == "." || equalsNoCaseAscii(text, "(local)")) text = "localhost";
   address.host = std::string(text);
   return address;
 }
@@ -129,7 +121,7 @@ std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>&
   for (const std::string& name : drivers) {
     // "ODBC Driver 18 for SQL Server"
     if (startsWithNoCase(name, "ODBC Driver ") && name.size() > 26 &&
-        equalsNoCase(std::string_view(name).substr(name.size() - 15), " for SQL Server")) {
+        equalsNoCaseAscii(std::string_view(name).substr(name.size() - 15), " for SQL Server")) {
       int version = 0;
       const std::string_view digits = std::string_view(name).substr(12, name.size() - 27);
       std::from_chars(digits.data(), digits.data() + digits.size(), version);
@@ -141,7 +133,7 @@ std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>&
   }
   if (best) return best;
   for (const std::string& name : drivers) {
-    if (equalsNoCase(name, "FreeTDS")) return name;
+    if (equalsNoCaseAscii(name, "FreeTDS")) return name;
   }
   for (const std::string& name : drivers) {
     if (name.find("FreeTDS") != std::string::npos || name.find("freetds") != std::string::npos) {
@@ -211,8 +203,8 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
   const std::optional<std::string> encryption = properties.get("Use Encryption for Data");
   if (encryption) {
     const std::string_view value = trim(*encryption);
-    const bool strict = equalsNoCase(value, "strict");
-    const bool on = strict || equalsNoCase(value, "mandatory") || isTrue(value);
+    const bool strict = equalsNoCaseAscii(value, "strict");
+    const bool on = strict || equalsNoCaseAscii(value, "mandatory") || isTrue(value);
     if (freeTds) {
       append(c, "Encryption", on ? "require" : "request");
     } else {
@@ -260,14 +252,14 @@ OdbcTarget msdasqlTarget(const InitProperties& properties, std::string_view sour
 
 std::optional<std::string> InitProperties::get(std::string_view key) const {
   for (const auto& [k, v] : items_) {
-    if (equalsNoCase(k, key)) return v;
+    if (equalsNoCaseAscii(k, key)) return v;
   }
   return std::nullopt;
 }
 
 void InitProperties::set(std::string key, std::string value) {
   for (auto& [k, v] : items_) {
-    if (equalsNoCase(k, key)) {
+    if (equalsNoCaseAscii(k, key)) {
       v = std::move(value);
       return;
     }
@@ -357,7 +349,7 @@ std::string initStringFromDataLink(std::string_view bytes, std::string_view file
     at = end + 1;
     if (line.empty()) continue;
     if (!sawHeader) {
-      if (!equalsNoCase(line, "[oledb]")) fail(source, "is not a data-link file: its first line is not [oledb]");
+      if (!equalsNoCaseAscii(line, "[oledb]")) fail(source, "is not a data-link file: its first line is not [oledb]");
       sawHeader = true;
       continue;
     }
@@ -434,7 +426,7 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
       value = std::string(trim(connectionString.substr(i, end - i)));
       i = end;
     }
-    if (equalsNoCase(name, key)) found = std::move(value);
+    if (equalsNoCaseAscii(name, key)) found = std::move(value);
   }
   return found;
 }
@@ -442,12 +434,12 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
 OdbcTarget odbcTargetFor(const InitProperties& properties,
                          const std::vector<std::string>& installedDrivers, std::string_view source) {
   const std::string provider = std::string(trim(properties.get("Provider").value_or("")));
-  if (equalsNoCase(provider, "SQLOLEDB") || equalsNoCase(provider, "SQLOLEDB.1") ||
+  if (equalsNoCaseAscii(provider, "SQLOLEDB") || equalsNoCaseAscii(provider, "SQLOLEDB.1") ||
       startsWithNoCase(provider, "SQLNCLI") || startsWithNoCase(provider, "MSOLEDBSQL")) {
     return sqlServerTarget(properties, provider, installedDrivers, source);
   }
   // OLE DB takes the ODBC bridge when no provider is named.
-  if (provider.empty() || equalsNoCase(provider, "MSDASQL") || equalsNoCase(provider, "MSDASQL.1")) {
+  if (provider.empty() || equalsNoCaseAscii(provider, "MSDASQL") || equalsNoCaseAscii(provider, "MSDASQL.1")) {
     return msdasqlTarget(properties, source);
   }
   fail(source, "names the provider '" + provider +
@@ -478,7 +470,7 @@ OdbcTarget resolveConnectionString(std::string_view connectionString,
     if (auto file = properties.get("File Name")) {
       fileName = *file;
       for (const auto& [k, v] : properties.items()) {
-        if (!equalsNoCase(k, "File Name")) extra.set(k, v);
+        if (!equalsNoCaseAscii(k, "File Name")) extra.set(k, v);
       }
     } else {
       return odbcTargetFor(properties, installedDrivers, "The store connection string");

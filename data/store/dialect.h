@@ -49,6 +49,11 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
 // for SQLite such a name is put back together. Other stores' names pass unchanged.
 std::string nameFromDriver(std::string_view name, StoreKind store);
 
+// ASCII letters folded to lower case, and texts compared that way: how names and keywords of
+// statements, connection strings and data-link files compare (other bytes must be equal).
+char lowerAscii(char c) noexcept;
+bool equalsNoCaseAscii(std::string_view a, std::string_view b) noexcept;
+
 // Whether a name may stand unquoted in a statement: a letter or '_' first, then letters, digits,
 // '_', '$', '#' or '@'; dots separate a schema from a table ("dbo.clientes").
 bool isPlainIdentifier(std::string_view name) noexcept;

@@ -201,7 +201,7 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     // unquoted names in lower case).
     std::string lower = table;
     std::string upper = table;
-    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    for (char& c : lower) c = lowerAscii(c);
     for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     if (lower != table) names = query(lower);
     if (names.empty() && upper != table) names = query(upper);

@@ -19,18 +19,6 @@ namespace {
 constexpr std::string_view kRowChanged =
     "Row cannot be located for updating. Some values may have been changed since it was last read";
 
-bool sameNameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 FieldKind kindOfValue(const Value& value) {
   struct Visitor {
     FieldKind operator()(std::monostate) const { return FieldKind::Text; }
@@ -514,7 +502,7 @@ StoreQuery::WriteTable StoreQuery::writeTable() const {
       dot == std::string::npos ? std::string_view(*table) : std::string_view(*table).substr(dot + 1);
   for (const Column& column : shape_->columns) {
     const std::string& base = column.description.baseTable;
-    if (!base.empty() && sameNameAscii(base, unqualified)) {
+    if (!base.empty() && equalsNoCaseAscii(base, unqualified)) {
       std::string rendered = quoteIdentifier(base, connection().identifierQuote());
       if (dot != std::string::npos && isPlainIdentifier(std::string_view(*table).substr(0, dot))) {
         rendered = table->substr(0, dot + 1) + rendered;
@@ -624,7 +612,7 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   for (const std::string& key : keys) {
     std::optional<std::size_t> found;
     for (std::size_t i = 0; i < columns.size() && !found; ++i) {
-      if (sameNameAscii(columns[i].description.name, key)) found = i;
+      if (equalsNoCaseAscii(columns[i].description.name, key)) found = i;
     }
     if (!found) {
       fail("The key column '" + utf8ToCp1252(key) + "' of table '" + utf8ToCp1252(table.name) +
