@@ -4,7 +4,7 @@
 // error at open naming the file, never a crash; and no run ever changes a legacy file's bytes.
 #include <signal.h>
 
-#include <functional>
+#include <algorithm>
 #include <string>
 #include <vector>
 

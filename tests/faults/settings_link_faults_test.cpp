@@ -233,7 +233,7 @@ TEST(DataLinkPassword, AWrongPasswordWithQuotesAndSemicolonsIsRefusedAndNeverSho
     std::ofstream(dir / "Importacao.ini", std::ios::trunc)
         << "[Importacao]\nConexaoDBF=" << (dir / "legado").string() << "\nConexaoSQL=" << (dir / "loja.udl").string() << "\n";
     fs::remove(dir / "importacao.log");
-    // No section: the run only saves nothing, connects both databases and ends.
+    // No section ticked: the runner connects both databases and ends.
     const faults::CliOutcome outcome = runCli({"--settings", (dir / "Importacao.ini").string(), "--log",
                                                (dir / "importacao.log").string()});
     const std::string everything = outcome.out + outcome.err + readFile(dir / "importacao.log");
