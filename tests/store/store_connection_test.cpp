@@ -73,7 +73,7 @@ class StoreConnectionTest : public StoreTest {
 TEST_P(StoreConnectionTest, ConnectsThroughEitherKindOfDataLinkFile) {
   for (DataLinkEncoding encoding : {DataLinkEncoding::Utf16, DataLinkEncoding::EightBit}) {
     StoreConnection connection;
-    connection.setConnectionString("FILE NAME=" + store().writeDataLink(encoding).string());
+    connection.setConnectionString(store().dataLinkConnectionString(encoding));
     EXPECT_FALSE(connection.connected());
     connection.connect();
     EXPECT_TRUE(connection.connected());
@@ -90,7 +90,7 @@ TEST_P(StoreConnectionTest, BeforeConnectRunsFirstOnEveryConnect) {
   StoreConnection connection;
   connection.setConnectionString("FILE NAME=/nowhere/built-in.udl");
   int calls = 0;
-  const std::string real = "FILE NAME=" + store().writeDataLink().string();
+  const std::string real = store().dataLinkConnectionString();
   connection.setBeforeConnect([&] {
     ++calls;
     connection.setConnectionString(real);
@@ -107,7 +107,7 @@ TEST_P(StoreConnectionTest, BeforeConnectRunsFirstOnEveryConnect) {
 
 TEST_P(StoreConnectionTest, AFailingHookEndsTheConnect) {
   StoreConnection connection;
-  connection.setConnectionString("FILE NAME=" + store().writeDataLink().string());
+  connection.setConnectionString(store().dataLinkConnectionString());
   connection.setBeforeConnect([] { throw DataError("Unable to write to Importacao.ini"); });
   EXPECT_EQ(messageOf([&] { connection.connect(); }), "Unable to write to Importacao.ini");
   EXPECT_FALSE(connection.connected());
@@ -142,7 +142,7 @@ TEST_P(StoreConnectionTest, RefusedConnectionsCarryTheDriversText) {
 
 TEST_P(StoreConnectionTest, DisconnectClosesEveryQueryAndDropsItsUnpostedRow) {
   StoreConnection connection;
-  connection.setConnectionString("FILE NAME=" + store().writeDataLink().string());
+  connection.setConnectionString(store().dataLinkConnectionString());
   auto q = itemQuery(connection);
   q->parameterByName("id").setValue(std::int64_t{1});
   q->open();
@@ -163,7 +163,7 @@ TEST_P(StoreConnectionTest, DisconnectClosesEveryQueryAndDropsItsUnpostedRow) {
 
 TEST_P(StoreConnectionTest, RehearsalRollsEverythingBackAndOutlivesAFailedStatement) {
   StoreConnection connection;
-  connection.setConnectionString("FILE NAME=" + store().writeDataLink().string());
+  connection.setConnectionString(store().dataLinkConnectionString());
   connection.connect();
   connection.beginTransaction();
   EXPECT_TRUE(connection.inTransaction());
@@ -204,7 +204,7 @@ TEST_P(StoreConnectionTest, NumbersCrossUnchangedUnderACommaDecimalLocale) {
 
   store().execute("create table numero (id integer not null primary key, f float, d numeric(15,4))");
   StoreConnection connection;
-  connection.setConnectionString("FILE NAME=" + store().writeDataLink().string());
+  connection.setConnectionString(store().dataLinkConnectionString());
   StoreQuery q("qNumero", connection);
   q.setStatementText("select * from numero where id = :id");
   q.parameterByName("id").setValue(std::int64_t{1});

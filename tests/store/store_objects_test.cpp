@@ -22,7 +22,7 @@ class StoreObjectsTest : public StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
-    objects_.Tendaro.setConnectionString("FILE NAME=" + store().writeDataLink().string());
+    objects_.Tendaro.setConnectionString(store().dataLinkConnectionString());
     objects_.Tendaro.connect();
   }
   bool postgres() { return GetParam() == StoreKind::Postgres; }

@@ -52,7 +52,7 @@ class StoreQueryTest : public StoreTest {
 
   // Points the connection at this test's store through a data-link file.
   void useStore(StoreConnection& connection, DataLinkEncoding encoding = DataLinkEncoding::Utf16) {
-    connection.setConnectionString("FILE NAME=" + store().writeDataLink(encoding).string());
+    connection.setConnectionString(store().dataLinkConnectionString(encoding));
   }
 
   // A query over probe by id, on a connection to this test's store.

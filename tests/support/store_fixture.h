@@ -109,6 +109,10 @@ class TestStore {
   // directory) and returns its path. Throws TestStoreError when it cannot be written.
   std::filesystem::path writeDataLink(DataLinkEncoding encoding = DataLinkEncoding::Utf16,
                                       std::filesystem::path file = {}) const;
+  // The connection string that names such a file, written anew: "FILE NAME=<path>".
+  std::string dataLinkConnectionString(DataLinkEncoding encoding = DataLinkEncoding::Utf16) const {
+    return "FILE NAME=" + writeDataLink(encoding).string();
+  }
 
   // Runs one statement with '?' parameters on the fixture's own connection (autocommit) and
   // returns its rows (none for a statement without a result). Throws TestStoreError with the
