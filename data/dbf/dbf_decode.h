@@ -193,8 +193,10 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
 // most 16 bytes holding the usual shape (blanks, an optional sign, digits with at most one '.',
 // at most 15 digits, blanks) is read from masks of its bytes, without a search for where the
 // number begins and ends; anything else goes to parseDbfNumber. Reads up to 15 of the bytes that
-// follow the field, which kRecordSlack guarantees.
-inline std::optional<double> parseDbfNumberInRecord(const char* p, std::size_t length) noexcept {
+// follow the field, which kRecordSlack guarantees. Sets `value` and returns true for a number;
+// returns false (null) otherwise. (No optional here: its return through memory costs the walk
+// a stall per field.)
+inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& value) noexcept {
 #if defined(__SSE2__)
   if (length <= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -207,7 +209,7 @@ inline std::optional<double> parseDbfNumberInRecord(const char* p, std::size_t l
         mask(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)) & inField;
     const std::uint32_t point = mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) & inField;
     const std::uint32_t used = ~padding & inField;
-    if (used == 0) return std::nullopt;
+    if (used == 0) return false;
     const int first = std::countr_zero(used);
     const int last = 31 - std::countl_zero(used);
     const std::uint32_t span = (std::uint32_t{2} << last) - (std::uint32_t{1} << first);
@@ -223,12 +225,15 @@ inline std::optional<double> parseDbfNumberInRecord(const char* p, std::size_t l
       // At most 15 digits: the whole number and the power of ten are exact in a double, and one
       // division gives the correctly rounded value.
       const int decimals = point != 0 ? last - std::countr_zero(point) : 0;
-      const double value = static_cast<double>(whole) / dbf_detail::kPowersOfTen[decimals];
-      return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
+      const double number = static_cast<double>(whole) / dbf_detail::kPowersOfTen[decimals];
+      value = negative ? -number + 0.0 : number;  // + 0.0: "-0.00" is zero, not minus zero
+      return true;
     }
   }
 #endif
-  return parseDbfNumber(std::string_view(p, length));
+  const auto number = parseDbfNumber(std::string_view(p, length));
+  if (number) value = *number;
+  return number.has_value();
 }
 
 // Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read
@@ -255,8 +260,9 @@ inline std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexc
 }
 
 // parseDbfDate for a field inside a record, the same answer: eight digits are checked and read
-// as one word; anything else goes to parseDbfDate.
-inline std::optional<DateTime> parseDbfDateInRecord(const char* p, std::size_t length) noexcept {
+// as one word; anything else goes to parseDbfDate. Sets `value` and returns true for a date;
+// returns false (null) otherwise.
+inline bool parseDbfDateInRecord(const char* p, std::size_t length, DateTime& value) noexcept {
   if (length == 8) {
     const std::uint64_t w = dbf_detail::word(p);
     constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kZeros = 0x3030303030303030ULL;
@@ -264,11 +270,15 @@ inline std::optional<DateTime> parseDbfDateInRecord(const char* p, std::size_t l
     if ((w & kHigh) == kZeros && ((w + 0x0606060606060606ULL) & kHigh) == kZeros) {
       const std::uint64_t d = w - kZeros;  // byte i: the value of digit i
       const auto at = [d](int i) { return static_cast<int>((d >> (8 * i)) & 0xFF); };
-      return dateTimeOfDay(at(0) * 1000 + at(1) * 100 + at(2) * 10 + at(3), at(4) * 10 + at(5),
-                           at(6) * 10 + at(7));
+      const auto day = dateTimeOfDay(at(0) * 1000 + at(1) * 100 + at(2) * 10 + at(3),
+                                     at(4) * 10 + at(5), at(6) * 10 + at(7));
+      if (day) value = *day;
+      return day.has_value();
     }
   }
-  return parseDbfDate(std::string_view(p, length));
+  const auto day = parseDbfDate(std::string_view(p, length));
+  if (day) value = *day;
+  return day.has_value();
 }
 
 // The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text.

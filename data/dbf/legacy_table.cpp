@@ -146,20 +146,18 @@ void LegacyTable::load() {
         }
         break;
       }
-      case Path::Number:
-        if (const auto value = parseDbfNumberInRecord(raw, b.length)) {
-          field.setFetchedFloat(*value);
-        } else {
-          field.setFetchedNull();
-        }
+      case Path::Number: {
+        double value = 0;
+        if (parseDbfNumberInRecord(raw, b.length, value)) field.setFetchedFloat(value);
+        else field.setFetchedNull();
         break;
-      case Path::Date:
-        if (const auto value = parseDbfDateInRecord(raw, b.length)) {
-          field.setFetchedDateTime(*value);
-        } else {
-          field.setFetchedNull();
-        }
+      }
+      case Path::Date: {
+        DateTime value{};
+        if (parseDbfDateInRecord(raw, b.length, value)) field.setFetchedDateTime(value);
+        else field.setFetchedNull();
         break;
+      }
       case Path::General: {
         FieldSink sink{field};
         decodeField(*open_, *b.column, record, scratch_, sink);
