@@ -99,11 +99,14 @@ void PartnerSectionBase::bind(SectionContext& context, LegacyTable* SectionConte
 RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   bind(context, &SectionContext::tClientes);
   RecordSource& tClientes = *table_;
-  auto legacy = [&](std::string_view name) { return tClientes.fieldByName(name).asText(); };
+  // Legacy texts are read in place: the table's fields hold them until the walk moves on.
+  auto legacy = [&](std::string_view name) -> const std::string& {
+    return tClientes.fieldByName(name).asTextRef();
+  };
 
   const Field& code = tClientes.fieldByName("CL_COD");
   line_.assign(kLineCustomer);
-  line_ += code.asText();
+  line_ += code.asTextRef();
   context.AddLogLine(line_);
 
   const std::int64_t key = code.asInteger();
@@ -111,9 +114,14 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   RecordSource& aClientes = *store_->aClientes.source;
   auto column = [&](std::string_view name) -> Field& { return aClientes.fieldByName(name); };
 
-  const std::string name = legacy("CL_NOM");
-  const std::string companyNumber = legacy("CL_CGC");
+  const std::string& name = legacy("CL_NOM");
+  const std::string& companyNumber = legacy("CL_CGC");
   const bool legal = customerPersonKind(companyNumber) == PersonKind::Legal;
+  // The two addresses' state and city are written and then looked up.
+  const std::string& state = legacy("CL_EST");
+  const std::string& city = legacy("CL_CID");
+  const std::string& billingState = legacy("CL_ESTCOB");
+  const std::string& billingCity = legacy("CL_CIDCOB");
 
   column("IdCliente").assignInteger(key);
   column("Idempresa").assignInteger(kCompany);
@@ -129,10 +137,10 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   column("TipoContribuinte").assignText(legal ? "1" : "2");
   column("InscEst").assignText(legacy("CL_CGF"));
   column("LimiteCredito").assignFloat(tClientes.fieldByName("LIMICRE").asFloat());
-  std::string remark(kCustomerRemark);
-  remark += '\r';
-  remark += legacy("CL_OBS1");
-  column("Observacao").assignText(remark);
+  remark_.assign(kCustomerRemark);
+  remark_ += '\r';
+  remark_ += legacy("CL_OBS1");
+  column("Observacao").assignText(remark_);
   column("Contato").assignText(legacy("CL_PROEMP"));
   // An empty registration date reads as the zero date-time: the customer registers today.
   const DateTime registered = tClientes.fieldByName("CL_DTACAD").asDateTime();
@@ -142,14 +150,14 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   column("Numero").assignInteger(0);
   column("Complemento").assignText("");
   column("Bairro").assignText(legacy("CL_BAI"));
-  column("Cidade").assignText(legacy("CL_CID"));
-  column("Estado").assignText(legacy("CL_EST"));
+  column("Cidade").assignText(city);
+  column("Estado").assignText(state);
   column("End_Cob").assignText(legacy("CL_ENDCOB"));
   column("Num_Cob").assignInteger(0);
   column("Compl_Cob").assignText("");
   column("Bai_Cob").assignText(legacy("CL_BAICOB"));
-  column("Cid_Cob").assignText(legacy("CL_CIDCOB"));
-  column("Est_Cob").assignText(legacy("CL_ESTCOB"));
+  column("Cid_Cob").assignText(billingCity);
+  column("Est_Cob").assignText(billingState);
   column("PontoRefer").assignText("");
   column("IdCorretor").assignInteger(kBroker);
   column("ComissaoRep").assignInteger(0);
@@ -159,15 +167,16 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   column("DescontoVenda").assignInteger(0);
   column("IdVendedor").assignInteger(kSalesperson);
   column("ComissaoVendedor").assignInteger(0);
-  column("CodMun").assignText(kNoMunicipality);
-  column("CodMun_Cob").assignText(kNoMunicipality);
+  Field& codMun = column("CodMun");
+  Field& codMunCob = column("CodMun_Cob");
+  codMun.assignText(kNoMunicipality);
+  codMunCob.assignText(kNoMunicipality);
 
-  if (auto found = lookupMunicipality(store_->ADOQuery1, legacy("CL_EST"), legacy("CL_CID"))) {
-    column("CodMun").assignText(*found);
+  if (auto found = lookupMunicipality(store_->ADOQuery1, state, city)) {
+    codMun.assignText(*found);
   }
-  if (auto found =
-          lookupMunicipality(store_->ADOQuery1, legacy("CL_ESTCOB"), legacy("CL_CIDCOB"))) {
-    column("CodMun_Cob").assignText(*found);
+  if (auto found = lookupMunicipality(store_->ADOQuery1, billingState, billingCity)) {
+    codMunCob.assignText(*found);
   }
 
   aClientes.post();
@@ -182,11 +191,13 @@ std::string CustomersSection::errorLine(SectionContext& context, const DataError
 RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   bind(context, &SectionContext::tFornecedor);
   RecordSource& tFornecedor = *table_;
-  auto legacy = [&](std::string_view name) { return tFornecedor.fieldByName(name).asText(); };
+  auto legacy = [&](std::string_view name) -> const std::string& {
+    return tFornecedor.fieldByName(name).asTextRef();
+  };
 
   const Field& code = tFornecedor.fieldByName("FN_COD");
   line_.assign(kLineSupplier);
-  line_ += code.asText();
+  line_ += code.asTextRef();
   context.AddLogLine(line_);
 
   const std::int64_t key = code.asInteger();
@@ -194,15 +205,20 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   RecordSource& aFornecedor = *store_->aFornecedor.source;
   // The fields are fornecedores' own columns: each is found by name and given a generic value
   // that the record layer converts to the column's kind.
-  auto set = [&](std::string_view name, const Value& value) {
-    aFornecedor.fieldByName(name).assignValue(value);
+  auto set = [&](std::string_view name, const Value& value) -> Field& {
+    Field& field = aFornecedor.fieldByName(name);
+    field.assignValue(value);
+    return field;
   };
-  auto name = [&] { return RemoveAccents(ProperCaseName(legacy("FN_NOM"))); };
+  // Both names are the same conversion of FN_NOM: made once.
+  const Value name = text(RemoveAccents(ProperCaseName(legacy("FN_NOM"))));
+  const std::string& state = legacy("FN_EST");
+  const std::string& city = legacy("FN_CID");
 
   set("Idfornecedor", integer(key));
   set("Idempresa", integer(kCompany));
-  set("NomeFornecedor", text(name()));
-  set("NomeFantasia", text(name()));
+  set("NomeFornecedor", name);
+  set("NomeFantasia", name);
   set("Cep", text(StripCodePunctuation(legacy("FN_CEP"))));
   set("DDD", integer(0));
   set("Telefone", text(legacy("FN_TEL_01")));
@@ -215,16 +231,16 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   set("Endereco", text(legacy("FN_END")));
   set("Numero", integer(0));
   set("Bairro", text(legacy("FN_BAI")));
-  set("Cidade", text(legacy("FN_CID")));
-  set("Estado", text(legacy("FN_EST")));
+  set("Cidade", text(city));
+  set("Estado", text(state));
   set("Status", text("A"));
   set("Fornecedor", text("1"));
   set("TipoContribuinte", text("1"));
   set("idpais", text(kBrazil));
-  set("codmun", text(kNoMunicipality));
+  Field& codmun = set("codmun", text(kNoMunicipality));
 
-  if (auto found = lookupMunicipality(store_->ADOQuery1, legacy("FN_EST"), legacy("FN_CID"))) {
-    set("codmun", text(*found));
+  if (auto found = lookupMunicipality(store_->ADOQuery1, state, city)) {
+    codmun.assignValue(Value{std::move(*found)});
   }
 
   aFornecedor.post();

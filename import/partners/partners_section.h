@@ -93,7 +93,8 @@ class PartnerSectionBase : public Section {
 
   RecordSource* table_ = nullptr;
   std::optional<PartnerStore> store_;
-  std::string line_;  // a log line being built, reused
+  std::string line_;    // a log line being built, reused
+  std::string remark_;  // the customer's Observacao being built, reused
 
  private:
   bool fromContext_ = true;
