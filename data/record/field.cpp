@@ -433,7 +433,7 @@ std::string_view Field::textView() const noexcept {
   return text_;
 }
 
-std::string Field::asText() const {
+std::string Field::textOfOther() const {
   if (null_) return {};
   switch (storageOf(kind_)) {
     case Storage::Text: return text_;

@@ -122,7 +122,10 @@ class Field {
   // "YYYY-MM-DD"; Time: "HH:MM:SS"; DateTime: "YYYY-MM-DD HH:MM:SS" (".mmm" added when the
   // milliseconds are not zero). Binary kinds: the bytes as held. Null: "". Never throws except
   // std::bad_alloc.
-  std::string asText() const;
+  std::string asText() const {
+    if (held_ == Held::Text && !null_) return text_;  // the walk's case, without a call
+    return textOfOther();
+  }
 
   // Float, Bcd, integer kinds: the number. Date kinds: the day count. Boolean: 1 or 0. Text and
   // binary kinds: the text read by parseFloat (number_text.h); text that is not a number, ""
@@ -286,6 +289,7 @@ class Field {
   // The reads and engine hooks beyond their inline cases.
   double floatOfOther() const;
   const std::string& textRefOfOther() const;
+  std::string textOfOther() const;
   void fetchOther(double value);
   void fetchOther(DateTime value);
 
