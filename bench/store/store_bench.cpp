@@ -9,6 +9,7 @@
 //
 // Needs a PostgreSQL server: IMP_TEST_PG_CONN (scripts/pg-test-server start DIR; source DIR/env).
 // Works in a schema of its own, dropped at the end. Prints figures; checks nothing.
+// bench/store/run.sh does it all: Release build, a server of its own, several runs.
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/resource.h>
