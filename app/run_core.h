@@ -45,9 +45,9 @@ struct SectionSlot {
   Section* section = nullptr;   // never null in a run
 };
 
-// Optional notifications around the store work, for the headless runner's rehearsal (--dry-run:
-// one transaction, a savepoint per record, rolled back at the end). Every default does nothing.
-// Errors raised here end the run.
+// Optional notifications around the run, for the headless runner: its rehearsal (--dry-run: one
+// transaction, a savepoint per record, rolled back at the end) and the warnings of the legacy
+// tables it opens. Every default does nothing. Errors raised here end the run.
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
