@@ -11,9 +11,11 @@ N generated customers and N generated suppliers (default 10,000 each) are import
 importacao-cli ("--customers --suppliers") into an empty store schema with the municipality seed,
 and then again (every row updated); beside each, in the same run, the floor (partners_bench_tool
 floor: the same statements per record on raw ODBC with prepared handles) does the same into a
-schema of its own. Runner and floor take turns R times per phase (default 1). Printed per turn:
-records/s of both, the ratio of wall times, and the runner's own CPU time (user + system) as a
-share of its wall time.
+schema of its own. Runner and floor take turns R times per phase (default 1), going first by
+turns. Printed per turn: records/s of both, the ratio of wall times, the CPU time (user + system)
+of both as a share of its wall time, and the CPU time of both per record (which a busy machine
+disturbs less than the shares: a commit that waits longer for the disk adds wall time, not CPU
+time).
 
 --no-sync-commit runs both with synchronous_commit off (set per connection): commits then cost a
 round trip without the wait for the disk, which on a busy shared machine is the noisiest part.
@@ -141,21 +143,28 @@ def main():
         print(f"{count} customers + {count} suppliers, PostgreSQL {server.conninfo.split(' password')[0]}"
               + (", synchronous_commit off" if extra else ""))
         print(f"{'phase':<8} {'runner rec/s':>12} {'floor rec/s':>11} {'wall ratio':>10} "
-              f"{'runner CPU':>11} {'floor CPU':>10}")
+              f"{'runner CPU':>11} {'floor CPU':>10} {'CPU us/record':>15}")
         for phase in ("insert", "update"):
             for turn in range(args.rounds):
                 if phase == "insert" and turn > 0:  # every insert turn starts from empty schemas
                     for schema in (cli_schema, floor_schema):
                         server.drop_schema(schema)
                         server.make_schema(schema)
-                cli = run_cli(args.build, work, folder, udl, f"{phase}{turn}")
+                # The two take turns at going first, so that neither always meets the same moment
+                # of a busy machine's disk.
+                if turn % 2 == 0:
+                    cli = run_cli(args.build, work, folder, udl, f"{phase}{turn}")
                 floor = run_floor(args.build, work, server.odbc(floor_schema, extra), count, f"{phase}{turn}")
+                if turn % 2 == 1:
+                    cli = run_cli(args.build, work, folder, udl, f"{phase}{turn}")
                 print(f"{phase:<8} {2 * count / cli[0]:>12.0f} {2 * count / floor[0]:>11.0f} "
                       f"{cli[0] / floor[0]:>10.3f} {100 * cli[1] / cli[0]:>10.1f}% "
-                      f"{100 * floor[1] / floor[0]:>9.1f}%", flush=True)
+                      f"{100 * floor[1] / floor[0]:>9.1f}% "
+                      f"{1e6 * cli[1] / (2 * count):>7.0f}/{1e6 * floor[1] / (2 * count):<7.0f}", flush=True)
         rows = [server.count(s, t) for s in (cli_schema, floor_schema) for t in ("clientes", "fornecedores")]
         if rows != [count] * 4:
             sys.exit(f"run_bench.py: unexpected row counts (runner clientes, fornecedores; floor ...): {rows}")
+        print("CPU: user + system time as a share of wall time; per record: runner/floor")
         print("targets: wall ratio <= 1.15 in both phases; runner CPU < 10% of its wall time")
     finally:
         if args.keep:
