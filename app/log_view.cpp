@@ -8,9 +8,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "normalise/codepage.h"
 
@@ -27,7 +30,42 @@ QString toDisplay(std::string_view cp1252) {
 
 }  // namespace
 
-LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+LogScrollBar::Look LogScrollBar::look() const {
+  QStyleOptionSlider option;
+  initStyleOption(&option);
+  return Look{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+              option.sliderPosition <= option.minimum, option.sliderPosition >= option.maximum};
+}
+
+void LogScrollBar::repaintIfMoved() {
+  if (!painted_ || look() != shown_) update();
+}
+
+void LogScrollBar::sliderChange(SliderChange) {
+  if (batching_) {
+    changed_ = true;
+  } else {
+    repaintIfMoved();
+  }
+}
+
+void LogScrollBar::endChanges() {
+  batching_ = false;
+  if (std::exchange(changed_, false)) repaintIfMoved();
+}
+
+void LogScrollBar::paintEvent(QPaintEvent* event) {
+  QScrollBar::paintEvent(event);
+  shown_ = look();
+  painted_ = true;
+}
+
+LogView::LogView(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      vertical_(new LogScrollBar(Qt::Vertical)),
+      horizontal_(new LogScrollBar(Qt::Horizontal)) {
+  setVerticalScrollBar(vertical_);
+  setHorizontalScrollBar(horizontal_);
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -73,14 +111,17 @@ void LogView::updateScrollRanges() {
   const int height = rowHeight();
   const int visibleRows = std::max(1, (viewport()->height() - 2 * kMargin) / height);
   const auto rows = static_cast<long long>(store_.rowCount());
-  QScrollBar* vertical = verticalScrollBar();
+  LogScrollBar* vertical = vertical_;
   const bool follow = followEnd_;
+  // The new range and the value that keeps the view at the end are judged as one change.
+  vertical->beginChanges();
   vertical->setPageStep(visibleRows);
   vertical->setSingleStep(1);
   vertical->setRange(0, static_cast<int>(std::min<long long>(
                             std::max<long long>(0, rows - visibleRows), INT_MAX)));
   if (follow) vertical->setValue(vertical->maximum());
   followEnd_ = follow || vertical->value() >= vertical->maximum();
+  vertical->endChanges();
 
   // Only the longest row in bytes is measured here; painted rows widen the range as they show.
   if (store_.rowCount() > 0 && store_.longestRowBytes() != measuredLongest_) {
@@ -88,11 +129,13 @@ void LogView::updateScrollRanges() {
     const auto row = store_.row(store_.longestRowIndex());
     widestRow_ = std::max(widestRow_, fontMetrics().horizontalAdvance(toDisplay(row.bytes)));
   }
-  QScrollBar* horizontal = horizontalScrollBar();
+  LogScrollBar* horizontal = horizontal_;
   const int indent = fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4;
+  horizontal->beginChanges();
   horizontal->setPageStep(viewport()->width());
   horizontal->setSingleStep(fontMetrics().averageCharWidth() * 4);
   horizontal->setRange(0, std::max(0, widestRow_ + indent + 2 * kMargin - viewport()->width()));
+  horizontal->endChanges();
 }
 
 void LogView::paintEvent(QPaintEvent*) {

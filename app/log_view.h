@@ -11,6 +11,8 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QRect>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cstddef>
@@ -22,6 +24,44 @@
 class QMenu;
 
 namespace importacao {
+
+// The log's scroll bars. A growing log moves the range at every refresh, but once the log holds
+// a few hundred lines the slider keeps its size and place in pixels for many refreshes, and a
+// scroll bar repaint is the dearest part of a refresh: the style's gradient fills of a bar this
+// tall are handed by the raster engine to worker threads and waited for, which on a busy machine
+// costs a wait for a processor each time. So a change of range, value or steps repaints the bar
+// only when what it shows moves: the slider's rectangle, or an end reached or left (the arrows).
+// Everything else (hover, press, resize, style, palette) repaints as before.
+class LogScrollBar final : public QScrollBar {
+ public:
+  explicit LogScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr)
+      : QScrollBar(orientation, parent) {}
+
+  // Changes made between beginChanges() and endChanges() are judged together at the end, so a
+  // new range followed by the value that keeps the slider at the end repaints nothing. Calls
+  // do not nest.
+  void beginChanges() noexcept { batching_ = true; }
+  void endChanges();
+
+ protected:
+  void sliderChange(SliderChange change) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  struct Look {
+    QRect slider;
+    bool atMinimum = false;
+    bool atMaximum = false;
+    friend bool operator==(const Look&, const Look&) = default;
+  };
+  Look look() const;
+  void repaintIfMoved();
+
+  bool painted_ = false;  // shown_ holds what the last paint drew
+  Look shown_;
+  bool batching_ = false;
+  bool changed_ = false;  // a change arrived during the batch
+};
 
 class LogView : public QAbstractScrollArea {
   Q_OBJECT
@@ -74,6 +114,8 @@ class LogView : public QAbstractScrollArea {
   long long rowAt(int y) const;  // -1 above the first row; may be past the last
   void selectLines(long long from, long long to);
 
+  LogScrollBar* vertical_;
+  LogScrollBar* horizontal_;
   LogStore store_;
   QTimer refreshTimer_;
   bool followEnd_ = true;

@@ -18,6 +18,15 @@ class LogViewTest : public QObject {
   // Lets the repaint timer fire, as the run's event processing would.
   static void settle() { QTest::qWait(LogView::kRepaintIntervalMs * 3); }
 
+  // Counts the paint events a widget receives.
+  struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++count;
+      return false;
+    }
+  };
+
  private slots:
   void keepsTheBytesOfEveryLineAndClearsThemAll() {
     LogView view;
@@ -92,6 +101,45 @@ class LogViewTest : public QObject {
     view.appendLine("last");
     QTRY_VERIFY(paints >= 1);
     QCOMPARE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+  }
+
+  // The scroll bar repaints when its slider moves on screen, and not for a new range that leaves
+  // the slider where it was (a long log followed at its end): each repaint of it is dear.
+  void scrollBarRepaintsOnlyWhenItsSliderMoves() {
+    struct {
+      const char* name;
+      int before;      // lines in the log before the counted appends
+      int scrollTo;    // the bar's value before them; -1: at the end
+      int appended;
+      bool repaints;
+    } cases[] = {
+        {"the first lines give the bar a slider", 0, -1, 30, true},
+        {"a long log followed at its end", 5000, -1, 10, false},
+        {"a long log followed at its end, many more lines", 5000, -1, 5000, false},
+        {"read back in a long log: the slider climbs", 5000, 1000, 5000, true},
+    };
+    for (const auto& c : cases) {
+      LogView view;
+      view.resize(497, 225);
+      view.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&view));
+      for (int i = 0; i < c.before; ++i) view.appendLine("Importando Produto - " + std::to_string(i));
+      settle();
+      QScrollBar* bar = view.verticalScrollBar();
+      if (c.scrollTo >= 0) bar->setValue(c.scrollTo);
+      settle();
+      PaintCounter paints;
+      bar->installEventFilter(&paints);
+      for (int i = 0; i < c.appended; ++i) {
+        view.appendLine("Importando Produto - " + std::to_string(i));
+        QCoreApplication::processEvents();
+      }
+      settle();
+      QVERIFY2((paints.count > 0) == c.repaints, c.name);
+      // Whether it repainted or not, the bar's state is the log's.
+      QVERIFY2(bar->maximum() > 0, c.name);
+      QCOMPARE(bar->value(), c.scrollTo >= 0 ? c.scrollTo : bar->maximum());
+    }
   }
 
   void selectAllAndCopyGiveTheLinesAsText() {
