@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The products import measured against its floor, on a local PostgreSQL.
 
-  run_bench.py --build DIR [--products N] [--stock-index] [--memory N1,N2,...] [--window]
+  run_bench.py --build DIR [--products N] [--stock-index] [--memory N1,N2,...] [--window [--runs R]]
 
 DIR is a Release build with -DIMP_BUILD_BENCH=ON (importacao-cli, products_bench_tool, and
 importacao-window-bench when the window is built). The server is the one of IMP_TEST_PG_CONN
@@ -20,7 +20,12 @@ synchronous_commit off on the server side and an index for the stock lookup (nei
 runner's memory; both make a 100,000-product run take minutes instead of an hour).
 
 Window (--window): the same run through the window offscreen (importacao-window-bench), beside
-the runner on a schema of its own.
+the runner on a schema of its own; R times with --runs R (fresh schemas each time). The window's
+extra CPU time per product is the figure a busy machine disturbs least: its wall ratio moves
+with the machine's load, which is printed beside each phase.
+
+On a quiet machine, everything the products targets need, in one go:
+  cmake -S . -B build-products-rel -DCMAKE_BUILD_TYPE=Release -DIMP_BUILD_BENCH=ON -DIMP_BUILD_TESTS=OFF && cmake --build build-products-rel -j2 --target importacao-cli products_bench_tool importacao-window-bench && scripts/pg-test-server start /tmp/pg-bench && python3 bench/products/run_bench.py --build build-products-rel --pg-env /tmp/pg-bench/env --window --runs 3; scripts/pg-test-server destroy /tmp/pg-bench
 """
 import argparse
 import os
@@ -83,11 +88,11 @@ def write_udl(path, odbc):
     path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
 
 
-def timed(cmd, log):
+def timed(cmd, log, env=None):
     """Runs cmd; returns (wall s, user+sys s, peak RSS MB, exit status)."""
     with open(log, "wb") as err:
         start = time.perf_counter()
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err)
+        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err, env=env)
         _, status, usage = os.wait4(proc.pid, 0)
         wall = time.perf_counter() - start
     code = os.waitstatus_to_exitcode(status)
@@ -237,20 +242,24 @@ def window(args, server, work):
         write_udl(cli_udl, server.odbc(cli_schema))
         write_udl(window_udl, server.odbc(window_schema))
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=str(work / "xdg"))
-        print(f"{'phase':<8} {'runner/s':>9} {'window/s':>9} {'wall ratio':>10}")
+        print(f"{'phase':<8} {'runner/s':>9} {'window/s':>9} {'wall ratio':>10} {'runner CPU':>11} "
+              f"{'window CPU':>11} {'CPU ms/product':>15} {'load':>5}")
+        # Runner first on inserts, window first on updates, as for the floor above.
         for phase in ("insert", "update"):
             if phase == "insert":
                 cli = run_cli(args.build, work, folder, cli_udl, f"w{phase}")
-            with open(work / f"window-{phase}.err", "wb") as err:
-                start = time.perf_counter()
-                proc = subprocess.run([str(tool), str(folder), str(window_udl)], env=env,
-                                      stdout=subprocess.DEVNULL, stderr=err)
-                wall = time.perf_counter() - start
+            log = work / f"window-{phase}.err"
+            win = timed([str(tool), str(folder), str(window_udl)], log, env)
+            if win[3] != 0:
+                sys.exit(f"window run failed: {log.read_text()}")
             if phase == "update":
                 cli = run_cli(args.build, work, folder, cli_udl, f"w{phase}")
-            if proc.returncode != 0:
-                sys.exit(f"window run failed: {(work / f'window-{phase}.err').read_text()}")
-            print(f"{phase:<8} {count / cli[0]:>9.0f} {count / wall:>9.0f} {wall / cli[0]:>10.3f}")
+            print(f"{phase:<8} {count / cli[0]:>9.0f} {count / win[0]:>9.0f} {win[0] / cli[0]:>10.3f} "
+                  f"{100 * cli[1] / cli[0]:>10.1f}% {100 * win[1] / win[0]:>10.1f}% "
+                  f"{1000 * cli[1] / count:>7.3f}/{1000 * win[1] / count:<7.3f} "
+                  f"{os.getloadavg()[0]:>5.1f}")
+        print("CPU: user + system time as a share of wall time; per product: runner/window; "
+              "load: 1-minute load average after the phase")
         print("target: window wall time <= 1.1 x the runner's")
     finally:
         if not args.keep:
@@ -264,6 +273,7 @@ def main():
     p.add_argument("--products", type=int, default=10_000)
     p.add_argument("--memory", help="table sizes for the peak-memory runs, e.g. 10000,100000")
     p.add_argument("--window", action="store_true", help="also time the window's path")
+    p.add_argument("--runs", type=int, default=1, help="window comparisons to make (default 1)")
     p.add_argument("--no-speed", action="store_true", help="skip the speed comparison")
     p.add_argument("--stock-index", action="store_true",
                    help="speed runs: add an index for the stock lookup to both schemas")
@@ -279,13 +289,17 @@ def main():
         sys.exit("run_bench.py: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
     server = Server(conn)
     work = pathlib.Path(tempfile.mkdtemp(prefix="products-bench-"))
+    print("load average at start: " + " ".join(f"{v:.2f}" for v in os.getloadavg()))
     try:
         if not args.no_speed:
             speed(args, server, work)
         if args.memory:
             memory(args, server, work)
         if args.window:
-            window(args, server, work)
+            for run in range(args.runs):
+                if args.runs > 1:
+                    print(f"window run {run + 1} of {args.runs}")
+                window(args, server, work)
     finally:
         if args.keep:
             print(f"kept {work}")
