@@ -238,6 +238,9 @@ def window(args, server, work):
     try:
         server.make_schema(cli_schema)
         server.make_schema(window_schema)
+        if args.stock_index:
+            for schema in (cli_schema, window_schema):
+                server.execute(schema, STOCK_INDEX)
         cli_udl, window_udl = work / "wcli.udl", work / "window.udl"
         write_udl(cli_udl, server.odbc(cli_schema))
         write_udl(window_udl, server.odbc(window_schema))
@@ -276,7 +279,7 @@ def main():
     p.add_argument("--runs", type=int, default=1, help="window comparisons to make (default 1)")
     p.add_argument("--no-speed", action="store_true", help="skip the speed comparison")
     p.add_argument("--stock-index", action="store_true",
-                   help="speed runs: add an index for the stock lookup to both schemas")
+                   help="speed and window runs: add an index for the stock lookup to both schemas")
     p.add_argument("--pg-env", help="env file written by scripts/pg-test-server start")
     p.add_argument("--keep", action="store_true", help="keep the schemas and files")
     args = p.parse_args()
