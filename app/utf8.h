@@ -1,14 +1,14 @@
-// Small UTF-8 checks for text that comes from outside (settings files, messages).
+// Small UTF-8 helpers for text that comes from outside (settings files, messages); the
+// validity check itself is isValidUtf8 of normalise/codepage.h.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace importacao {
+#include "normalise/codepage.h"
 
-// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view text) noexcept;
+namespace importacao {
 
 // The first `limit` characters of well-formed UTF-8 text (all of it when shorter).
 std::string_view firstCharacters(std::string_view text, std::size_t limit) noexcept;

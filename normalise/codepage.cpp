@@ -218,4 +218,19 @@ std::string utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::size_t utf8CharacterLength(std::string_view text, std::size_t i) noexcept {
+  if (static_cast<unsigned char>(text[i]) < 0x80) return 1;
+  const Decoded d = decodeUtf8(text, i);
+  return d.codePoint == kInvalid ? 0 : d.taken;
+}
+
+bool isValidUtf8(std::string_view text) noexcept {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8CharacterLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace importacao

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,5 +73,12 @@ std::u16string utf8ToUtf16(std::string_view text);
 
 // UTF-16 to UTF-8: '?' for a surrogate without its partner.
 std::string utf16ToUtf8(std::u16string_view text);
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUtf8(std::string_view text) noexcept;
+
+// The bytes of the character that starts at text[i] (i < text.size()), or 0 when no well-formed
+// UTF-8 character starts there.
+std::size_t utf8CharacterLength(std::string_view text, std::size_t i) noexcept;
 
 }  // namespace importacao

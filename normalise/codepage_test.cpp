@@ -246,7 +246,7 @@ TEST(CodePage, LoneSurrogatesBecomeOneQuestionMarkEachInUtf8) {
   }
 }
 
-TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AsIconvDoesWhereIconvTakesIt) {
+TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AndIsValidAsIconvSaysWhereIconvTakesIt) {
   // Pieces of valid sequences of every length, and bytes that break them.
   const std::string_view pieces[] = {"a",  "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3",
                                      "\x80", "\xE2\x82", "\xED\xA0\x80", "\xFF",         "\xF4\x90"};
@@ -260,13 +260,43 @@ TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AsIconvDoesWhereIconvTakesIt) {
     for (int n = length(random); n > 0; --n) text += pieces[wantValid ? pick(random) % 4 : pick(random)];
     SCOPED_TRACE(testing::PrintToString(text));
     const std::u16string wide = utf8ToUtf16(text);
-    if (auto reference = viaIconv("UTF-8", "UTF-16LE", text)) {
+    const auto reference = viaIconv("UTF-8", "UTF-16LE", text);
+    EXPECT_EQ(isValidUtf8(text), reference.has_value());
+    if (reference) {
       EXPECT_EQ(utf16Bytes(wide), *reference);
       EXPECT_EQ(utf16ToUtf8(wide), text);
     } else {
       EXPECT_NE(wide.find(u'\uFFFD'), std::u16string::npos);
     }
   }
+}
+
+TEST(CodePage, Utf8ValidityAndCharacterLengths) {
+  const struct {
+    std::string_view text;
+    bool valid;
+    std::size_t firstLength;
+  } cases[] = {
+      {"A", true, 1},
+      {"\xC3\xA9", true, 2},                  // é
+      {"\xE2\x82\xAC", true, 3},             // €
+      {"\xF0\x9F\x98\x80", true, 4},        // beyond the basic plane
+      {"\xC0\x80", false, 0},                 // overlong NUL
+      {"\xE0\x80\xAF", false, 0},            // overlong '/'
+      {"\xED\xA0\x80", false, 0},            // an encoded surrogate
+      {"\xF4\x90\x80\x80", false, 0},       // past U+10FFFF
+      {"\xC3", false, 0},                      // cut short
+      {"\x80", false, 0},                      // a continuation without a lead
+      {"\xE9", false, 0},                      // code page 1252's é
+      {std::string_view("\0", 1), true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.text)));
+    EXPECT_EQ(isValidUtf8(c.text), c.valid);
+    EXPECT_EQ(utf8CharacterLength(c.text, 0), c.firstLength);
+    EXPECT_EQ(isValidUtf8(std::string("ok ") + std::string(c.text) + " ok"), c.valid);
+  }
+  EXPECT_TRUE(isValidUtf8(""));
 }
 
 TEST(CodePage, ArbitraryBytesAndUnitsNeverFailAndNeverGrow) {

@@ -54,10 +54,6 @@ bool isTrue(std::string_view value) {
          value == "1";
 }
 
-bool isValidUtf8(std::string_view bytes) {
-  return utf16ToUtf8(utf8ToUtf16(bytes)) == bytes;
-}
-
 std::string decodeDataLinkBytes(std::string_view bytes) {
   auto utf16 = [](std::string_view raw, bool bigEndian) {
     std::u16string text(raw.size() / 2, u'\0');

@@ -146,7 +146,7 @@ std::string nameFromDriver(std::string_view name, StoreKind store) {
     bytes.push_back(static_cast<char>(unit));
   }
   // Only a byte sequence that is UTF-8 can have been widened from UTF-8.
-  if (!high || utf16ToUtf8(utf8ToUtf16(bytes)) != bytes) return std::string(name);
+  if (!high || !isValidUtf8(bytes)) return std::string(name);
   return bytes;
 }
 
