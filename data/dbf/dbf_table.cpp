@@ -242,6 +242,18 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
     refuse(fileName, "the header holds no field descriptor (header length " +
                          std::to_string(h.headerLength) + ")");
   }
+  // A field of width 0 is kept when the widths fill the record exactly (some writers make empty
+  // columns); when the record is longer than its fields, the 0 is a damaged width byte and the
+  // fields after it would be read from the wrong bytes of every record.
+  const auto filled = static_cast<std::uint32_t>(fields.back().offset + fields.back().length);
+  if (filled != h.recordLength) {
+    for (const auto& f : fields) {
+      if (f.length == 0) {
+        refuse(fileName, "field '" + f.name + "' has a width of 0 in records of " +
+                             std::to_string(h.recordLength) + " bytes");
+      }
+    }
+  }
   for (const auto& f : fields) {
     const auto end = static_cast<std::uint32_t>(f.offset + f.length);
     if (end > h.recordLength) {

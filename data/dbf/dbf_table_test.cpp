@@ -95,6 +95,8 @@ TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
       {"record length shorter than the fields",
        [&] { auto b = good.bytes(); putU16(b, 10, 12); return b; }(),
        "t.dbf: record length 12 is too short for field 'QTY', which ends at byte 16"},
+      {"a width damaged to 0", [&] { auto b = good.bytes(); b[32 + 16] = std::byte{0}; return b; }(),
+       "t.dbf: field 'NAME' has a width of 0 in records of 16 bytes"},
       {"a field past the record", DbfBuilder().field("A", 'C', 3).recordLength(3).record({"x"}).bytes(),
        "t.dbf: record length 3 is too short for field 'A', which ends at byte 4"},
       {"no field at all", DbfBuilder().recordLength(1).rawRecord(" ").bytes(),
@@ -104,6 +106,15 @@ TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
     SCOPED_TRACE(c.what);
     EXPECT_THAT(dbfErrorOf(c.bytes), StartsWith(c.message));
   }
+}
+
+// An empty column that the record's length counts as such (width 0, the widths filling the
+// record) is read: some writers make them.
+TEST(DbfTable, AnEmptyColumnThatTheRecordCountsIsRead) {
+  auto t = DbfTable::fromBytes(
+      DbfBuilder().field("A", 'C', 3).field("VAZIO", 'C', 0).field("B", 'N', 2).record({"x", "", "7"}).bytes(),
+      "t.dbf");
+  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:x", "null", "number:7")));
 }
 
 TEST(DbfTable, EveryDamagedByteIsReadOrRefusedWithoutFault) {
