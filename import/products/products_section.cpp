@@ -72,7 +72,7 @@ void ProductsSection::bind(SectionContext& context) {
 
 void ProductsSection::beforeRecord(SectionContext& context) {
   bind(context);
-  key_ = StripCodePunctuation(tProduto_->fieldByName("pd_cod").asText());
+  key_ = StripCodePunctuation(tProduto_->fieldByName("pd_cod").asTextRef());
   line_.assign(kLineImportingProduct);
   line_ += key_;
   context.AddLogLine(line_);
@@ -106,7 +106,10 @@ RecordOutcome ProductsSection::writeMaster(const Clock& clock) {
   // Each value is read from the legacy record when its column is assigned, so a missing field
   // or column fails at its own place in this order.
   auto column = [&](std::string_view name) -> Field& { return aProdutos.fieldByName(name); };
-  auto legacyText = [&](std::string_view name) { return tProduto.fieldByName(name).asText(); };
+  // A view of the legacy text, used at once: assignText copies it into the column.
+  auto legacyText = [&](std::string_view name) -> std::string_view {
+    return tProduto.fieldByName(name).asTextRef();
+  };
 
   column("IdReferencia").assignText(key_);
   column("Descricao").assignText(legacyText("pd_dsc"));
