@@ -55,6 +55,23 @@ void RecordSource::open() {
 void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
   columnFields_.assign(columns.size(), nullptr);
   if (!declared_) {
+    // The fields of the last open serve again when the columns are the same ones (a query
+    // reopened with other parameters): nothing is allocated, and the name index stands.
+    if (sameColumns(spare_, columns)) {
+      fields_ = std::move(spare_);
+      byName_ = std::move(spareIndex_);
+      spare_.clear();
+      spareIndex_.clear();
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        Field& field = *fields_[i];
+        field.columnIndex_ = static_cast<int>(i);
+        field.readOnly_ = field.declaredReadOnly_;
+        columnFields_[i] = &field;
+      }
+      return;
+    }
+    spare_.clear();
+    spareIndex_.clear();
     fields_.clear();
     fields_.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -86,11 +103,32 @@ void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
   }
 }
 
+bool RecordSource::sameColumns(const std::vector<std::unique_ptr<Field>>& fields,
+                               const std::vector<ColumnInfo>& columns) noexcept {
+  if (fields.empty() || fields.size() != columns.size()) return false;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const Field& field = *fields[i];
+    const ColumnInfo& column = columns[i];
+    if (field.name_ != column.name || field.kind_ != column.kind || field.size_ != column.size ||
+        field.declaredReadOnly_ != column.readOnly) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void RecordSource::unbind() noexcept {
   columnFields_.clear();
   if (!declared_) {
-    byName_.clear();
+    // Kept aside, emptied, for the next open of the same columns; out of the field list now.
+    for (const auto& field : fields_) {
+      field->setFetchedNull();
+      field->modified_ = false;
+    }
+    spare_ = std::move(fields_);
+    spareIndex_ = std::move(byName_);
     fields_.clear();
+    byName_.clear();
     return;
   }
   for (const auto& field : fields_) {

@@ -193,6 +193,9 @@ class RecordSource {
   void clearModified() noexcept;
   // Rebuilds byName_ from fields_ (the first of equal names wins).
   void indexFields();
+  // Whether derived `fields` are exactly those `columns` would derive, in order.
+  static bool sameColumns(const std::vector<std::unique_ptr<Field>>& fields,
+                          const std::vector<ColumnInfo>& columns) noexcept;
 
   std::string name_;
   SourceState state_ = SourceState::Inactive;
@@ -210,6 +213,10 @@ class RecordSource {
     }
   };
   std::unordered_map<std::string_view, Field*, NameHash, NameEqual> byName_;
+  // Derived fields of the last open, with their index, kept after close for the next open of
+  // the same columns.
+  std::vector<std::unique_ptr<Field>> spare_;
+  std::unordered_map<std::string_view, Field*, NameHash, NameEqual> spareIndex_;
   std::vector<Field*> columnFields_;
   std::vector<Field*> modified_;
 };

@@ -273,6 +273,7 @@ void StoreQuery::setStatementText(std::string text) {
   text_ = std::move(text);
   scanned_ = scanNamedParameters(text_);
   sendText_ = cp1252ToUtf16(scanned_.text);
+  selectTable_ = tableOfSelect(text_);
   // The writer's statements were made for the columns of the old text.
   writerSignature_.clear();
   for (const std::string& name : scanned_.names) {
@@ -282,7 +283,7 @@ void StoreQuery::setStatementText(std::string text) {
 
 std::optional<std::string> StoreQuery::updateTable() const {
   if (updateTable_) return updateTable_;
-  return tableOfSelect(text_);
+  return selectTable_;
 }
 
 std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {

@@ -115,6 +115,7 @@ class StoreQuery : public RecordSource, public StoreCommand {
   ScannedStatement scanned_;
   std::u16string sendText_;
   std::optional<std::string> updateTable_;
+  std::optional<std::string> selectTable_;  // the one table text_ reads, found as the text is set
   ParameterList parameters_;
 
   std::unique_ptr<odbc::Statement> statement_;
