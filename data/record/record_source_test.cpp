@@ -266,6 +266,60 @@ TEST(RecordSourceFields, DerivedFieldsFollowTheColumnsAndGoAwayAtClose) {
   EXPECT_EQ(errorOf([&] { source->fieldByName("Nome"); }), "aClientes: Field 'Nome' not found");
 }
 
+// A source reopened (a query with other parameters) may find the same columns or others: the
+// fields it derives are those of the columns of this open, in their first state.
+TEST(RecordSourceFields, DerivedFieldsOfAReopenAreThoseOfItsColumns) {
+  class Reshaped : public MemorySource {
+   public:
+    using MemorySource::MemorySource;
+    std::vector<ColumnInfo> next;
+
+   protected:
+    std::vector<ColumnInfo> doOpen() override {
+      MemorySource::doOpen();
+      return next;
+    }
+    bool canModify() const override { return true; }
+  };
+  struct Case {
+    const char* what;
+    void (*change)(ColumnInfo& nome);
+  };
+  const Case cases[] = {
+      {"same columns", [](ColumnInfo&) {}},
+      {"renamed", [](ColumnInfo& c) { c.name = "Apelido"; }},
+      {"same name in other case", [](ColumnInfo& c) { c.name = "NOME"; }},
+      {"other kind", [](ColumnInfo& c) { c.kind = FieldKind::WideText; }},
+      {"other size", [](ColumnInfo& c) { c.size = 20; }},
+      {"read-only now", [](ColumnInfo& c) { c.readOnly = true; }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    Reshaped source("aClientes", clientColumns(), threeClients());
+    source.next = clientColumns();
+    source.open();
+    source.edit();
+    source.field(1).assignText("ZOE");
+    source.field(3).setReadOnly(false);
+    source.close();
+
+    test.change(source.next[1]);
+    source.open();
+    ASSERT_EQ(source.fieldCount(), 4u);
+    const Field& nome = source.field(1);
+    EXPECT_EQ(nome.name(), source.next[1].name);
+    EXPECT_EQ(nome.kind(), source.next[1].kind);
+    EXPECT_EQ(nome.size(), source.next[1].size);
+    EXPECT_EQ(nome.readOnly(), source.next[1].readOnly);
+    EXPECT_EQ(nome.columnIndex(), 1);
+    EXPECT_EQ(nome.asText(), "ANA");  // the first row, not what the last open assigned
+    EXPECT_TRUE(source.field(3).readOnly());  // the column's flag again
+    EXPECT_TRUE(source.modifiedFields().empty());
+    EXPECT_EQ(&source.fieldByName(source.next[1].name), &nome);
+    EXPECT_EQ(&source.fieldByName("cidade"), &source.field(3));
+  }
+}
+
 TEST(RecordSourceFields, DeclaredFieldsBindByNameOrFailTheOpen) {
   struct {
     std::vector<std::pair<std::string, FieldKind>> declared;
