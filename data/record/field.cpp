@@ -371,7 +371,7 @@ namespace {
 
 // Lower case of one code page 1252 byte: ASCII letters, the accented capitals À-Þ (but not
 // the multiplication sign ×), and Š, Œ, Ž, Ÿ.
-unsigned char foldCase(unsigned char c) noexcept {
+constexpr unsigned char lowerCase(unsigned char c) noexcept {
   if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
   switch (c) {
@@ -382,6 +382,15 @@ unsigned char foldCase(unsigned char c) noexcept {
     default: return c;
   }
 }
+
+// The same, looked up: every field name lookup folds each byte of two names.
+constexpr std::array<unsigned char, 256> kLowerCase = [] {
+  std::array<unsigned char, 256> table{};
+  for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = lowerCase(static_cast<unsigned char>(c));
+  return table;
+}();
+
+inline unsigned char foldCase(unsigned char c) noexcept { return kLowerCase[c]; }
 
 }  // namespace
 
