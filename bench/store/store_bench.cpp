@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/common/odbc_floor.h"
 #include "data/store/declarations.h"
 #include "data/store/odbc.h"
 #include "normalise/codepage.h"
@@ -122,27 +123,16 @@ std::string key(int i) {
   return buffer;
 }
 
+// Stricter than the floors' shared check: SQL_NO_DATA is a failure here too.
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-  if (SQL_SUCCEEDED(rc)) return;
-  SQLCHAR state[6] = {};
-  SQLCHAR text[1024] = {};
-  SQLINTEGER native = 0;
-  SQLSMALLINT length = 0;
-  SQLGetDiagRecA(type, handle, 1, state, &native, text, sizeof text, &length);
-  throw std::runtime_error(std::string(what) + ": " + reinterpret_cast<char*>(text));
+  if (!SQL_SUCCEEDED(rc)) bench::fail(type, handle, what);
 }
 
 // --- The floor: a minimal program on the ODBC API ---------------------------------------------
 
 class Floor {
  public:
-  explicit Floor(const std::string& connection) {
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    check(SQLDriverConnectA(dbc_, nullptr, (SQLCHAR*)connection.c_str(), SQL_NTS, nullptr, 0, nullptr,
-                            SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc_, "connect");
+  explicit Floor(const std::string& connection) : connection_(connection) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &select_);
     check(SQLPrepareA(select_, (SQLCHAR*)"select * from lj_produtos where idreferencia = ?", SQL_NTS),
           SQL_HANDLE_STMT, select_, "prepare select");
@@ -196,9 +186,6 @@ class Floor {
   ~Floor() {
     SQLFreeHandle(SQL_HANDLE_STMT, select_);
     SQLFreeHandle(SQL_HANDLE_STMT, update_);
-    SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    SQLFreeHandle(SQL_HANDLE_ENV, env_);
   }
 
   // One keyed select (every column read) and one update of the 55 columns.
@@ -229,8 +216,8 @@ class Floor {
     double real = 0;
     SQL_TIMESTAMP_STRUCT timestamp{};
   };
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bench::FloorConnection connection_;  // first: disconnects after the statements are freed
+  SQLHDBC dbc_ = connection_.get();
   SQLHSTMT select_ = SQL_NULL_HSTMT;
   SQLHSTMT update_ = SQL_NULL_HSTMT;
   char key_[16] = {};
@@ -266,13 +253,7 @@ std::u16string widened(std::string_view text) { return std::u16string(text.begin
 
 class OptimisticFloor {
  public:
-  OptimisticFloor(const std::string& connection, const std::string& selectText) {
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    check(SQLDriverConnectA(dbc_, nullptr, (SQLCHAR*)connection.c_str(), SQL_NTS, nullptr, 0, nullptr,
-                            SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc_, "connect");
+  OptimisticFloor(const std::string& connection, const std::string& selectText) : connection_(connection) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &select_);
     std::u16string text = widened(selectText);
     check(SQLPrepareW(select_, (SQLWCHAR*)text.data(), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
@@ -284,9 +265,6 @@ class OptimisticFloor {
   ~OptimisticFloor() {
     for (auto& [pattern, statement] : updates_) SQLFreeHandle(SQL_HANDLE_STMT, statement);
     SQLFreeHandle(SQL_HANDLE_STMT, select_);
-    SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    SQLFreeHandle(SQL_HANDLE_ENV, env_);
   }
 
   void operation(const std::string& k) {
@@ -466,8 +444,8 @@ class OptimisticFloor {
     return statement;
   }
 
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bench::FloorConnection connection_;  // first: disconnects after the statements are freed
+  SQLHDBC dbc_ = connection_.get();
   SQLHSTMT select_ = SQL_NULL_HSTMT;
   SQLWCHAR key_[16] = {};
   SQLLEN keyLength_ = 0;
