@@ -15,6 +15,7 @@
 #include "tests/faults/fault_support.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/store_fixture.h"
+#include "tests/support/recording_host.h"
 
 namespace importacao {
 namespace {
@@ -52,17 +53,9 @@ std::string utf16(std::string_view ascii) {
   return out;
 }
 
-const std::string kMark = "\xFF\xFE";
+using LogHost = testing::RecordingHost;
 
-class LogHost final : public RunHost {
- public:
-  void clearLog() override { lines.clear(); }
-  void appendLogLine(std::string_view line) override { lines.emplace_back(line); }
-  void setGaugeMaximum(int) override {}
-  void setGaugePosition(int) override {}
-  void processPendingEvents() override {}
-  std::vector<std::string> lines;
-};
+const std::string kMark = "\xFF\xFE";
 
 class AllTicked final : public RunControls {
  public:

@@ -17,6 +17,7 @@
 #include "app/run_core.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/store_fixture.h"
+#include "tests/support/recording_host.h"
 
 namespace importacao {
 namespace {
@@ -27,31 +28,12 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 using testing::DbfBuilder;
 using testing::SqlRow;
+using testing::RecordingHost;
 using testing::SqlRows;
 using testing::StoreKind;
 using testing::StoreTest;
 
 namespace fs = std::filesystem;
-
-// The log box and the gauge, in the order the run showed them.
-class RecordingHost final : public RunHost {
- public:
-  void clearLog() override { lines.clear(); }
-  void appendLogLine(std::string_view line) override {
-    lines.emplace_back(line);
-    events.push_back("log " + std::string(line));
-    if (onLine) onLine(line);
-  }
-  void setGaugeMaximum(int maximum) override { events.push_back("max " + std::to_string(maximum)); }
-  void setGaugePosition(int position) override {
-    events.push_back("pos " + std::to_string(position));
-  }
-  void processPendingEvents() override {}
-
-  std::vector<std::string> lines;
-  std::vector<std::string> events;
-  std::function<void(std::string_view)> onLine;
-};
 
 class Ticked final : public RunControls {
  public:

@@ -18,6 +18,7 @@
 #include "import/products/products_section.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/store_fixture.h"
+#include "tests/support/recording_host.h"
 
 namespace importacao {
 namespace {
@@ -27,6 +28,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 using testing::DbfBuilder;
+using testing::RecordingHost;
 using testing::SqlRows;
 using testing::StoreKind;
 using testing::StoreTest;
@@ -35,17 +37,6 @@ using testing::TestStoreOptions;
 namespace fs = std::filesystem;
 
 const std::string kBarcodeLine = "Importando C\xF3" "digo de Barras do Produto - ";
-
-// The log box and the gauge, as a list of lines.
-class RecordingHost final : public RunHost {
- public:
-  void clearLog() override { lines.clear(); }
-  void appendLogLine(std::string_view line) override { lines.emplace_back(line); }
-  void setGaugeMaximum(int) override {}
-  void setGaugePosition(int) override {}
-  void processPendingEvents() override {}
-  std::vector<std::string> lines;
-};
 
 class ProductsOnly final : public RunControls {
  public:
