@@ -27,7 +27,9 @@ using testing::StoreTest;
 
 namespace fs = std::filesystem;
 
-constexpr int kRecords = 120;
+// Enough records per section that the run cannot reach a section's end between the trigger line
+// being printed and the interrupt arriving, even on a loaded machine.
+constexpr int kRecords = 300;
 
 class InterruptedRun : public StoreTest {
  protected:
