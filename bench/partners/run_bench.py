@@ -23,68 +23,13 @@ round trip without the wait for the disk, which on a busy shared machine is the 
 import argparse
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-
-
-def read_env(path):
-    env = {}
-    for line in pathlib.Path(path).read_text().splitlines():
-        m = re.match(r"export (\w+)='(.*)'$", line)
-        if m:
-            env[m.group(1)] = m.group(2)
-    return env
-
-
-def odbc_parts(conn):
-    return dict(p.split("=", 1) for p in conn.split(";") if "=" in p)
-
-
-class Server:
-    def __init__(self, conn):
-        self.conn = conn
-        parts = odbc_parts(conn)
-        self.conninfo = (f"host={parts['Server']} port={parts['Port']} dbname={parts['Database']} "
-                         f"user={parts['Uid']} password={parts['Pwd']}")
-
-    def odbc(self, schema, extra=""):
-        options = f"-c search_path={schema}" + (f" {extra}" if extra else "")
-        return f"{self.conn};pqopt={{options='{options}'}}"
-
-    def make_schema(self, schema):
-        subprocess.run([sys.executable, str(ROOT / "scripts" / "make-store"), "postgresql",
-                        self.conninfo, schema], check=True, stdout=subprocess.DEVNULL)
-
-    def drop_schema(self, schema):
-        subprocess.run(["psql", self.conninfo, "-q", "-c", f"drop schema if exists {schema} cascade"],
-                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def count(self, schema, table):
-        out = subprocess.run(["psql", self.conninfo, "-At", "-c", f"select count(*) from {schema}.{table}"],
-                             check=True, capture_output=True, text=True)
-        return int(out.stdout.strip())
-
-
-def write_udl(path, odbc):
-    text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-    text += 'Provider=MSDASQL.1;Extended Properties="' + odbc.replace('"', '""') + '"\r\n'
-    path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
-
-
-def timed(cmd, log):
-    """Runs cmd; returns (wall s, user+sys s, exit status)."""
-    with open(log, "wb") as err:
-        start = time.perf_counter()
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err)
-        _, status, usage = os.wait4(proc.pid, 0)
-        wall = time.perf_counter() - start
-    return wall, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status)
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "common"))
+from pg_bench import Server, read_env, timed, write_udl  # noqa: E402
 
 
 def tool(build):
@@ -97,14 +42,14 @@ def run_cli(build, work, dbf_folder, udl, tag):
         settings.write_text("[Importacao]\n")
     cmd = [str(build / "app" / "importacao-cli"), "--settings", str(settings), "--dbf-folder",
            str(dbf_folder), "--data-link", str(udl), "--customers", "--suppliers"]
-    wall, cpu, code = timed(cmd, work / f"cli-{tag}.err")
+    wall, cpu, _, code = timed(cmd, work / f"cli-{tag}.err")
     if code != 0:
         sys.exit(f"importacao-cli failed ({code}): {(work / f'cli-{tag}.err').read_text()}")
     return wall, cpu
 
 
 def run_floor(build, work, odbc, count, tag):
-    wall, cpu, code = timed([tool(build), "floor", odbc, str(count)], work / f"floor-{tag}.err")
+    wall, cpu, _, code = timed([tool(build), "floor", odbc, str(count)], work / f"floor-{tag}.err")
     if code != 0:
         sys.exit(f"floor failed: {(work / f'floor-{tag}.err').read_text()}")
     return wall, cpu

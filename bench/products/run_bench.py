@@ -30,73 +30,19 @@ On a quiet machine, everything the products targets need, in one go:
 import argparse
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "common"))
+from pg_bench import Server, read_env, timed, write_udl  # noqa: E402
 
 # The stock lookup (key, colour, size, stock) is not a prefix of lj_referEst's primary key, so
 # every product scans the table or the whole key index, whichever plan the server settled on
 # when the statement was prepared (often the scan, when the table was still nearly empty).
 STOCK_INDEX = "create index ix_bench_referest on lj_referEst (IdReferencia, IdCor, Tam, IdEstoque)"
-
-
-def read_env(path):
-    env = {}
-    for line in pathlib.Path(path).read_text().splitlines():
-        m = re.match(r"export (\w+)='(.*)'$", line)
-        if m:
-            env[m.group(1)] = m.group(2)
-    return env
-
-
-def odbc_parts(conn):
-    return dict(p.split("=", 1) for p in conn.split(";") if "=" in p)
-
-
-class Server:
-    def __init__(self, conn):
-        self.conn = conn
-        parts = odbc_parts(conn)
-        self.conninfo = (f"host={parts['Server']} port={parts['Port']} dbname={parts['Database']} "
-                         f"user={parts['Uid']} password={parts['Pwd']}")
-
-    def odbc(self, schema, extra=""):
-        options = f"-c search_path={schema}" + (f" {extra}" if extra else "")
-        return f"{self.conn};pqopt={{options='{options}'}}"
-
-    def make_schema(self, schema):
-        subprocess.run([sys.executable, str(ROOT / "scripts" / "make-store"), "postgresql",
-                        "--no-seed", self.conninfo, schema], check=True, stdout=subprocess.DEVNULL)
-
-    def execute(self, schema, sql):
-        subprocess.run(["psql", self.conninfo, "-q", "-v", "ON_ERROR_STOP=1", "-c",
-                        f"set search_path to {schema}; {sql}"], check=True, stdout=subprocess.DEVNULL)
-
-    def drop_schema(self, schema):
-        subprocess.run(["psql", self.conninfo, "-q", "-c", f"drop schema if exists {schema} cascade"],
-                       check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def write_udl(path, odbc):
-    text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-    text += 'Provider=MSDASQL.1;Extended Properties="' + odbc.replace('"', '""') + '"\r\n'
-    path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
-
-
-def timed(cmd, log, env=None):
-    """Runs cmd; returns (wall s, user+sys s, peak RSS MB, exit status)."""
-    with open(log, "wb") as err:
-        start = time.perf_counter()
-        proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=err, env=env)
-        _, status, usage = os.wait4(proc.pid, 0)
-        wall = time.perf_counter() - start
-    code = os.waitstatus_to_exitcode(status)
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, code
 
 
 def status_kb(pid):
@@ -166,8 +112,8 @@ def speed(args, server, work):
     tag = f"b{os.getpid()}"
     cli_schema, floor_schema = f"bench_cli_{tag}", f"bench_floor_{tag}"
     try:
-        server.make_schema(cli_schema)
-        server.make_schema(floor_schema)
+        server.make_schema(cli_schema, seed=False)
+        server.make_schema(floor_schema, seed=False)
         if args.stock_index:
             for schema in (cli_schema, floor_schema):
                 server.execute(schema, STOCK_INDEX)
@@ -206,7 +152,7 @@ def memory(args, server, work):
         generate(args.build, folder, count)
         schema = f"bench_mem_{os.getpid()}_{count}"
         try:
-            server.make_schema(schema)
+            server.make_schema(schema, seed=False)
             server.execute(schema, STOCK_INDEX)
             udl = work / f"mem-{count}.udl"
             write_udl(udl, server.odbc(schema, "-c synchronous_commit=off"))
@@ -236,8 +182,8 @@ def window(args, server, work):
     tag = f"w{os.getpid()}"
     cli_schema, window_schema = f"bench_wcli_{tag}", f"bench_window_{tag}"
     try:
-        server.make_schema(cli_schema)
-        server.make_schema(window_schema)
+        server.make_schema(cli_schema, seed=False)
+        server.make_schema(window_schema, seed=False)
         if args.stock_index:
             for schema in (cli_schema, window_schema):
                 server.execute(schema, STOCK_INDEX)
