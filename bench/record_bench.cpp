@@ -58,18 +58,41 @@ std::vector<std::unique_ptr<Field>> makeFields() {
   return fields;
 }
 
+// What a reader does to present record `record` of the sample: every field set from it.
+void fetch(const Rows& rows, int record, const std::vector<std::unique_ptr<Field>>& fields) {
+  const std::string* texts = &rows.texts[static_cast<std::size_t>(record * kTexts)];
+  const double* numbers = &rows.numbers[static_cast<std::size_t>(record * kNumbers)];
+  for (int i = 0; i < kTexts; ++i) fields[static_cast<std::size_t>(i)]->setFetchedText(texts[i]);
+  for (int i = 0; i < kNumbers; ++i) fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
+}
+
+// What a section does with a record: the texts' lengths and the numbers' sum, texts read
+// through `text` (asText copies, asTextRef does not).
+template <typename TextOf>
+void fetchAndRead(benchmark::State& state, TextOf text) {
+  const Rows& rows = sampleRows();
+  auto fields = makeFields();
+  int record = 0;
+  std::size_t sum = 0;
+  for (auto _ : state) {
+    fetch(rows, record, fields);
+    for (int i = 0; i < kTexts; ++i) sum += text(*fields[static_cast<std::size_t>(i)]).size();
+    double total = 0;
+    for (int i = 0; i < kNumbers; ++i) total += fields[static_cast<std::size_t>(kTexts + i)]->asFloat();
+    benchmark::DoNotOptimize(total);
+    if (++record == rows.count) record = 0;
+  }
+  benchmark::DoNotOptimize(sum);
+  state.SetItemsProcessed(state.iterations());
+}
+
 // The engine's side only: what a reader pays to present one record.
 void BM_FetchRecord(benchmark::State& state) {
   const Rows& rows = sampleRows();
   auto fields = makeFields();
   int record = 0;
   for (auto _ : state) {
-    const std::string* texts = &rows.texts[static_cast<std::size_t>(record * kTexts)];
-    const double* numbers = &rows.numbers[static_cast<std::size_t>(record * kNumbers)];
-    for (int i = 0; i < kTexts; ++i) fields[static_cast<std::size_t>(i)]->setFetchedText(texts[i]);
-    for (int i = 0; i < kNumbers; ++i) {
-      fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
-    }
+    fetch(rows, record, fields);
     benchmark::DoNotOptimize(fields.front().get());
     if (++record == rows.count) record = 0;
   }
@@ -79,49 +102,13 @@ BENCHMARK(BM_FetchRecord);
 
 // Fetch plus the sections' reads: asText on the texts, asFloat on the numbers.
 void BM_FetchAndReadRecord(benchmark::State& state) {
-  const Rows& rows = sampleRows();
-  auto fields = makeFields();
-  int record = 0;
-  std::size_t sum = 0;
-  for (auto _ : state) {
-    const std::string* texts = &rows.texts[static_cast<std::size_t>(record * kTexts)];
-    const double* numbers = &rows.numbers[static_cast<std::size_t>(record * kNumbers)];
-    for (int i = 0; i < kTexts; ++i) fields[static_cast<std::size_t>(i)]->setFetchedText(texts[i]);
-    for (int i = 0; i < kNumbers; ++i) {
-      fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
-    }
-    for (int i = 0; i < kTexts; ++i) sum += fields[static_cast<std::size_t>(i)]->asText().size();
-    double total = 0;
-    for (int i = 0; i < kNumbers; ++i) total += fields[static_cast<std::size_t>(kTexts + i)]->asFloat();
-    benchmark::DoNotOptimize(total);
-    if (++record == rows.count) record = 0;
-  }
-  benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(state.iterations());
+  fetchAndRead(state, [](const Field& f) { return f.asText(); });
 }
 BENCHMARK(BM_FetchAndReadRecord);
 
 // The same through asTextRef, which copies nothing for texts.
 void BM_FetchAndReadRecordByRef(benchmark::State& state) {
-  const Rows& rows = sampleRows();
-  auto fields = makeFields();
-  int record = 0;
-  std::size_t sum = 0;
-  for (auto _ : state) {
-    const std::string* texts = &rows.texts[static_cast<std::size_t>(record * kTexts)];
-    const double* numbers = &rows.numbers[static_cast<std::size_t>(record * kNumbers)];
-    for (int i = 0; i < kTexts; ++i) fields[static_cast<std::size_t>(i)]->setFetchedText(texts[i]);
-    for (int i = 0; i < kNumbers; ++i) {
-      fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
-    }
-    for (int i = 0; i < kTexts; ++i) sum += fields[static_cast<std::size_t>(i)]->asTextRef().size();
-    double total = 0;
-    for (int i = 0; i < kNumbers; ++i) total += fields[static_cast<std::size_t>(kTexts + i)]->asFloat();
-    benchmark::DoNotOptimize(total);
-    if (++record == rows.count) record = 0;
-  }
-  benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(state.iterations());
+  fetchAndRead(state, [](const Field& f) -> const std::string& { return f.asTextRef(); });
 }
 BENCHMARK(BM_FetchAndReadRecordByRef);
 

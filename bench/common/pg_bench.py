@@ -24,6 +24,15 @@ def odbc_parts(conn):
     return dict(p.split("=", 1) for p in conn.split(";") if "=" in p)
 
 
+def server_from(pg_env, program):
+    """The server of --pg-env FILE when given, else of IMP_TEST_PG_CONN; ends the program when
+    neither names one."""
+    conn = read_env(pg_env).get("IMP_TEST_PG_CONN") if pg_env else os.environ.get("IMP_TEST_PG_CONN")
+    if not conn:
+        sys.exit(f"{program}: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
+    return Server(conn)
+
+
 class Server:
     """The PostgreSQL server of an ODBC connection string, with one schema per side measured."""
 

@@ -29,7 +29,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "common"))
-from pg_bench import Server, read_env, timed, write_udl  # noqa: E402
+from pg_bench import server_from, timed, write_udl  # noqa: E402
 
 
 def tool(build):
@@ -67,12 +67,7 @@ def main():
     args = p.parse_args()
     args.build = args.build.resolve()
 
-    conn = os.environ.get("IMP_TEST_PG_CONN")
-    if args.pg_env:
-        conn = read_env(args.pg_env).get("IMP_TEST_PG_CONN")
-    if not conn:
-        sys.exit("run_bench.py: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
-    server = Server(conn)
+    server = server_from(args.pg_env, "run_bench.py")
     work = pathlib.Path(tempfile.mkdtemp(prefix="partners-bench-"))
     count = args.records
     tag = f"p{os.getpid()}"

@@ -37,7 +37,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "common"))
-from pg_bench import Server, read_env, timed, write_udl  # noqa: E402
+from pg_bench import server_from, timed, write_udl  # noqa: E402
 
 # The stock lookup (key, colour, size, stock) is not a prefix of lj_referEst's primary key, so
 # every product scans the table or the whole key index, whichever plan the server settled on
@@ -231,12 +231,7 @@ def main():
     args = p.parse_args()
     args.build = args.build.resolve()
 
-    conn = os.environ.get("IMP_TEST_PG_CONN")
-    if args.pg_env:
-        conn = read_env(args.pg_env).get("IMP_TEST_PG_CONN")
-    if not conn:
-        sys.exit("run_bench.py: no PostgreSQL: set IMP_TEST_PG_CONN or give --pg-env")
-    server = Server(conn)
+    server = server_from(args.pg_env, "run_bench.py")
     work = pathlib.Path(tempfile.mkdtemp(prefix="products-bench-"))
     print("load average at start: " + " ".join(f"{v:.2f}" for v in os.getloadavg()))
     try:
