@@ -391,6 +391,48 @@ TEST_P(PartnersRun, StoreRefusingOneRecordLogsItAndImportsTheNext) {
   EXPECT_EQ(stats(1).inserted, 2);
 }
 
+// The refused record was an update: the stored row stays as it was (suppliers), and a later
+// record with the same code edits it anew, nothing of the refused values carried over (customers).
+TEST_P(PartnersRun, RefusedUpdateLeavesTheStoredRowForTheNextRecordOfItsCode) {
+  store().execute("create unique index ux_clientes_cnpj on clientes (Cnpj)");
+  store().execute("create unique index ux_fornecedores_cnpj on fornecedores (cnpj)");
+  store().execute(
+      "insert into clientes (IdCliente, NomeCliente, Cnpj, Email, Observacao, CodMun)"
+      " values (5, 'Antigo', '55555555555', 'a@b.c', 'antes', '12345')");
+  store().execute(
+      "insert into fornecedores (Idfornecedor, NomeFornecedor, cnpj, Email, codmun)"
+      " values (9, 'Velho', '99999', 'f@x.y', '12345')");
+  write(customers()
+            .recordWith({{"CL_COD", "1"}, {"CL_NOM", "ANA"}, {"CL_CPF", "111.111.111-11"}})
+            .recordWith({{"CL_COD", "5"}, {"CL_NOM", "BIA"}, {"CL_CPF", "111.111.111-11"},
+                         {"CL_CID", "CAMPINAS"}, {"CL_EST", "SP"}})
+            .recordWith({{"CL_COD", "5"}, {"CL_NOM", "CIA"}, {"CL_CPF", "555.555.555-55"}}),
+        suppliers()
+            .recordWith({{"FN_COD", "1"}, {"FN_CGC", "11.111"}})
+            .recordWith({{"FN_COD", "9"}, {"FN_NOM", "NOVO"}, {"FN_CGC", "11111"},
+                         {"FN_CID", "SANTOS"}, {"FN_EST", "SP"}})
+            .recordWith({{"FN_COD", "10"}, {"FN_NOM", "DEZ"}, {"FN_CGC", "10.101"}}));
+  const auto log = run();
+  ASSERT_EQ(log.size(), 9u) << ::testing::PrintToString(log);
+  EXPECT_THAT(log[2], StartsWith("Erro gravando o Registro 2-BIA\r"));
+  EXPECT_EQ(log[3], "Cliente - 5");
+  EXPECT_THAT(log[6], StartsWith("Erro gravando o Registro 2-9\r"));
+  EXPECT_EQ(log[7], "Fornecedor - 10");
+  EXPECT_EQ(stats(0).failed, 1);
+  EXPECT_EQ(stats(0).updated, 1);
+  EXPECT_EQ(stats(1).failed, 1);
+  EXPECT_EQ(stats(1).inserted, 2);
+  // The third record's values; CodMun is its own lookup's (no city), not the refused one's.
+  EXPECT_EQ(rows("select IdCliente, NomeCliente, Cnpj, Email, CodMun from clientes order by 1"),
+            (SqlRows{{"1", "Ana", "11111111111", std::nullopt, "0"},
+                     {"5", "Cia", "55555555555", "a@b.c", "0"}}));
+  EXPECT_EQ(rows("select Idfornecedor, NomeFornecedor, cnpj, Email, codmun from fornecedores"
+                 " order by 1"),
+            (SqlRows{{"1", "", "11111", std::nullopt, "0"},
+                     {"9", "Velho", "99999", "f@x.y", "12345"},  // as stored before the run
+                     {"10", "Dez", "10101", std::nullopt, "0"}}));
+}
+
 TEST_P(PartnersRun, CodesRoundingToOneIntegerShareTheRowAndTheLaterWins) {
   write(customers()
             .recordWith({{"CL_COD", "1.5"}, {"CL_NOM", "PRIMEIRO"}})
