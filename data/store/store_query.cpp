@@ -339,7 +339,13 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
     case FieldKind::Memo:
     case FieldKind::Guid: {
       if (!statement.getText(number, scratch_)) return std::monostate{};
-      return utf16ToCp1252(scratch_);
+      std::string text = utf16ToCp1252(scratch_);
+      const bool ascii = std::all_of(scratch_.begin(), scratch_.end(), [](char16_t u) { return u < 0x80; });
+      if (!ascii) {
+        assignWide(roundTrip_, text);
+        if (roundTrip_ != scratch_) storedTexts_.push_back({rows_.size(), number - 1u, scratch_});
+      }
+      return text;
     }
     case FieldKind::WideText: {
       auto text = statement.getText(number);
@@ -421,6 +427,7 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
   std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
   shape_.reset();
   rows_.clear();
+  storedTexts_.clear();
   current_ = 0;
   bool noResult = false;
   store.runStatement([&] {
@@ -452,6 +459,7 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
       discard(statement_, statementPrepared_);
       shape_.reset();
       rows_.clear();
+      storedTexts_.clear();
       throw;
     }
   });
@@ -461,6 +469,7 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
 
 void StoreQuery::doClose() noexcept {
   rows_.clear();
+  storedTexts_.clear();
   shape_.reset();
   current_ = 0;
 }
@@ -596,17 +605,17 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   if (keys.empty()) {
     fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
   }
-  const Row& original = rows_.at(current_);
   std::vector<std::size_t> whereColumns;
   std::vector<char> compared(columns.size(), 0);
   auto addCondition = [&](std::size_t index) {
     if (compared[index] != 0) return;
     compared[index] = 1;
-    const bool originalIsNull = isNull(original[index]);
+    const Value original = originalValue(index);
+    const bool originalIsNull = isNull(original);
     whereColumns.push_back(index);
     signature.push_back(-3 - static_cast<int>(index) * 2 - (originalIsNull ? 1 : 0));
     if (!originalIsNull) {
-      fillParameterBuffer(nextBuffer(buffers, used), original[index], columns[index].kind, columns[index].size,
+      fillParameterBuffer(nextBuffer(buffers, used), original, columns[index].kind, columns[index].size,
                           &columns[index].description);
     }
   };
@@ -639,7 +648,7 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
         // Keys come first and compare exactly, so the store finds the row by its index.
         const Comparison comparison = i < keyConditions ? Comparison::Exact
                                                       : originalComparison(store.storeKind(), columns[index].kind);
-        where.push_back(PostColumn{columns[index].description.name, true, isNull(original[index]), comparison});
+        where.push_back(PostColumn{columns[index].description.name, true, isNull(rows_[current_][index]), comparison});
       }
       return updateText(table.rendered, setNames, where, quote);
     });
@@ -659,6 +668,18 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   for (std::size_t index : setColumns) {
     if (index < fields.size() && fields[index] != nullptr) row[index] = fields[index]->value();
   }
+  // What the store holds now is what was written.
+  std::erase_if(storedTexts_, [&](const StoredText& stored) {
+    return stored.row == current_ &&
+           std::find(setColumns.begin(), setColumns.end(), stored.column) != setColumns.end();
+  });
+}
+
+Value StoreQuery::originalValue(std::size_t column) const {
+  for (const StoredText& stored : storedTexts_) {
+    if (stored.row == current_ && stored.column == column) return WideText(stored.text);
+  }
+  return rows_.at(current_)[column];
 }
 
 long long StoreQuery::execute() {

@@ -127,6 +127,17 @@ class StoreQuery : public RecordSource, public StoreCommand {
   // its bindings and only the values change.
   std::vector<odbc::ParameterBuffer> markerBuffers_;
   std::u16string scratch_;  // text as fetched, before its conversion
+  std::u16string roundTrip_;
+  // Texts the store holds that code page 1252 cannot: the field reads them with '?' in place of
+  // what it cannot hold, so an update checks the row against the store's own text instead.
+  struct StoredText {
+    std::size_t row;
+    std::size_t column;
+    std::u16string text;
+  };
+  std::vector<StoredText> storedTexts_;
+  // The value an update compares a column of the current row with: what was read.
+  Value originalValue(std::size_t column) const;
   std::vector<odbc::ParameterBuffer> writerBuffers_;
 
   // The result columns of a statement, described once while it stays prepared.

@@ -436,6 +436,34 @@ TEST_P(StoreQueryTest, CharactersCodePage1252CannotHoldReadAsQuestionMarks) {
   EXPECT_EQ(q->fieldByName("nome").asText(), "?\xF3" "d? ??");
 }
 
+TEST_P(StoreQueryTest, ARowHoldingCharactersCodePage1252CannotHoldIsStillUpdated) {
+  // What was read as '?' is not what the store holds: the update must still find the row, and
+  // must still see a change that really happened behind its back.
+  store().execute("insert into probe (id, nome, fixo) values (1, ?, ?)",
+                  {std::string("Łódź"), std::string("日本")});
+  StoreConnection connection;
+  useStore(connection);
+  auto q = probeQuery(connection);
+  q->parameterByName("id").setValue(std::int64_t{1});
+
+  q->open();
+  q->edit();
+  q->fieldByName("nome").assignText("Lodz");
+  q->fieldByName("fixo").assignText("JP");
+  q->post();
+  EXPECT_THAT(value("select nome from probe where id = 1"), Optional(std::string("Lodz")));
+  EXPECT_THAT(value("select trim(fixo) from probe where id = 1"), Optional(std::string("JP")));
+  q->close();
+
+  store().execute("update probe set nome = ? where id = 1", {std::string("Łódź")});
+  q->open();
+  q->edit();
+  q->fieldByName("nome").assignText("Lodz");
+  store().execute("update probe set nome = ? where id = 1", {std::string("Łodź")});
+  EXPECT_EQ(storeErrorOf([&] { q->post(); }).sqlState, "01001");
+  EXPECT_THAT(value("select nome from probe where id = 1"), Optional(std::string("Łodź")));
+}
+
 TEST_P(StoreQueryTest, DerivedFieldsTakeTheKindsOfTheirColumns) {
   StoreConnection connection;
   useStore(connection);
