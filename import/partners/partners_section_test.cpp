@@ -139,6 +139,7 @@ struct MemoryStore {
         lookups.emplace_back(std::get<std::string>(params.byName("uf").value()),
                              std::get<std::string>(params.byName("cidade").value()));
       }
+      if (params.byName("cidade").value() == txt(failingCity)) throw DataError("sem conexao");
       return row[0] == params.byName("uf").value() && row[1] == params.byName("cidade").value();
     });
     ADOQuery1->addRow({txt("SP"), txt("CAMPINAS"), txt("35"), txt("09502")});
@@ -167,6 +168,7 @@ struct MemoryStore {
   std::unique_ptr<MemorySource> aFornecedor;
   std::unique_ptr<MemorySource> ADOQuery1;
   std::vector<std::pair<std::string, std::string>> lookups;  // (uf, cidade) of every open
+  std::string failingCity = "-";  // the city whose lookup the store refuses
 };
 
 // A legacy table of the given rows; unnamed values are null.
@@ -340,6 +342,50 @@ TEST(CustomersSection, FailingRecordLeavesNoRowAndItsErrorLineNamesNumberAndName
   EXPECT_TRUE(store.aClientes->rows().empty());
 }
 
+// A lookup the store refuses ends its record before the post: no row, one error line, and the
+// next record is looked up and written as usual.
+TEST(PartnerSections, FailingLookupLeavesNoRowAndTheNextRecordIsImported) {
+  struct {
+    const char* name;
+    NamedRows customers;
+    NamedRows suppliers;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"main address",
+       {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("FALHA")}},
+        {{"CL_COD", num(2)}, {"CL_NOM", txt("BIA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")}}},
+       {},
+       {"Cliente - 1", "Erro gravando o Registro 1-ANA\rsem conexao", "Cliente - 2"}},
+      {"billing address",
+       {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")},
+         {"CL_ESTCOB", txt("SP")}, {"CL_CIDCOB", txt("FALHA")}},
+        {{"CL_COD", num(2)}, {"CL_NOM", txt("BIA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")}}},
+       {},
+       {"Cliente - 1", "Erro gravando o Registro 1-ANA\rsem conexao", "Cliente - 2"}},
+      {"supplier",
+       {},
+       {{{"FN_COD", num(1)}, {"FN_EST", txt("SP")}, {"FN_CID", txt("FALHA")}},
+        {{"FN_COD", num(2)}, {"FN_EST", txt("SP")}, {"FN_CID", txt("SANTOS")}}},
+       {"Fornecedor - 1", "Erro gravando o Registro 1-1\rsem conexao", "Fornecedor - 2"}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryStore store;
+    store.failingCity = "FALHA";
+    if (!c.customers.empty()) {
+      auto tClientes = customerTable(std::move(c.customers));
+      EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray(c.log));
+      EXPECT_EQ(store.cliente("IdCliente"), whole(2));
+      EXPECT_EQ(store.cliente("CodMun"), txt("48500"));
+    } else {
+      auto tFornecedor = supplierTable(std::move(c.suppliers));
+      EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray(c.log));
+      EXPECT_EQ(store.fornecedor("Idfornecedor"), whole(2));
+      EXPECT_EQ(store.fornecedor("codmun"), txt("48500"));
+    }
+  }
+}
+
 // The columns a supplier gets, in order, with the form of the value handed over.
 TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder) {
   MemoryStore store;
@@ -358,6 +404,7 @@ TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder
                                    {"FN_CGC", txt("")},
                                    {"FN_CGF", txt("123.456")}}});
   EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - 12"}));
+  EXPECT_EQ(store.lookups, (std::vector<std::pair<std::string, std::string>>{{"SP", "SANTOS"}}));
 
   EXPECT_THAT(posted, ElementsAreArray({"Idfornecedor", "Idempresa", "NomeFornecedor",
                                         "NomeFantasia", "Cep", "DDD", "Telefone", "TipoPessoa",
