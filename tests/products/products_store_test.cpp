@@ -7,6 +7,7 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -86,12 +87,14 @@ class ProductsRun : public StoreTest {
   void writeProducts(const DbfBuilder& table) { table.writeTo(folder_ / "cfa1010.DBF"); }
 
   // One run with "Produtos" ticked, on objects of its own (as a new start of the program).
+  // `prepare` may hook the host before the run starts (e.g. to press "Parar" at a line).
   // Returns the log; the error that ended the run, if any, is in runError().
-  std::vector<std::string> run() {
+  std::vector<std::string> run(const std::function<void(RunCore&, RecordingHost&)>& prepare = {}) {
     ImportObjects objects("");
     NoSettingsWriter settings;
     RecordingHost host;
     RunCore core(host, objects.runParts(settings));
+    if (prepare) prepare(core, host);
     runError_.reset();
     try {
       core.BitBtn1Click(controls_);
@@ -117,6 +120,18 @@ class ProductsRun : public StoreTest {
 };
 
 DbfBuilder products() { return DbfBuilder::products().languageByte(0x03); }
+
+// Every column the section writes to lj_produtos but DataCadastro and DataAlteracao, which a
+// new run sets anew.
+constexpr const char* kMasterColumnsButDates =
+    "select IdReferencia, Descricao, ApelidoProduto, DenominacaoFiscal, IdGrupo, IdTamanho,"
+    " IdColecao, Tam_Ini, Tam_Fim, Status, PrcCompra, PrcUltCusto, PrcMedio, PercMargem,"
+    " Promocao, Localizacao, RefAnterior, UndVenda, UndCompra, IdFornecedor, TipoProduto,"
+    " VlrPromocao, Icms, Consignado, Qtd1, Qtd2, Qtd3, Qtd4, Qtd5, Qtd6, FatorConversao, Prc1,"
+    " Prc2, Prc3, IdTecido, IdAliquota, IdMarca, UndVendaQtde, UndCompraQtde, SubTributaria,"
+    " TipoSped, PercPis, PercCofins, CSTPis, CSTCofins, CSTIpiEntrada, CSTIPI, CSOSN,"
+    " DescPromocao, Origem_Mercadoria, ListaPrecoVenda, NCM, CST"
+    " from lj_produtos order by IdReferencia";
 
 TEST_P(ProductsRun, LogOfASmallTableIsExactToTheByte) {
   writeProducts(products()
@@ -252,6 +267,7 @@ TEST_P(ProductsRun, SecondRunUpdatesTheSameRowsAndAddsOneEntryEach) {
   const SqlRows firstBarcodes = rows(
       "select IdReferencia, CodBarra, DataAlteracao from lj_referBar order by IdReferencia");
   EXPECT_EQ(summary().sections.at(0).inserted, 2);
+  const SqlRows firstMasters = rows(kMasterColumnsButDates);
 
   // The legacy table changes between the runs: the store follows it.
   writeProducts(products()
@@ -263,6 +279,8 @@ TEST_P(ProductsRun, SecondRunUpdatesTheSameRowsAndAddsOneEntryEach) {
   EXPECT_EQ(summary().sections.at(0).inserted, 0);
 
   EXPECT_EQ(count("lj_produtos"), 2);
+  // The update writes what the insert wrote: only the two dates move.
+  EXPECT_EQ(rows(kMasterColumnsButDates), firstMasters);
   EXPECT_EQ(count("lj_referPrc"), 2);
   EXPECT_EQ(count("lj_referEst"), 2);
   EXPECT_EQ(rows("select idreferencia, count(*) from estoqueinicial group by idreferencia"
@@ -424,6 +442,106 @@ TEST_P(ProductsRun, OverLongKeyIsRefusedAndWritesNothing) {
   EXPECT_EQ(store().scalar("select Descricao from lj_produtos where IdReferencia = '1234567890'"), "OUTRO");
   EXPECT_EQ(rows("select idreferencia from estoqueinicial"), (SqlRows{{"123456789"}}));
   EXPECT_EQ(count("lj_referBar"), 1);
+}
+
+TEST_P(ProductsRun, PararDuringAProductFinishesItAndEndsTheRun) {
+  // "Parar" is seen while a line is logged; the product in hand runs through all its steps
+  // (or fails) and the run ends there: no later product, no other section, no closing line.
+  struct Case {
+    const char* what;
+    std::string stopAtLine;
+    std::vector<std::string> lastLines;  // the log after the first product's five lines
+    SqlRows masters, entries;
+  };
+  const std::string longKey = "123456789012";
+  const Case cases[] = {
+      {"at the barcode line", kBarcodeLine + "2", productLines("2"), {{"1"}, {"2"}}, {{"1"}, {"2"}}},
+      {"at the last line, before the physical stock", "Gerando Estoque inicial - 2",
+       productLines("2"), {{"1"}, {"2"}}, {{"1"}, {"2"}}},
+      {"at a product that then fails", "Importando Produto - " + longKey,
+       {"Importando Produto - " + longKey,
+        "Erro gravando o Produto - " + longKey + "\r" "C\xF3" "digo do produto excede 10 caracteres"},
+       {{"1"}}, {{"1"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"})
+      store().execute(std::string("delete from ") + table);
+    const std::string second = c.stopAtLine.find(longKey) != std::string::npos ? "1234567890-12" : "2";
+    writeProducts(products()
+                      .recordWith({{"pd_cod", "1"}, {"pd_qtd", "1"}})
+                      .recordWith({{"pd_cod", second}, {"pd_qtd", "2"}})
+                      .recordWith({{"pd_cod", "3"}, {"pd_qtd", "3"}}));
+    const auto log = run([&](RunCore& core, RecordingHost& host) {
+      host.onLine = [&core, &c](std::string_view line) {
+        if (line == c.stopAtLine) core.BitBtn2Click();
+      };
+    });
+
+    std::vector<std::string> want{"Lendo Tabela de Produtos"};
+    for (const auto& line : productLines("1")) want.push_back(line);
+    for (const auto& line : c.lastLines) want.push_back(line);
+    EXPECT_EQ(log, want);
+    EXPECT_EQ(runError(), std::nullopt);
+    EXPECT_TRUE(summary().stopped);
+    EXPECT_FALSE(summary().completed);
+    EXPECT_EQ(rows("select IdReferencia from lj_produtos order by 1"), c.masters);
+    EXPECT_EQ(rows("select IdReferencia from lj_referBar order by 1"), c.masters);
+    EXPECT_EQ(rows("select IdReferencia from lj_referPrc order by 1"), c.masters);
+    EXPECT_EQ(rows("select idreferencia from estoqueinicial order by 1"), c.entries);
+    // The product in hand got its physical stock too, the step after its last line.
+    EXPECT_EQ(rows("select IdReferencia from lj_referEst order by 1"), c.masters);
+    for (const auto& key : c.masters) {
+      SCOPED_TRACE(*key[0]);
+      EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '" +
+                                      *key[0] + "'")),
+                std::stod(*key[0]));
+    }
+  }
+}
+
+TEST_P(ProductsRun, OfSeveralMatchingStockRowsOnlyOneGetsThePhysicalStock) {
+  // Two companies hold stock 1 of the product in colour 1, size "0"; rows of another stock or
+  // size are not looked at.
+  store().execute(
+      "insert into lj_referEst (IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam, Est_Fisico)"
+      " values (1, 1, 1, '7', 1, '0', 99), (2, 1, 1, '7', 1, '0', 99),"
+      " (1, 1, 2, '7', 1, '0', 99), (1, 1, 1, '7', 1, 'P', 99)");
+  writeProducts(products().recordWith({{"pd_cod", "7"}, {"pd_qtd", "4"}}));
+  const auto log = run();
+  EXPECT_EQ(log.size(), 1u + 5u + 1u) << ::testing::PrintToString(log);
+
+  EXPECT_EQ(count("lj_referEst"), 4);  // the procedure found company 1's row: nothing new
+  EXPECT_EQ(rows("select IdEstoque, Tam from lj_referEst where Est_Fisico = 99"
+                 " and not (IdEstoque = 1 and Tam = '0') order by IdEstoque"),
+            (SqlRows{{"1", "P"}, {"2", "0"}}));
+  const SqlRows matching = rows(
+      "select Est_Fisico from lj_referEst where IdEstoque = 1 and Tam = '0' order by Est_Fisico");
+  ASSERT_EQ(matching.size(), 2u);
+  EXPECT_EQ(number(matching[0][0]), 4);
+  EXPECT_EQ(number(matching[1][0]), 99);
+}
+
+TEST_P(ProductsRun, FieldNamesInCapitalsAreFound) {
+  writeProducts(DbfBuilder()
+                    .languageByte(0x03)
+                    .field("PD_COD", 'C', 14)
+                    .field("PD_DSC", 'C', 40)
+                    .field("PD_APL", 'C', 20)
+                    .field("PD_UND", 'C', 3)
+                    .field("PD_FRN", 'N', 6)
+                    .field("PD_QTD_MN", 'N', 9, 3)
+                    .field("PD_VLR_RF", 'N', 11, 2)
+                    .field("PD_QTD", 'N', 10, 3)
+                    .record({"1.2", "CADERNO", "CAD", "PC", "3", "1.5", "9.9", "8"}));
+  const auto log = run();
+  EXPECT_EQ(log.size(), 1u + 5u + 1u) << ::testing::PrintToString(log);
+  EXPECT_EQ(rows("select IdReferencia, Descricao, ApelidoProduto, UndVenda from lj_produtos"),
+            (SqlRows{{"12", "CADERNO", "CAD", "PC"}}));
+  EXPECT_EQ(number(store().scalar("select IdFornecedor from lj_produtos")), 3);
+  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar")), 1.5);
+  EXPECT_EQ(number(store().scalar("select PrecoVenda from lj_referPrc")), 9.9);
+  EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial")), 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, testing::kAllStores, testing::storeTestName);
