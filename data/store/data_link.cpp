@@ -242,6 +242,27 @@ OdbcTarget msdasqlTarget(const InitProperties& properties, std::string_view sour
   return target;
 }
 
+// The properties this program knows by name. Only these are named in a message about a
+// malformed initialisation string: a password holding a ';' that was not put in quotes splits
+// into what look like further properties, and their names are pieces of the password.
+bool isKnownProperty(std::string_view key) {
+  static constexpr std::string_view kKnown[] = {
+      "Provider", "Data Source", "Server", "Address", "Addr", "Initial Catalog", "Database",
+      "Integrated Security", "Trusted_Connection", "User ID", "UID", "User", "Password", "PWD",
+      "Use Encryption for Data", "Trust Server Certificate", "Application Name", "Workstation ID",
+      "Extended Properties", "File Name", "Persist Security Info", "Connect Timeout",
+      "General Timeout", "Locale Identifier", "Mode", "Auto Translate", "Packet Size",
+      "Use Procedure for Prepare", "Tag with column collation when possible", "Initial File Name",
+      "Network Library", "DataTypeCompatibility", "MARS Connection"};
+  return std::any_of(std::begin(kKnown), std::end(kKnown),
+                     [&](std::string_view known) { return equalsNoCaseAscii(key, known); });
+}
+
+// "the value of 'Password'", or "the value of a property" for a name that may be a piece of one.
+std::string valueOf(const std::string& key) {
+  return isKnownProperty(key) ? "the value of '" + forMessage(key) + "'" : std::string("the value of a property");
+}
+
 }  // namespace
 
 // --- Initialisation strings --------------------------------------------------------------------
@@ -290,9 +311,10 @@ InitProperties parseInitString(std::string_view text) {
     }
     key = std::string(trim(key));
     if (!sawEquals) {
-      throw DataError(lastKey.empty()
-                          ? std::string("holds a property without '=' at its start")
-                          : "holds a property without '=' after the property '" + forMessage(lastKey) + "'");
+      throw DataError(lastKey.empty() ? std::string("holds a property without '=' at its start")
+                      : isKnownProperty(lastKey)
+                          ? "holds a property without '=' after the property '" + forMessage(lastKey) + "'"
+                          : std::string("holds a property without '='"));
     }
     while (i < n && isBlank(text[i])) ++i;
     std::string value;
@@ -313,11 +335,11 @@ InitProperties parseInitString(std::string_view text) {
         value += text[i++];
       }
       if (!closed) {
-        throw DataError("has an unterminated quote in the value of '" + forMessage(key) + "'");
+        throw DataError("has an unterminated quote in " + valueOf(key));
       }
       while (i < n && isBlank(text[i])) ++i;
       if (i < n && text[i] != ';' && text[i] != '\r' && text[i] != '\n') {
-        throw DataError("has text after the closing quote of the value of '" + forMessage(key) + "'");
+        throw DataError("has text after the closing quote of " + valueOf(key));
       }
     } else {
       const std::size_t end = std::min(text.find(';', i), n);

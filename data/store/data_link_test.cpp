@@ -94,12 +94,18 @@ TEST(InitString, MalformedValuesNameTheKeyNeverTheValue) {
       {"Password='se;cret' x;User ID=u", "text after the closing quote of the value of 'Password'"},
       {"Provider=SQLOLEDB;lonely", "without '=' after the property 'Provider'"},
       {"=1", "without a name"},
+      // A password with an unquoted ';' splits into what look like properties: their names are
+      // pieces of it and are never shown.
+      {"Password=se;cret=\"x", "unterminated quote in the value of a property"},
+      {"Password=se;cret='x' y", "text after the closing quote of the value of a property"},
+      {"Password=se;cret=1;lonely", "holds a property without '='"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     const std::string message = messageOf([&] { parseInitString(c.text); });
     EXPECT_THAT(message, HasSubstr(c.fragment));
     EXPECT_THAT(message, Not(HasSubstr("se;cret")));
+    EXPECT_THAT(message, Not(HasSubstr("cret")));
   }
 }
 
