@@ -428,9 +428,17 @@ namespace {
 constexpr long long kMicrosPerDay = 86'400'000'000LL;
 // 30 December 1899 counted from 1 January 1970.
 constexpr long long kEpochOffsetDays = -25'569;
+// 1 January of the year 1 and of the year 10000.
+constexpr double kFirstDay = -693'593.0;
+constexpr double kPastLastDay = 2'958'466.0;
 }  // namespace
 
 SQL_TIMESTAMP_STRUCT timestampFromDays(DateTime value) {
+  // A timestamp holds the years 1 to 9999; a day count outside them (or no number at all) would
+  // otherwise wrap into some other date.
+  if (!(value.days > kFirstDay - 1.0 && value.days < kPastLastDay)) {
+    throw DataError("Datetime field overflow");
+  }
   // A negative day count keeps its time of day as a positive fraction (-1.25 is 29 December
   // 1899, 06:00), the way these day counts have always been read.
   double whole = std::trunc(value.days);

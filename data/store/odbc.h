@@ -240,7 +240,8 @@ class Statement {
 
 // Days since 30 December 1899 <-> the ODBC timestamp. Milliseconds always come back as they
 // went; microseconds do for dates before 2079, where the double's resolution is finer than half
-// a microsecond. The fraction is rounded to the microsecond.
+// a microsecond. The fraction is rounded to the microsecond. A day count outside the years 1 to
+// 9999 throws DataError "Datetime field overflow".
 SQL_TIMESTAMP_STRUCT timestampFromDays(DateTime value);
 DateTime daysFromTimestamp(const SQL_TIMESTAMP_STRUCT& value);
 

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "normalise/codepage.h"
 
 namespace importacao::odbc {
@@ -107,6 +109,38 @@ TEST(Timestamps, DayCountsConvertBothWaysKeepingTheFraction) {
     EXPECT_EQ(ts.fraction, c.want.fraction);
     EXPECT_NEAR(daysFromTimestamp(ts).days, c.days, 1e-9);
   }
+}
+
+TEST(Timestamps, DayCountsBeyondTheYearsATimestampHoldsAreRefused) {
+  struct {
+    double days;
+    bool fits;
+  } cases[] = {
+      {-693593.0, true},    // 1 January 1
+      {-693593.75, true},   // the same day, 18:00
+      {-693594.0, false},   // 31 December of the year 0
+      {2958465.5, true},    // 31 December 9999, noon
+      {2958466.0, false},   // 1 January 10000
+      {1e300, false},
+      {-1e300, false},
+      {std::numeric_limits<double>::infinity(), false},
+      {std::numeric_limits<double>::quiet_NaN(), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.days);
+    if (c.fits) {
+      EXPECT_NO_THROW(timestampFromDays(DateTime{c.days}));
+    } else {
+      try {
+        timestampFromDays(DateTime{c.days});
+        ADD_FAILURE() << "no error";
+      } catch (const DataError& e) {
+        EXPECT_STREQ(e.what(), "Datetime field overflow");
+      }
+    }
+  }
+  EXPECT_EQ(timestampFromDays(DateTime{-693593.0}).year, 1);
+  EXPECT_EQ(timestampFromDays(DateTime{2958465.5}).year, 9999);
 }
 
 TEST(Timestamps, MillisecondsSurviveEveryRoundTrip) {
