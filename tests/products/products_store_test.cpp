@@ -544,6 +544,37 @@ TEST_P(ProductsRun, FieldNamesInCapitalsAreFound) {
   EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial")), 8);
 }
 
+TEST_P(ProductsRun, ExistingRowsWithFullPrecisionFloatsAndMillisecondsAreUpdated) {
+  // Values another program wrote (a third, 0.1 + 0.2, times with milliseconds) read back with
+  // more digits than they were written with: the update must still find the row it read.
+  store().execute(
+      "insert into lj_produtos (IdReferencia, Descricao, Qtd1, UndVendaQtde, DataCadastro,"
+      " DataAlteracao) values ('8', 'ANTIGA', 1.0 / 3, 0.1 + 0.2, '2001-02-03 04:05:06.789',"
+      " '2023-12-31 23:59:59.999')");
+  store().execute(
+      "insert into lj_referPrc (IdReferencia, IdTabela, PrecoVenda, DataAlteracao, DataInclusao)"
+      " values ('8', 1, 1.2345, '2001-02-03 04:05:06.789', '2001-02-03 04:05:06.001')");
+  store().execute(
+      "insert into lj_referBar (IdReferencia, IdCor, Tam, CodBarra, Est_Minimo, Est_Maximo)"
+      " values ('8', 1, '0', '0000000801010', 0.1 + 0.2, 2.0 / 3)");
+  store().execute(
+      "insert into lj_referEst (IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam,"
+      " Est_Fiscal, Est_Fisico) values (1, 1, 1, '8', 1, '0', 1.0 / 3, 0.1 + 0.2)");
+  writeProducts(products().recordWith({{"pd_cod", "8"}, {"pd_qtd_mn", "3"}, {"pd_qtd", "5"}}));
+  const auto log = run();
+  EXPECT_EQ(log, (std::vector<std::string>{"Lendo Tabela de Produtos", "Importando Produto - 8",
+                                           kBarcodeLine + "8", "Gravando Preco do Produto - 8",
+                                           "Gerando Estoque do Produto - 8",
+                                           "Gerando Estoque inicial - 8", "Processo concluido"}));
+  EXPECT_EQ(number(store().scalar("select Qtd1 from lj_produtos")), 0);
+  EXPECT_THAT(*store().scalar("select DataCadastro from lj_produtos"), StartsWith(today()));
+  EXPECT_EQ(count("lj_referPrc"), 1);
+  EXPECT_THAT(*store().scalar("select DataInclusao from lj_referPrc"), StartsWith(today()));
+  EXPECT_EQ(count("lj_referBar"), 1);
+  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar")), 3);
+  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst")), 5);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, testing::kAllStores, testing::storeTestName);
 
 }  // namespace
