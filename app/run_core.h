@@ -19,6 +19,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +106,12 @@ class RunCore final : public RunLog {
   // The legacy code page override handed to ConDb at step 2 (runner option, else the settings
   // key PaginaCodigoDBF; nullopt: each table's own).
   void setLegacyCodePage(std::optional<int> codePage) { legacyCodePage_ = codePage; }
+  // Or where step 2 asks for it, anew at each run once the settings are saved (the window reads
+  // the settings key, so an edit of the file counts at the next run). What it throws ends the
+  // run with the settings saved and ConDb not yet touched. Takes the place of setLegacyCodePage.
+  void setLegacyCodePageSource(std::function<std::optional<int>()> source) {
+    legacyCodePageSource_ = std::move(source);
+  }
 
   // "Importar": the whole run. Returns when it is done or stopped; throws the error that ended
   // it otherwise (DataError or anything else raised outside a record's capture). A call made
@@ -145,6 +152,7 @@ class RunCore final : public RunLog {
   RunSummary summary_;
   SettingsValues current_;  // the controls' texts as step 1 saved them
   std::optional<int> legacyCodePage_;
+  std::function<std::optional<int>()> legacyCodePageSource_;
   bool running_ = false;
   bool walking_ = false;
 };

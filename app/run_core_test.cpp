@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -419,6 +421,12 @@ TEST(RunCore, AnErrorOutsideTheCaptureEndsTheRun) {
       {"settings cannot be written: no database touched",
        [](Rig& r) { r.writer.fail = true; }, "Unable to write to Importacao.ini",
        {"antes"}, {"ConDb.disconnect", "Tendaro.disconnect"}},
+      {"legacy code page refused: settings saved, no database touched",
+       [](Rig& r) {
+         r.core.setLegacyCodePageSource(
+             []() -> std::optional<int> { throw DataError("PaginaCodigoDBF=utf8 is wrong"); });
+       },
+       "PaginaCodigoDBF=utf8 is wrong", {"antes"}, {"ConDb.disconnect", "Tendaro.disconnect"}},
       {"legacy folder refused", [](Rig& r) { r.conDb.fail = true; },
        "Folder not found: /nowhere", {"antes"}, {"Tendaro.disconnect", "controls.CheckBox1"}},
       {"store unreachable: log unchanged, settings saved",
@@ -614,6 +622,24 @@ TEST(RunCore, LegacyFolderAndCodePageReachTheDatabaseEachRun) {
   rig.run();
   EXPECT_THAT(rig.only("ConDb"), ElementsAre("ConDb.disconnect", "ConDb.PATH=",
                                              "ConDb.codePage=1252", "ConDb.connect"));
+
+  // A source is asked at each run, after the settings were saved.
+  std::optional<int> next = 850;
+  rig.core.setLegacyCodePageSource([&] {
+    rig.journal.push_back("codePageSource");
+    return next;
+  });
+  for (const auto& [codePage, entry] :
+       {std::pair{std::optional<int>(850), "ConDb.codePage=850"},
+        std::pair{std::optional<int>(), "ConDb.codePage=none"}}) {
+    rig.journal.clear();
+    next = codePage;
+    rig.run();
+    EXPECT_THAT(rig.journal, Contains(entry));
+    EXPECT_LT(indexOf(rig.journal, "settings.save ConexaoDBF="),
+              indexOf(rig.journal, "codePageSource"));
+    EXPECT_LT(indexOf(rig.journal, "codePageSource"), indexOf(rig.journal, "ConDb.disconnect"));
+  }
 }
 
 TEST(RunCore, ObserverSeesEachRecordAroundItsCapture) {

@@ -97,6 +97,10 @@ TForm1::TForm1(std::unique_ptr<RunBackend> backend, std::filesystem::path settin
   buildControls();
   // The core installs TendaroBeforeConnect on the store connection.
   core_ = std::make_unique<RunCore>(static_cast<RunHost&>(*this), backend_->parts(settingsWriter_));
+  // The legacy code page override is read anew by each run, just after it saved the settings, so
+  // an edit of the file takes effect without a restart; a value that is no code page ends the
+  // run before any database is touched, with the operator's edits already saved.
+  core_->setLegacyCodePageSource([this] { return legacyCodePageOverride(settingsFile_); });
   FormCreate();
 }
 
@@ -217,9 +221,6 @@ void TForm1::BitBtn1Click() {
   // (the core would ignore it too), so no run ever starts inside another one.
   if (core_->running()) return;
   try {
-    // The legacy code page override is read anew for each run, so an edit of the file takes
-    // effect without a restart; a value that is no code page stops the run before it starts.
-    core_->setLegacyCodePage(legacyCodePageOverride(settingsFile_));
     core_->BitBtn1Click(*this);
   } catch (const std::exception& error) {
     showError(errorText(error.what()));

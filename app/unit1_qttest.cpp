@@ -517,11 +517,16 @@ class TForm1Test : public QObject {
 
     writeFile(settingsPath(), "[Importacao]\nPaginaCodigoDBF=utf8\n");
     w.backend->journal.clear();
+    f.Edit1->setText("08");
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
     QCOMPARE(errorsSeen_.size(), 1);
     QVERIFY2(errorsSeen_[0].contains("PaginaCodigoDBF=utf8 is not a code page"),
              qPrintable(errorsSeen_[0]));
     QCOMPARE(w.backend->journal, Journal{});
+    // The run saved the operator's edits first, as every run does, and kept the bad key.
+    const std::string saved = readFile(settingsPath());
+    QVERIFY2(saved.find("Duplicata=08\n") != std::string::npos, saved.c_str());
+    QVERIFY2(saved.find("PaginaCodigoDBF=utf8\n") != std::string::npos, saved.c_str());
   }
 
   void anEmptyTableLeavesTheGaugeAtZeroOfZero() {
