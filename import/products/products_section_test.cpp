@@ -73,12 +73,12 @@ const char* const kMasterColumns[] = {
     "CSOSN", "DescPromocao", "Origem_Mercadoria", "ListaPrecoVenda", "NCM", "CST"};
 
 // The store in memory. Master columns take their kind from what they hold; "Observacao" stands
-// for the columns the section never writes.
+// for the columns the section never writes. `masterColumns` keeps only the first ones of the 55.
 struct MemoryStore {
-  MemoryStore() {
+  explicit MemoryStore(std::size_t masterColumns = std::size(kMasterColumns)) {
     std::vector<ColumnInfo> master;
-    for (const char* name : kMasterColumns) {
-      const std::string n = name;
+    for (std::size_t i = 0; i < masterColumns; ++i) {
+      const std::string n = kMasterColumns[i];
       FieldKind kind = FieldKind::Text;
       if (n == "DataCadastro" || n == "DataAlteracao") kind = FieldKind::DateTime;
       if (n.rfind("Id", 0) == 0 && n != "IdReferencia" && n != "IdAliquota") kind = FieldKind::Integer;
@@ -473,6 +473,31 @@ TEST(ProductsSection, MissingFieldsAndColumnsFailTheProductAtTheirPlace) {
         },
         DataError);
     EXPECT_THAT(rig.log.lines, IsEmpty());
+  }
+}
+
+TEST(ProductsSection, MasterColumnsAreAssignedInTheirOrder) {
+  // A store table that lacks a column and every one after it fails at that very column: any
+  // column assigned out of its place would be named instead.
+  for (std::size_t missing = 0; missing < std::size(kMasterColumns); ++missing) {
+    SCOPED_TRACE(kMasterColumns[missing]);
+    MemoryStore store(missing);
+    MemorySource tProduto("tProduto", legacyColumns(), {product("1")}, false);
+    ProductsSection section(tProduto, store.view());
+    LinesLog log;
+    FixedClock clock{DateTime{45306.5}};
+    SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+    tProduto.open();
+    section.beforeRecord(context);
+    try {
+      section.importRecord(context);
+      ADD_FAILURE() << "no error";
+    } catch (const DataError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "aProdutos: Field '" + std::string(kMasterColumns[missing]) + "' not found");
+    }
+    EXPECT_EQ(store.aProdutos->postCount(), 0);
+    EXPECT_THAT(store.aBarras->rows(), IsEmpty());
   }
 }
 
