@@ -447,6 +447,36 @@ TEST(ProductsSection, NoStockRowMeansNothingIsSetOrCreated) {
 
 TEST(ProductsSection, MissingFieldsAndColumnsFailTheProductAtTheirPlace) {
   {
+    // Each legacy field is read at the step that writes it: what the product's earlier steps
+    // wrote stays, nothing after the failing step happens.
+    struct Case {
+      const char* field;
+      std::size_t index;  // its place in legacyColumns()
+      std::size_t lines;  // the product's lines before its error line
+      std::size_t master, barcode, price, calls, entries;
+    };
+    const Case cases[] = {
+        {"pd_dsc", 1, 1, 0, 0, 0, 0, 0},    {"pd_und", 3, 1, 0, 0, 0, 0, 0},
+        {"pd_frn", 4, 1, 0, 0, 0, 0, 0},    {"pd_qtd_mn", 5, 2, 1, 0, 0, 0, 0},
+        {"pd_vlr_rf", 6, 3, 1, 1, 0, 0, 0}, {"pd_qtd", 7, 5, 1, 1, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.field);
+      Rig rig({product("1")}, legacyColumns(FieldKind::Text, {c.field}));
+      for (auto& r : rig.tProduto.rows()) r.erase(r.begin() + static_cast<std::ptrdiff_t>(c.index));
+      rig.run();
+      ASSERT_EQ(rig.log.lines.size(), c.lines + 1);
+      EXPECT_EQ(rig.log.lines.back(),
+                "Erro gravando o Produto - 1\rtProduto: Field '" + std::string(c.field) + "' not found");
+      EXPECT_EQ(rig.store.aProdutos->rows().size(), c.master);
+      EXPECT_EQ(rig.store.aBarras->rows().size(), c.barcode);
+      EXPECT_EQ(rig.store.aPreco->rows().size(), c.price);
+      EXPECT_EQ(rig.store.calls.size(), c.calls);
+      EXPECT_EQ(rig.store.entries.size(), c.entries);
+      EXPECT_EQ(rig.store.aEstoque->postCount(), 0);
+    }
+  }
+  {
     SCOPED_TRACE("legacy file without pd_apl");
     Rig rig({product("1"), product("2")}, legacyColumns(FieldKind::Text, {"pd_apl"}));
     for (auto& r : rig.tProduto.rows()) r.erase(r.begin() + 2);
