@@ -57,10 +57,11 @@ std::u16string wideOf(const Value& value) {
 }
 
 // A decimal as the text drivers and servers read the same everywhere: '.' and four places.
+// Room for every double, the largest has 309 digits: a value too large for its column is the
+// store's to refuse.
 std::string decimalText(double value) {
-  char buffer[64];
+  char buffer[512];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
-  if (result.ec != std::errc()) return "0";
   return std::string(buffer, result.ptr);
 }
 

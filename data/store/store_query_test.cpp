@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace importacao {
 namespace {
 
@@ -72,6 +75,10 @@ TEST(ParameterBuffer, ContentsAreTheValuesInTheDriversForms) {
   EXPECT_EQ(parameterBuffer(1234.5679, FieldKind::Bcd, 0).narrow, "1234.5679");
   EXPECT_EQ(parameterBuffer(0.1 + 0.2, FieldKind::Bcd, 0).narrow, "0.3000");
   EXPECT_EQ(parameterBuffer(-0.5, FieldKind::Bcd, 0).narrow, "-0.5000");
+  // Far too large for any decimal column, yet sent as it is (the store refuses it), never as 0.
+  EXPECT_EQ(parameterBuffer(std::ldexp(-1.0, 200), FieldKind::Bcd, 0).narrow,
+            "-1606938044258990275541962092341162602522202993782792835301376.0000");
+  EXPECT_EQ(parameterBuffer(std::numeric_limits<double>::max(), FieldKind::Bcd, 0).narrow.size(), 309u + 5u);
   EXPECT_EQ(parameterBuffer(std::int64_t{-3}, FieldKind::Integer, 4).integer, -3);
   EXPECT_EQ(parameterBuffer(std::int64_t{1}, FieldKind::Boolean, 0).bit, 1);
   const SQL_TIMESTAMP_STRUCT ts =
