@@ -595,10 +595,15 @@ TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExists) {
   std::ofstream(udl) << "[oledb]\n";
 
   Rig rig;
-  // First run: no such file yet, so the built-in string stays.
-  rig.controls.settings.ConexaoSQL = (folder / "outra.udl").string();
-  rig.run();
-  EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=/cfg/Importacao.udl"));
+  // No such file yet (a folder is no file either), so the built-in string stays.
+  for (const std::string& text : {(folder / "outra.udl").string(), folder.string(),
+                                  "\"" + folder.string() + "\""}) {
+    SCOPED_TRACE(text);
+    rig.journal.clear();
+    rig.controls.settings.ConexaoSQL = text;
+    rig.run();
+    EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=/cfg/Importacao.udl"));
+  }
   // The browse button's quoted form and the bare form both connect to the file.
   for (const std::string& text : {"\"" + udl.string() + "\"", udl.string()}) {
     SCOPED_TRACE(text);
