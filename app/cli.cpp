@@ -4,7 +4,11 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cctype>
 #include <csignal>
+#include <filesystem>
+#include <optional>
+#include <string>
 #include <iostream>
 #include <memory>
 
@@ -39,6 +43,23 @@ void installInterruptHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
+}
+
+// The log file is created or emptied, so it must never be a file the run reads: a dBASE
+// table (any, wherever it lies: a mistyped option must not empty a legacy table), the settings
+// file or the data-link file. Returns why it is refused, or nothing.
+std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, const std::filesystem::path& settings,
+                                            const std::string& dataLink) {
+  std::string extension = log.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".dbf") return "it names a dBASE table";
+  auto same = [&](const std::filesystem::path& other) {
+    std::error_code ignored;
+    return !other.empty() && std::filesystem::equivalent(log, other, ignored);
+  };
+  if (same(settings)) return "it is the settings file";
+  if (same(dataLink)) return "it is the data-link file";
+  return std::nullopt;
 }
 
 class CliControls final : public RunControls {
@@ -107,7 +128,7 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       app.add_flag("--suppliers", options.suppliers, "import suppliers (Fornecedor)");
   auto* logOption = app.add_option("--log", logFile,
                                    "also write the log to FILE as the window holds it (code "
-                                   "page 1252, CR LF)")
+                                   "page 1252, CR LF); never a .dbf table, the settings or the data-link file")
                         ->option_text("FILE");
   auto* dryFlag = app.add_flag("--dry-run", options.dryRun,
                                "rehearse: run everything in one transaction and roll it back");
@@ -164,7 +185,13 @@ int runCli(int argc, const char* const* argv) {
     codePage = options.dbfCodePage ? options.dbfCodePage : legacyCodePageOverride(file);
     if (options.dbfFolder) settings.ConexaoDBF = *options.dbfFolder;
     if (options.dataLink) settings.ConexaoSQL = *options.dataLink;
-    if (options.logFile) logFile.emplace(*options.logFile);
+    if (options.logFile) {
+      if (const auto refusal = logTargetRefusal(*options.logFile, options.settings, settings.ConexaoSQL)) {
+        std::cerr << "--log " << options.logFile->string() << ": the log is never written there: " << *refusal << '\n';
+        return kExitUsage;
+      }
+      logFile.emplace(*options.logFile);
+    }
   } catch (const std::exception& error) {
     std::cerr << messageText(error.what()) << '\n';
     return kExitFailed;

@@ -311,6 +311,50 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   EXPECT_THAT(clean.err, Not(HasSubstr("warning")));
 }
 
+// --log empties the file it names, so it refuses the files a run reads: a legacy table (by its
+// name, anywhere), the settings file, the data-link file. Nothing is written, no store touched.
+TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
+  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
+  const fs::path dataLink = store.writeDataLink();
+  const fs::path settings = store.workDirectory() / "Importacao.ini";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=" << dataLink.string()
+                          << "\n";
+  const struct {
+    fs::path log;
+    const char* why;
+  } cases[] = {
+      {folder / "cfa1010.DBF", "it names a dBASE table"},
+      {folder / "." / "cfa1010.DBF", "it names a dBASE table"},
+      {store.workDirectory() / "novo.Dbf", "it names a dBASE table"},
+      {settings, "it is the settings file"},
+      {store.workDirectory() / "." / "Importacao.ini", "it is the settings file"},
+      {dataLink, "it is the data-link file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log.string());
+    const bool existed = fs::exists(c.log);
+    const std::string before = existed ? readFile(c.log) : "";
+    const Outcome run = runCli({"--settings", settings.string(), "--log", c.log.string(), "--products"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.why));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(fs::exists(c.log), existed);
+    if (existed) {
+      EXPECT_EQ(readFile(c.log), before);
+    }
+  }
+  EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "0");
+
+  // Any other file is the log's, and the run goes on.
+  const fs::path log = store.workDirectory() / "importacao.log";
+  const Outcome run = runCli({"--settings", settings.string(), "--log", log.string(), "--products"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(readFile(log), HasSubstr("Importando Produto - 5"));
+}
+
 TEST(CliProgram, DumpPrintsATableAsJsonLines) {
   const fs::path folder = fs::temp_directory_path() / ("cli-dump-" + std::to_string(::getpid()));
   fs::create_directories(folder);
