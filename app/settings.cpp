@@ -104,6 +104,10 @@ struct Location {
 
 Location locate(std::string_view content, const std::vector<Line>& lines,
                 std::string_view section, std::string_view key) {
+  // Names are compared as the file's own are read: without the blanks around them. A write of
+  // " Vendas" would otherwise add a second [Vendas] that no read ever finds.
+  section = trim(section);
+  key = trim(key);
   Location where;
   bool inside = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -140,6 +140,8 @@ TEST(ProfileFile, ReadsByThePrivateProfileRules) {
        "12"},
       {"blanks around key and value dropped", "  [ Vendas ]  \n  Vendedor  =  1 2  \n", "Vendas",
        "Vendedor", "1 2"},
+      {"blanks around the names asked for dropped", "[Vendas]\nVendedor=12\n", " Vendas\t",
+       "\tVendedor ", "12"},
       {"double quotes dropped", "[I]\nK=\"C:\\a b\\c.udl\"\n", "I", "K", "C:\\a b\\c.udl"},
       {"single quotes dropped", "[I]\nK='x y'\n", "I", "K", "x y"},
       {"quotes inside kept", "[I]\nK=a\"b\"c\n", "I", "K", "a\"b\"c"},
@@ -203,6 +205,8 @@ TEST(ProfileFile, WritesOnlyTheLineOfTheKeyAndKeepsEveryOther) {
       {"odd lines elsewhere untouched", "garbage line\n[I]\n  ; note\nK=1\n[J]\nX\n", "I", "K",
        "2", "garbage line\n[I]\n  ; note\nK=2\n[J]\nX\n"},
       {"quoted value written as it stands", "", "I", "K", "\"a b\"", "[I]\nK=\"a b\"\n"},
+      {"blanks around the names given dropped", "[Vendas]\nVendedor=1\n", " Vendas ", "\tVendedor ",
+       "2", "[Vendas]\nVendedor=2\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
