@@ -88,10 +88,13 @@ ParsedLine parseLine(std::string_view text) {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-// The text of line `line` of `content`, without a byte-order mark on the first line.
+// The text of line `line` of `content`, without a byte-order mark on the first line and without
+// a carriage return at its end: that is a line end's remnant (a last line cut after its CR, or
+// CR CR LF), and kept in the value it would vanish as soon as a write added a line after it.
 std::string_view lineText(std::string_view content, const Line& line) {
   std::string_view text = content.substr(line.start, line.length);
   if (line.start == 0 && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  if (text.ends_with('\r')) text.remove_suffix(1);
   return text;
 }
 

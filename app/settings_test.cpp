@@ -161,6 +161,10 @@ TEST(ProfileFile, ReadsByThePrivateProfileRules) {
       {"windows line ends", "[I]\r\nK=abc\r\n", "I", "K", "abc"},
       {"byte-order mark before the first section", "\xEF\xBB\xBF[I]\nK=1\n", "I", "K", "1"},
       {"last line without line end", "[I]\nK=end", "I", "K", "end"},
+      // The carriage return is what is left of a line end: kept, the value would lose it as soon
+      // as a write put a line feed after it.
+      {"last line ending in a lone carriage return", "[I]\nK=end\r", "I", "K", "end"},
+      {"line ending in two carriage returns", "[I]\r\nK=end\r\r\nL=1\r\n", "I", "K", "end"},
       {"a code page 1252 file is converted", "[I]\nK=S\xE3o Jos\xE9\n", "I", "K", "São José"},
       {"cut to 2047 characters", "[I]\nK=" + longAscii + "\n", "I", "K", longAscii.substr(0, 2047)},
       {"the cut counts characters, not bytes", "[I]\nK=" + longAccented + "\n", "I", "K",
