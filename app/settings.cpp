@@ -228,8 +228,11 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
 void ProfileFile::writeString(std::string_view section, std::string_view key,
                               std::string_view value) {
   // A line break would end the entry early and let the rest of the value pose as other lines.
+  // A key beginning with '[' would make its line read as a section header: never found again,
+  // it would be added anew on every write.
   if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) || trim(key).empty() ||
-      key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos)
+      trim(key).front() == '[' || key.find('=') != std::string_view::npos ||
+      section.find(']') != std::string_view::npos)
     throwWriteError(path_);
 
   // Writing through a symbolic link changes the file it points to, not the link.

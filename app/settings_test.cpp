@@ -283,6 +283,35 @@ TEST(ProfileFile, RefusedWriteFailsWithTheFileNameAndLeavesTheFileAsItWas) {
   }
 }
 
+TEST(ProfileFile, RefusesNamesThatWouldNotReadBackAndLeavesTheFileAsItWas) {
+  const std::string before = "[Vendas]\nVendedor=1\n";
+  struct {
+    const char* what;
+    const char* section;
+    const char* key;
+  } cases[] = {
+      {"key holding an equals sign", "Vendas", "Vende=dor"},
+      {"empty key", "Vendas", ""},
+      {"key of blanks only", "Vendas", " \t "},
+      // "[x=v" would read as a section header: the value could never be read, and each write
+      // would add the line again.
+      {"key beginning with a bracket", "Vendas", "[Vendedor"},
+      {"key beginning with a bracket after blanks", "Nova", "  [x"},
+      {"section holding a closing bracket", "Ven]das", "Vendedor"},
+      {"line break in the section", "Vendas\n[X", "Vendedor"},
+      {"line break in the key", "Vendas", "Vendedor\nX"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    writeFile(dir / "Importacao.ini", before);
+    ProfileFile file(dir / "Importacao.ini");
+    EXPECT_THAT([&] { file.writeString(c.section, c.key, "2"); },
+                ThrowsMessage<DataError>("Unable to write to Importacao.ini"));
+    EXPECT_EQ(readFile(dir / "Importacao.ini"), before);
+  }
+}
+
 TEST(ProfileFile, MessageNamesTheBareFileName) {
   TempDir dir;
   writeFile(dir / "outro.ini", "");

@@ -6,8 +6,9 @@
 // override and every section and key the file seems to hold, then written once and once again.
 //
 // Findings: a crash, a hang, a leak, an out-of-bounds read, anything but DataError escaping, and:
-//   - a section, key or value holding a line break (CR, LF or NUL), a key that is empty or holds
-//     '=', a section that holds ']': the write must be refused and leave the file as it was;
+//   - a section, key or value holding a line break (CR, LF or NUL), a key that is empty, holds
+//     '=' or begins with '[' (its line would read as a section header), a section that holds
+//     ']': the write must be refused and leave the file as it was;
 //   - any other write must succeed, and then the value reads back as written, read by the
 //     private-profile rules (blanks around it dropped, then quotes wrapping all of it dropped,
 //     then cut to 2047 characters; checked for UTF-8 values, which is what callers write);
@@ -190,6 +191,7 @@ void exercise(std::string_view input) {
 
   const bool mustRefuse = hasLineBreak(write.section) || hasLineBreak(write.key) ||
                           hasLineBreak(write.value) || trimBlanks(write.key).empty() ||
+                          trimBlanks(write.key).front() == '[' ||
                           write.key.find('=') != std::string_view::npos ||
                           write.section.find(']') != std::string_view::npos;
   try {
