@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -121,7 +122,9 @@ std::string fileBytes(const fs::path& path) {
 class Scratch {
  public:
   Scratch() {
-    char pattern[] = "/tmp/imp-settings-fuzz-XXXXXX";
+    // In memory when it can be: every write flushes the file to disk.
+    char pattern[] = "/dev/shm/imp-settings-fuzz-XXXXXX";
+    if (!fs::is_directory("/dev/shm")) std::strcpy(pattern, "/tmp/imp-settings-fuzz-XXXXXX");
     if (::mkdtemp(pattern) == nullptr) std::abort();
     folder_ = pattern;
     file_ = folder_ / kSettingsFileName;
