@@ -60,7 +60,11 @@ int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& 
     err << e.what() << '\n';
     return 1;
   }
-  const auto& fields = table->fields();
+  return dumpDbf(*table, out, err);
+}
+
+int dumpDbf(const DbfTable& table, std::ostream& out, std::ostream& err) {
+  const auto& fields = table.fields();
 
   Json header;
   Json list = Json::array();
@@ -71,11 +75,11 @@ int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& 
                     {"decimals", f.decimals}});
   }
   header["fields"] = std::move(list);
-  header["records"] = table->recordCount();
-  header["code_page"] = table->codePage();
-  if (!table->warnings().empty()) {
+  header["records"] = table.recordCount();
+  header["code_page"] = table.codePage();
+  if (!table.warnings().empty()) {
     Json warnings = Json::array();
-    for (const auto& w : table->warnings()) {
+    for (const auto& w : table.warnings()) {
       warnings.push_back(cp1252ToUtf8(w));
       err << w << '\n';
     }
@@ -89,20 +93,27 @@ int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& 
     for (std::size_t j = 0; j < i && shown[i]; ++j)
       if (fields[j].name == fields[i].name) shown[i] = false;
 
-  std::string scratch;
-  for (auto slot = table->nextLive(0); slot < table->slotCount(); slot = table->nextLive(slot + 1)) {
-    Json values = Json::object();
-    const auto record = table->record(slot);
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (!shown[i]) continue;
-      Json& value = values[cp1252ToUtf8(fields[i].name)];
-      JsonSink sink{value};
-      decodeField(*table, fields[i], record, scratch, sink);
+  try {
+    std::string scratch;
+    for (auto slot = table.nextLive(0); slot < table.slotCount(); slot = table.nextLive(slot + 1)) {
+      Json values = Json::object();
+      const auto record = table.record(slot);
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (!shown[i]) continue;
+        Json& value = values[cp1252ToUtf8(fields[i].name)];
+        JsonSink sink{value};
+        decodeField(table, fields[i], record, scratch, sink);
+      }
+      Json row;
+      row["recno"] = slot + 1;
+      row["values"] = std::move(values);
+      out << line(row) << '\n';
     }
-    Json row;
-    row["recno"] = slot + 1;
-    row["values"] = std::move(values);
-    out << line(row) << '\n';
+  } catch (const DataError& e) {
+    // The file changed under us: what was printed stands, and the dump says why it stopped.
+    out.flush();
+    err << e.what() << '\n';
+    return 1;
   }
   out.flush();
   return 0;

@@ -8,6 +8,8 @@
 
 namespace importacao {
 
+class DbfTable;
+
 // Writes to `out` one header line
 //   {"fields":[{"name":..,"type":"C","length":..,"decimals":..},...],"records":N,"code_page":CP}
 // (with "warnings":[...] added when reading found something odd), then one line per presented
@@ -21,5 +23,10 @@ namespace importacao {
 // reader's message and a line break to `err` and returns 1. The warnings also go to `err`.
 int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& out,
             std::ostream& err);
+
+// The same for a table already open. A record that cannot be read (the file was cut short by
+// another program since it was opened) ends the dump: the lines printed so far stand, the
+// reader's message goes to `err` and the result is 1.
+int dumpDbf(const DbfTable& table, std::ostream& out, std::ostream& err);
 
 }  // namespace importacao

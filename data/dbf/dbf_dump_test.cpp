@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "data/dbf/dbf_table.h"
 #include "tests/support/dbf_builder.h"
 
 namespace importacao {
@@ -95,6 +96,24 @@ TEST_F(DumpDbf, AFileItCannotReadExitsWithTheReadersMessage) {
   const auto r = dump(dir_ / "ok.dbf", 437437);
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, ::testing::HasSubstr("code page 437437 is not one this reader can read"));
+}
+
+TEST_F(DumpDbf, ATableCutShortDuringTheDumpEndsItWithTheReadersMessage) {
+  // Another program may pack the table while the operator previews it: the records read so far
+  // stand, then the reader's message and 1 (an error leaving the dump used to end the program
+  // without a word).
+  DbfBuilder b;
+  b.field("PAD", 'C', 1000);
+  for (int i = 0; i < 1000; ++i) b.record({std::to_string(i)});
+  b.writeTo(dir_ / "cut.dbf");
+  const auto table = DbfTable::open(dir_ / "cut.dbf");
+  std::filesystem::resize_file(dir_ / "cut.dbf", 2000);
+  std::ostringstream out, err;
+  EXPECT_EQ(dumpDbf(table, out, err), 1);
+  EXPECT_THAT(out.str(), ::testing::StartsWith("{\"fields\":[{\"name\":\"PAD\""));
+  EXPECT_THAT(err.str(), ::testing::MatchesRegex(
+                             ".*cut\\.dbf: the file is shorter than when it was opened \\(another "
+                             "program changed it\\); reading stopped at byte [0-9]+\n"));
 }
 
 }  // namespace
