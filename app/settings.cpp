@@ -279,7 +279,7 @@ void ProfileFile::writeString(std::string_view section, std::string_view key,
   if (where.entry) {
     const std::size_t i = *where.entry;
     copyLines(0, i);
-    const std::string_view text = content.substr(lines[i].start, lines[i].length);
+    const std::string_view text = std::string_view(content).substr(lines[i].start, lines[i].length);
     if (i == 0 && text.starts_with(kUtf8Bom)) updated += kUtf8Bom;
     updated += entryLine(parseLine(lineText(content, lines[i])).name);  // keeps the key's spelling
     updated += lines[i].terminator;

@@ -39,7 +39,8 @@ class ProfileFile {
   const std::filesystem::path& path() const noexcept { return path_; }
 
   // The value of `key` in `section`, or `defaultValue` when the file, the section or the key is
-  // missing or the file cannot be read. Never throws.
+  // missing or the file cannot be read. Never throws. Names are found without regard to case or
+  // to the blanks around them; a carriage return ending a line is not part of its value.
   std::string readString(std::string_view section, std::string_view key,
                          std::string_view defaultValue) const;
 
@@ -48,7 +49,8 @@ class ProfileFile {
   // is added at the end of the file; a missing file (and missing folders above it) is created.
   // Throws DataError "Unable to write to <file name>" (the bare name, e.g. Importacao.ini) when
   // the write is refused: a read-only file, a folder that cannot be written or created, a full
-  // disk, or a section, key or value holding a line break. On failure the file is as it was.
+  // disk, a section, key or value holding a line break, or a key beginning with '[' (its line
+  // would read as a section header). On failure the file is as it was.
   void writeString(std::string_view section, std::string_view key, std::string_view value);
 
  private:
