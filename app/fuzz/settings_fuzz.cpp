@@ -32,6 +32,7 @@
 #include "app/settings.h"
 #include "data/errors.h"
 #include "normalise/codepage.h"
+#include "tests/support/scratch_file.h"
 
 namespace importacao {
 namespace {
@@ -119,31 +120,6 @@ std::string fileBytes(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-class Scratch {
- public:
-  Scratch() {
-    // In memory when it can be: every write flushes the file to disk.
-    char pattern[] = "/dev/shm/imp-settings-fuzz-XXXXXX";
-    if (!fs::is_directory("/dev/shm")) std::strcpy(pattern, "/tmp/imp-settings-fuzz-XXXXXX");
-    if (::mkdtemp(pattern) == nullptr) std::abort();
-    folder_ = pattern;
-    file_ = folder_ / kSettingsFileName;
-  }
-  ~Scratch() {
-    std::error_code error;
-    fs::remove_all(folder_, error);
-  }
-  const fs::path& write(std::string_view bytes) const {
-    std::ofstream(file_, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file_;
-  }
-
- private:
-  fs::path folder_;
-  fs::path file_;
-};
-
 struct Write {
   std::string_view section;
   std::string_view key;
@@ -151,7 +127,7 @@ struct Write {
 };
 
 void exercise(std::string_view input) {
-  static const Scratch scratch;
+  static const testing::ScratchFile scratch("imp-settings-fuzz", kSettingsFileName);
 
   std::string_view content = input;
   Write write;

@@ -30,6 +30,7 @@
 #include "data/errors.h"
 #include "data/store/data_link.h"
 #include "normalise/codepage.h"
+#include "tests/support/scratch_file.h"
 
 namespace importacao {
 namespace {
@@ -139,29 +140,6 @@ std::string quoted(std::string_view value, char quote) {
   return out;
 }
 
-class Scratch {
- public:
-  Scratch() {
-    char pattern[] = "/tmp/imp-datalink-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) std::abort();
-    folder_ = pattern;
-    file_ = folder_ / kFileName;
-  }
-  ~Scratch() {
-    std::error_code error;
-    fs::remove_all(folder_, error);
-  }
-  const fs::path& write(std::string_view bytes) const {
-    std::ofstream(file_, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return file_;
-  }
-
- private:
-  fs::path folder_;
-  fs::path file_;
-};
-
 std::vector<std::string_view> splitPieces(std::string_view text) {
   std::vector<std::string_view> pieces;
   std::size_t start = 0;
@@ -179,7 +157,7 @@ std::vector<std::string_view> splitPieces(std::string_view text) {
 bool holdsAny(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
 
 void exercise(const std::uint8_t* data, std::size_t size) {
-  static const Scratch scratch;
+  static const testing::ScratchFile scratch("imp-datalink-fuzz", kFileName);
   if (size == 0) return;
   const unsigned flags = data[0];
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
