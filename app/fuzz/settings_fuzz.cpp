@@ -32,29 +32,19 @@
 #include "app/settings.h"
 #include "data/errors.h"
 #include "normalise/codepage.h"
-#include "tests/support/scratch_file.h"
+#include "tests/support/fuzz_support.h"
 
 namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::finding;
+using testing::trimBlanks;
 
 // Returned by a read that finds nothing: no value can hold a line break.
 constexpr std::string_view kAbsent = "\n";
 constexpr std::size_t kMaxSections = 8;
 constexpr std::size_t kMaxKeys = 16;
-
-[[noreturn]] void finding(const char* what, std::string_view detail) {
-  std::fprintf(stderr, "FINDING: %s\n  [%.*s]\n", what, static_cast<int>(detail.size()),
-               detail.data());
-  std::abort();
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 std::string lowerAscii(std::string_view text) {
   std::string out(text);

@@ -30,12 +30,14 @@
 #include "data/errors.h"
 #include "data/store/data_link.h"
 #include "normalise/codepage.h"
-#include "tests/support/scratch_file.h"
+#include "tests/support/fuzz_support.h"
 
 namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::finding;
+using testing::trimBlanks;
 
 constexpr std::string_view kFileName = "loja.udl";
 
@@ -50,18 +52,6 @@ const std::vector<std::string> kDriverLists[] = {
 // folder's path or a driver name. A password holding one that the rest of the input lacks can
 // only reach a message through the password itself, so finding it there is never chance.
 constexpr std::string_view kMarkers = "#%*+<>@^`|~!$";
-
-[[noreturn]] void finding(const char* what, std::string_view detail) {
-  std::fprintf(stderr, "FINDING: %s\n  %.*s\n", what, static_cast<int>(detail.size()),
-               detail.data());
-  std::abort();
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 // The password as written, and the forms it takes when the file is decoded (code page 1252 to
 // UTF-8) or a message is made (UTF-8 to code page 1252), with and without blanks around.

@@ -1,9 +1,11 @@
-// A file of a fixed name in a folder of its own, rewritten with each input: what the fuzz targets
-// hand to code that reads files by path. The folder goes when the object does.
+// What the fuzz targets share: a scratch file for code that reads files by path, how a target
+// reports a broken property, and the blank trimming their own oracles use (written apart from
+// the code under test on purpose).
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,21 @@
 
 namespace importacao::testing {
 
+// A broken property: says what and on what, and aborts so that the fuzzer keeps the input.
+[[noreturn]] inline void finding(const char* what, std::string_view detail) {
+  std::fprintf(stderr, "FINDING: %s\n  [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
+  std::abort();
+}
+
+// Without the blanks and tabs around it.
+inline std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// A file of a fixed name in a folder of its own, rewritten with each input. The folder goes when
+// the object does.
 class ScratchFile {
  public:
   // In /dev/shm when there is one (in memory: code that flushes each write stays fast), else /tmp.
