@@ -133,9 +133,10 @@ std::u16string cp1252ToUtf16(std::string_view text) {
   return out;
 }
 
-std::string utf16ToCp1252(std::u16string_view text) {
+std::string utf16ToCp1252(std::u16string_view text, bool& lossless) {
   std::string out;
   out.reserve(text.size());
+  lossless = true;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char16_t unit = text[i];
     if (unit >= 0xD800 && unit <= 0xDFFF) {
@@ -145,11 +146,19 @@ std::string utf16ToCp1252(std::u16string_view text) {
         ++i;
       }
       out.push_back('?');
+      lossless = false;
     } else {
-      out.push_back(fromCodePoint(unit));
+      const char byte = fromCodePoint(unit);
+      out.push_back(byte);
+      if (tables::kCp1252ToUnicode[static_cast<unsigned char>(byte)] != unit) lossless = false;
     }
   }
   return out;
+}
+
+std::string utf16ToCp1252(std::u16string_view text) {
+  bool lossless = true;
+  return utf16ToCp1252(text, lossless);
 }
 
 std::string cp1252ToUtf8(std::string_view text) {

@@ -57,6 +57,9 @@ std::u16string cp1252ToUtf16(std::string_view text);
 // UTF-16 to 1252: one byte per character; '?' for a character 1252 cannot hold (a pair of
 // surrogates is one character) and for a surrogate without its partner.
 std::string utf16ToCp1252(std::u16string_view text);
+// The same, telling in `lossless` whether the result converts back to `text` (false when some
+// character became '?').
+std::string utf16ToCp1252(std::u16string_view text, bool& lossless);
 
 // 1252 to UTF-8.
 std::string cp1252ToUtf8(std::string_view text);

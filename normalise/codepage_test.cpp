@@ -120,7 +120,9 @@ TEST(CodePage, EveryBasicPlaneCharacterConvertsTo1252AsIconvDoes) {
       want = *narrow;
     }
     const std::string utf8 = viaIconv("UTF-16LE", "UTF-8", utf16Bytes(wide)).value();
-    if (utf16ToCp1252(wide) != want || utf8ToCp1252(utf8) != want) {
+    bool lossless = false;
+    if (utf16ToCp1252(wide, lossless) != want || utf8ToCp1252(utf8) != want ||
+        lossless != (cp1252ToUtf16(want) == wide)) {
       ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(cp);
     }
   }
@@ -130,19 +132,25 @@ TEST(CodePage, Utf16OutsideTheBasicPlaneAndLoneSurrogatesBecomeOneQuestionMarkEa
   struct {
     std::u16string in;
     std::string want;
+    bool lossless;  // the result converts back to the input
   } cases[] = {
-      {u"Jos\u00E9", "Jos\xE9"},
-      {u"\u20AC 10", "\x80 10"},
-      {u"\U0001F600", "?"},              // one character, two code units
-      {u"a\xD800" "b", "a?b"},           // a high half alone
-      {u"\xDC00", "?"},                  // a low half alone
-      {u"\xD800\xD800\xDC00", "??"},     // a lone half, then a pair
-      {u"\xDBFF\xDFFF", "?"},            // U+10FFFF
-      {u"\u0080\u0081\u009F", "?\x81?"},  // of the C1 controls only 1252's undefined five
-      {u"", ""},
+      {u"Jos\u00E9", "Jos\xE9", true},
+      {u"\u20AC 10", "\x80 10", true},
+      {u"?", "?", true},                         // a question mark of its own
+      {u"\U0001F600", "?", false},              // one character, two code units
+      {u"a\xD800" "b", "a?b", false},           // a high half alone
+      {u"\xDC00", "?", false},                  // a low half alone
+      {u"\xD800\xD800\xDC00", "??", false},     // a lone half, then a pair
+      {u"\xDBFF\xDFFF", "?", false},            // U+10FFFF
+      {u"\u0080\u0081\u009F", "?\x81?", false},  // of the C1 controls only 1252's undefined five
+      {u"\u0081", "\x81", true},
+      {u"", "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(utf16Bytes(c.in));
+    bool lossless = !c.lossless;
+    EXPECT_EQ(utf16ToCp1252(c.in, lossless), c.want);
+    EXPECT_EQ(lossless, c.lossless);
     EXPECT_EQ(utf16ToCp1252(c.in), c.want);
   }
 }

@@ -340,12 +340,9 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
     case FieldKind::Memo:
     case FieldKind::Guid: {
       if (!statement.getText(number, scratch_)) return std::monostate{};
-      std::string text = utf16ToCp1252(scratch_);
-      const bool ascii = std::all_of(scratch_.begin(), scratch_.end(), [](char16_t u) { return u < 0x80; });
-      if (!ascii) {
-        assignWide(roundTrip_, text);
-        if (roundTrip_ != scratch_) storedTexts_.push_back({rows_.size(), number - 1u, scratch_});
-      }
+      bool lossless = true;
+      std::string text = utf16ToCp1252(scratch_, lossless);
+      if (!lossless) storedTexts_.push_back({rows_.size(), number - 1u, scratch_});
       return text;
     }
     case FieldKind::WideText: {

@@ -127,7 +127,6 @@ class StoreQuery : public RecordSource, public StoreCommand {
   // its bindings and only the values change.
   std::vector<odbc::ParameterBuffer> markerBuffers_;
   std::u16string scratch_;  // text as fetched, before its conversion
-  std::u16string roundTrip_;
   // Texts the store holds that code page 1252 cannot: the field reads them with '?' in place of
   // what it cannot hold, so an update checks the row against the store's own text instead.
   struct StoredText {
