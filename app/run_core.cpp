@@ -72,8 +72,7 @@ void RunCore::BitBtn1Click(const RunControls& controls) {
   current_ = controls.settingsFromControls();
   parts_.settings.save(current_);
 
-  const std::optional<int> codePage =
-      legacyCodePageSource_ ? legacyCodePageSource_() : legacyCodePage_;
+  const std::optional<int> codePage = legacyCodePageSource_();
   parts_.ConDb.disconnect();
   parts_.ConDb.setPath(current_.ConexaoDBF);
   parts_.ConDb.setCodePageOverride(codePage);

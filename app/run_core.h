@@ -105,7 +105,9 @@ class RunCore final : public RunLog {
 
   // The legacy code page override handed to ConDb at step 2 (runner option, else the settings
   // key PaginaCodigoDBF; nullopt: each table's own).
-  void setLegacyCodePage(std::optional<int> codePage) { legacyCodePage_ = codePage; }
+  void setLegacyCodePage(std::optional<int> codePage) {
+    legacyCodePageSource_ = [codePage] { return codePage; };
+  }
   // Or where step 2 asks for it, anew at each run once the settings are saved (the window reads
   // the settings key, so an edit of the file counts at the next run). What it throws ends the
   // run with the settings saved and ConDb not yet touched. Takes the place of setLegacyCodePage.
@@ -151,8 +153,7 @@ class RunCore final : public RunLog {
   GaugeModel gauge_;
   RunSummary summary_;
   SettingsValues current_;  // the controls' texts as step 1 saved them
-  std::optional<int> legacyCodePage_;
-  std::function<std::optional<int>()> legacyCodePageSource_;
+  std::function<std::optional<int>()> legacyCodePageSource_ = [] { return std::optional<int>(); };
   bool running_ = false;
   bool walking_ = false;
 };
