@@ -47,7 +47,8 @@ void installInterruptHandler() {
 
 // The log file is created or emptied, so it must never be a file the run reads: a dBASE
 // table (any, wherever it lies: a mistyped option must not empty a legacy table), the settings
-// file or the data-link file. Returns why it is refused, or nothing.
+// file or the data-link file (`dataLink` is the settings' text for it). Returns why it is
+// refused, or nothing.
 std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, const std::filesystem::path& settings,
                                             const std::string& dataLink) {
   std::string extension = log.extension().string();
@@ -58,7 +59,7 @@ std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, co
     return !other.empty() && std::filesystem::equivalent(log, other, ignored);
   };
   if (same(settings)) return "it is the settings file";
-  if (same(dataLink)) return "it is the data-link file";
+  if (same(dataLinkFileName(dataLink))) return "it is the data-link file";
   return std::nullopt;
 }
 

@@ -348,6 +348,19 @@ TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
   }
   EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "0");
 
+  // A data-link file the settings name in quotes, its path holding a blank.
+  const fs::path spaced = store.workDirectory() / "com espaco" / "loja.udl";
+  fs::create_directories(spaced.parent_path());
+  fs::copy_file(dataLink, spaced);
+  const fs::path quoted = store.workDirectory() / "quoted.ini";
+  std::ofstream(quoted) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=\"" << spaced.string()
+                        << "\"\n";
+  const std::string linkBytes = readFile(spaced);
+  const Outcome overLink = runCli({"--settings", quoted.string(), "--log", spaced.string(), "--products"});
+  EXPECT_EQ(overLink.status, 2) << overLink.err;
+  EXPECT_THAT(overLink.err, HasSubstr("it is the data-link file"));
+  EXPECT_EQ(readFile(spaced), linkBytes);
+
   // Any other file is the log's, and the run goes on.
   const fs::path log = store.workDirectory() / "importacao.log";
   const Outcome run = runCli({"--settings", settings.string(), "--log", log.string(), "--products"});
