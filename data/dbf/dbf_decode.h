@@ -44,6 +44,10 @@ inline bool hasZeroByte(std::uint64_t w) noexcept {
 
 inline bool isPadding(char c) noexcept { return c == ' ' || c == '\0'; }
 
+// What may follow a number in its field: blanks, NULs and the other control bytes (0x00-0x1F),
+// which some writers leave after the digits.
+inline bool isTrailingPadding(char c) noexcept { return static_cast<unsigned char>(c) <= ' '; }
+
 // The length of p[0, n) without its trailing blanks: eight bytes at a time, and in the last
 // word that is not all blanks the position of its last other byte, found without a loop.
 inline std::size_t withoutTrailingBlanks(const char* p, std::size_t n) noexcept {
@@ -143,9 +147,10 @@ inline std::string_view trimCharacterInRecord(const char* p, std::size_t length,
   return text;
 }
 
-// A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
-// most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
-// is not such a number: nullopt. Never reads the C locale.
+// A numeric (N, F) field: blanks and NULs before a decimal number (optional sign, digits with at
+// most one '.', an optional exponent), blanks, NULs or other control bytes after it. Blank, a '*'
+// overflow, a ',' decimal or anything else that is not such a number: nullopt. Never reads the C
+// locale.
 inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
   using namespace dbf_detail;
   // Numbers are right-aligned: skip the blanks before them eight at a time.
@@ -158,7 +163,7 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
     raw.remove_prefix(8);
   }
   while (!raw.empty() && isPadding(raw.front())) raw.remove_prefix(1);
-  while (!raw.empty() && isPadding(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && isTrailingPadding(raw.back())) raw.remove_suffix(1);
   if (raw.empty()) return std::nullopt;
 
   bool negative = false;
@@ -187,6 +192,12 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
   const double value =
       static_cast<double>(digits) / kPowersOfTen[hasPoint ? raw.size() - point - 1 : 0];
   return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
+}
+
+// Whether a numeric field holds no number at all: nothing but blanks, NULs and other control
+// bytes. A field that is not blank and that parseDbfNumber cannot read is a value lost.
+inline bool isBlankNumber(std::string_view raw) noexcept {
+  return std::all_of(raw.begin(), raw.end(), dbf_detail::isTrailingPadding);
 }
 
 // parseDbfNumber for a field inside a record that record() gave, the same answer: a field of at
@@ -244,6 +255,12 @@ void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, c
 // A date (D) field: YYYYMMDD, trailing blanks allowed, as days since 30 December 1899. Blank,
 // "00000000" and dates that do not exist (20231345, year 0): nullopt.
 std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept;
+
+// Whether a date field holds no date at all: nothing but blanks, NULs and zeros (some writers
+// leave an empty date as "00000000").
+inline bool isBlankDate(std::string_view raw) noexcept {
+  return std::all_of(raw.begin(), raw.end(), [](char c) { return c == ' ' || c == '\0' || c == '0'; });
+}
 
 // The date-time of a calendar day; nullopt when the day does not exist.
 inline std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexcept {

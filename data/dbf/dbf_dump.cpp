@@ -81,7 +81,8 @@ int dumpDbf(const DbfTable& table, std::ostream& out, std::ostream& err) {
     Json warnings = Json::array();
     for (const auto& w : table.warnings()) {
       warnings.push_back(cp1252ToUtf8(w));
-      err << w << '\n';
+      // Code page 1252 text, but a file name in it may already be UTF-8.
+      err << (isValidUtf8(w) ? w : cp1252ToUtf8(w)) << '\n';
     }
     header["warnings"] = std::move(warnings);
   }

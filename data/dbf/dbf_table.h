@@ -21,6 +21,8 @@
 
 namespace importacao {
 
+class CodePageSample;
+
 // How the bytes of a field are read; decided once per field from its type letter and the
 // table's format (a 'B' is a double in Visual FoxPro and a memo block number in dBASE).
 enum class DbfReading {
@@ -188,7 +190,9 @@ class DbfTable {
   // Reads `length` bytes at `offset` of the table into `out`; DbfError when they are not there.
   void readAt(std::uint64_t offset, std::span<std::byte> out) const;
   std::span<const std::byte> fetch(std::size_t slot) const;
-  void countRecords();
+  // Counts the records (and warns of what is odd about them); gathers text into `sample` when
+  // given.
+  void surveyRecords(CodePageSample* sample);
 
   // fromBytes: the whole table, and kRecordSlack bytes of slack after it (size_ is the table's)
   std::shared_ptr<const std::vector<std::byte>> memory_;
