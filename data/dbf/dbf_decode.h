@@ -298,8 +298,10 @@ inline bool parseDbfDateInRecord(const char* p, std::size_t length, DateTime& va
   return day.has_value();
 }
 
-// The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text.
+// The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text ("0000-00-00" outside
+// the years 0 to 9999); putDayText writes its 10 characters at `out`.
 std::string dayText(DateTime value);
+void putDayText(DateTime value, char* out) noexcept;
 
 // A logical (L) field: T, t, Y, y true; F, f, N, n false; '?', blank and anything else nullopt.
 std::optional<bool> parseDbfLogical(std::string_view raw) noexcept;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 
@@ -456,6 +457,18 @@ TEST(DbfDecode, DatesLogicalsAndCharacters) {
   }
   EXPECT_EQ(dayText(*day(2024, 1, 31)), "2024-01-31");
   EXPECT_EQ(dayText(*day(1, 1, 1)), "0001-01-01");
+  // The day's text is computed by hand: it must be std::chrono's day, from year 0 to 9999 (the
+  // years dates and date-times read as), fractions of a day left out.
+  for (long d = -693959; d <= 2958465; d += 7) {
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days{year{1899} / December / 30} + days{d}};
+    char want[16];
+    std::snprintf(want, sizeof want, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    ASSERT_EQ(dayText(DateTime{static_cast<double>(d) + 0.75}), want) << d;
+  }
+  EXPECT_EQ(dayText(DateTime{-693961.0}), "0000-00-00");  // 31 December of year -1
+  EXPECT_EQ(dayText(DateTime{2958466.0}), "0000-00-00");  // 1 January 10000
 
   struct {
     std::string_view raw;
