@@ -207,7 +207,10 @@ inline bool isBlankNumber(std::string_view raw) noexcept {
 // follow the field, which kRecordSlack guarantees. Sets `value` and returns true for a number;
 // returns false (null) otherwise. (No optional here: its return through memory costs the walk
 // a stall per field.)
-inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& value) noexcept {
+namespace dbf_detail {
+// parseDbfNumberInRecord and isDbfNumberInRecord: `kRead` false leaves the digits unread.
+template <bool kRead>
+inline bool numberInRecord(const char* p, std::size_t length, double& value) noexcept {
 #if defined(__SSE2__)
   if (length <= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -228,6 +231,7 @@ inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& va
     const std::uint32_t sign = (negative || p[first] == '+') ? std::uint32_t{1} << first : 0;
     if (used == span && (digits | point | sign) == span && (point & (point - 1)) == 0 &&
         digits != 0 && digits != 0xFFFF) {  // 16 digits: not exact in every case
+      if constexpr (!kRead) return true;
       std::uint64_t whole = 0;
       for (int i = first; i <= last; ++i) {
         const auto digit = static_cast<std::uint64_t>(static_cast<unsigned char>(p[i]) - '0');
@@ -245,6 +249,17 @@ inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& va
   const auto number = parseDbfNumber(std::string_view(p, length));
   if (number) value = *number;
   return number.has_value();
+}
+}  // namespace dbf_detail
+
+inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& value) noexcept {
+  return dbf_detail::numberInRecord<true>(p, length, value);
+}
+
+// Whether parseDbfNumberInRecord reads a number there, found without reading it.
+inline bool isDbfNumberInRecord(const char* p, std::size_t length) noexcept {
+  double ignored = 0;
+  return dbf_detail::numberInRecord<false>(p, length, ignored);
 }
 
 // Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read

@@ -657,10 +657,9 @@ void DbfTable::surveyRecords(CodePageSample* sample) {
     for (const DbfField* f : checked) {
       const char* raw = bytes + f->offset;
       const auto length = static_cast<std::size_t>(f->length);
-      double number = 0;
       DateTime day{};
       const bool read = f->reading == DbfReading::Number
-                            ? parseDbfNumberInRecord(raw, length, number) || isBlankNumber({raw, length})
+                            ? isDbfNumberInRecord(raw, length) || isBlankNumber({raw, length})
                             : parseDbfDateInRecord(raw, length, day) || isBlankDate({raw, length});
       if (read) continue;
       if (unreadable.count++ == 0) {

@@ -547,6 +547,7 @@ TEST(DbfDecode, InRecordReadersAgreeWithTheReferenceReadings) {
     const auto want = parseDbfNumber(std::string_view(bytes.data(), length));
     double got = -1.0;
     const bool read = parseDbfNumberInRecord(bytes.data(), length, got);
+    ASSERT_EQ(isDbfNumberInRecord(bytes.data(), length), read);
     const std::string shown(bytes.data(), length);
     ASSERT_EQ(read, want.has_value()) << "'" << shown << "'";
     if (want) {

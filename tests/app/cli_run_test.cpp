@@ -277,8 +277,9 @@ TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
   EXPECT_THAT(run.err, HasSubstr("No section was chosen."));
 }
 
-// A products table whose header counts more records than the file holds: the run reads what is
-// there and says so on standard error, naming the file; the log is what it would have been.
+// A products table whose header counts more records than the file holds, with a quantity that
+// cannot be read: the run reads what is there and says both on standard error, naming the file
+// (and the value, which reads as null); the log is what it would have been.
 TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   TestStore store(StoreKind::Sqlite, testing::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
@@ -286,7 +287,7 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   DbfBuilder::products()
       .languageByte(0x03)
       .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
-      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}})
+      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}, {"pd_qtd", "1,5"}})
       .headerCount(4)
       .writeTo(folder / "cfa1010.DBF");
   const fs::path settings = store.workDirectory() / "Importacao.ini";
@@ -298,6 +299,10 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   EXPECT_THAT(run.err, HasSubstr("warning: " + (folder / "cfa1010.DBF").string() +
                                  ": the header counts 4 records but the file holds only 2 "
                                  "complete ones; reading 2\n"));
+  EXPECT_THAT(run.err, HasSubstr("warning: " + (folder / "cfa1010.DBF").string() +
+                                 ": 1 numeric or date value is neither blank nor readable and "
+                                 "reads as null (blank); the first is '1,5' in field 'pd_qtd' of "
+                                 "record 2\n"));
   EXPECT_THAT(run.out, Not(HasSubstr("warning")));
   EXPECT_THAT(run.out, HasSubstr("Importando Produto - 6\n"));
 
