@@ -107,35 +107,28 @@ TEST(CodePageGuess, StaysSilentOnPortugueseIn850) {
     names.push_back(line.substr(first + 1, last - first - 1));
   }
   ASSERT_GT(names.size(), 5000u);
-  auto encode = [](const char* page, std::string text) {
-    iconv_t cd = iconv_open(page, "UTF-8");
+  // Through glibc's iconv, an independent source of the code pages.
+  auto convert = [](const char* from, const char* to, std::string text) {
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv");
-    std::string out(text.size() * 2 + 8, '\0');
+    std::string out(text.size() * 3 + 8, '\0');
     char* in = text.data();
-    char* to = out.data();
+    char* at = out.data();
     std::size_t inLeft = text.size(), outLeft = out.size();
-    iconv(cd, &in, &inLeft, &to, &outLeft);
+    iconv(cd, &in, &inLeft, &at, &outLeft);
     iconv_close(cd);
     out.resize(out.size() - outLeft);
     return out;
   };
+  auto encode = [&](const char* page, const std::string& utf8) { return convert("UTF-8", page, utf8); };
   auto upper = [&](const std::string& utf8) {
-    // Capitals through UTF-16 would need a library; the accented letters of Portuguese are in
-    // Latin-1, so one byte-wise pass over 1252 does it.
+    // The accented letters of Portuguese are in Latin-1: one byte-wise pass over 1252 does it.
     std::string text = encode("CP1252", utf8);
     for (char& c : text) {
       const auto b = static_cast<unsigned char>(c);
       if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7)) c = static_cast<char>(b - 0x20);
     }
-    iconv_t cd = iconv_open("UTF-8", "CP1252");
-    std::string out(text.size() * 3 + 8, '\0');
-    char* in = text.data();
-    char* to = out.data();
-    std::size_t inLeft = text.size(), outLeft = out.size();
-    iconv(cd, &in, &inLeft, &to, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    return convert("CP1252", "UTF-8", text);
   };
   for (const bool capitals : {false, true}) {
     SCOPED_TRACE(capitals ? "in capitals" : "as spelt");

@@ -3,6 +3,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace importacao {
@@ -115,6 +116,27 @@ void putDayText(DateTime value, char* out) noexcept {
 std::string dayText(DateTime value) {
   std::string text(10, '0');
   putDayText(value, text.data());
+  return text;
+}
+
+std::string dateTimeText(DateTime value) {
+  const double whole = std::floor(value.days);
+  auto millis = static_cast<long long>(std::llround((value.days - whole) * 86400000.0));
+  DateTime day{whole};
+  if (millis >= 86400000) {  // rounding reached midnight
+    millis -= 86400000;
+    day.days += 1;
+  }
+  std::string text = dayText(day);
+  char clock[40];
+  const auto seconds = millis / 1000;
+  std::snprintf(clock, sizeof clock, "T%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+  text += clock;
+  if (millis % 1000 != 0) {
+    std::snprintf(clock, sizeof clock, ".%03lld", millis % 1000);
+    text += clock;
+  }
   return text;
 }
 

@@ -318,6 +318,9 @@ inline bool parseDbfDateInRecord(const char* p, std::size_t length, DateTime& va
 std::string dayText(DateTime value);
 void putDayText(DateTime value, char* out) noexcept;
 
+// A date-time as "YYYY-MM-DDTHH:MM:SS", with ".mmm" when it has milliseconds (rounded to them).
+std::string dateTimeText(DateTime value);
+
 // A logical (L) field: T, t, Y, y true; F, f, N, n false; '?', blank and anything else nullopt.
 std::optional<bool> parseDbfLogical(std::string_view raw) noexcept;
 

@@ -25,27 +25,6 @@ std::string line(const Json& j) {
   return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string dateTimeText(DateTime value) {
-  const double whole = std::floor(value.days);
-  auto millis = static_cast<long long>(std::llround((value.days - whole) * 86400000.0));
-  DateTime day{whole};
-  if (millis >= 86400000) {  // rounding reached midnight
-    millis -= 86400000;
-    day.days += 1;
-  }
-  std::string text = dayText(day);
-  char clock[40];
-  const auto seconds = millis / 1000;
-  std::snprintf(clock, sizeof clock, "T%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                seconds % 60);
-  text += clock;
-  if (millis % 1000 != 0) {
-    std::snprintf(clock, sizeof clock, ".%03lld", millis % 1000);
-    text += clock;
-  }
-  return text;
-}
-
 // The record lines go out through a buffer of their own: one write per 256 kB, whatever the
 // table's size.
 class Output {

@@ -4,8 +4,6 @@
 // nlohmann_json.
 #pragma once
 
-#include <cmath>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -20,27 +18,6 @@ namespace importacao::testing {
 namespace reference_detail {
 
 using Json = nlohmann::ordered_json;
-
-inline std::string dateTimeText(DateTime value) {
-  const double whole = std::floor(value.days);
-  auto millis = static_cast<long long>(std::llround((value.days - whole) * 86400000.0));
-  DateTime day{whole};
-  if (millis >= 86400000) {
-    millis -= 86400000;
-    day.days += 1;
-  }
-  std::string text = dayText(day);
-  char clock[40];
-  const auto seconds = millis / 1000;
-  std::snprintf(clock, sizeof clock, "T%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                seconds % 60);
-  text += clock;
-  if (millis % 1000 != 0) {
-    std::snprintf(clock, sizeof clock, ".%03lld", millis % 1000);
-    text += clock;
-  }
-  return text;
-}
 
 struct JsonSink {
   Json& slot;
