@@ -547,6 +547,20 @@ struct Unreadable {
   std::string shown;  // the first one's text, for the warning
 };
 
+// Whether any byte of `bytes` is above 0x7F: most records of most tables hold none, and then
+// none of their texts is worth a look for the code page's guess.
+bool hasHighByte(std::span<const std::byte> bytes) {
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    high |= w;
+  }
+  for (; i < bytes.size(); ++i) high |= std::to_integer<std::uint64_t>(bytes[i]);
+  return (high & dbf_detail::kHighBits) != 0;
+}
+
 std::string unreadableWarning(const Unreadable& u) {
   const std::string what = u.count == 1 ? " numeric or date value is" : " numeric or date values are";
   return std::to_string(u.count) + what + " neither blank nor readable and read" +
@@ -668,7 +682,7 @@ void DbfTable::surveyRecords(CodePageSample* sample) {
         unreadable.shown = quoted({raw, length}, *toAnsi_);
       }
     }
-    if (sample != nullptr && !sample->full()) {
+    if (sample != nullptr && !sample->full() && hasHighByte(rec)) {
       for (const DbfField* f : texts) {
         std::uint64_t high = 0;
         const auto length = static_cast<std::size_t>(f->length);
