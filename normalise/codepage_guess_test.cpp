@@ -80,19 +80,6 @@ TEST(CodePageGuess, Utf8CutByTheFieldsEndIsStillUtf8) {
   }
 }
 
-TEST(CodePageGuess, KeepsOnlyTextOutsideAsciiUpToItsLimit) {
-  CodePageSample sample;
-  sample.add("ASCII ONLY", false);
-  EXPECT_TRUE(sample.empty());
-  int added = 0;
-  while (!sample.full() && added < 100000) {
-    sample.add("A\xF1" "asco", false);
-    ++added;
-  }
-  EXPECT_TRUE(sample.full());
-  EXPECT_LT(added, 100000);
-}
-
 // Every Brazilian municipality name of the store's seed, as the legacy system keeps names (code
 // page 850, as spelt and in capitals): the guess stays silent on all of them together and on
 // every three names in a row, and names 1252 for the same names in 1252.
