@@ -19,11 +19,11 @@ install(FILES "${PROJECT_SOURCE_DIR}/packaging/importacao.svg"
 
 # The store schema and the municipality seed, laid out as in the repository so that
 # /usr/share/importacao/scripts/make-store finds them beside itself.
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/store/schema/"
-        DESTINATION "${IMP_SHARE_DIR}/store/schema"
-        FILES_MATCHING PATTERN "*.sql")
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/store/seed/"
-        DESTINATION "${IMP_SHARE_DIR}/store/seed"
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/schema/"
+        DESTINATION "${IMP_SHARE_DIR}/schema"
+        FILES_MATCHING PATTERN "*.sql" PATTERN "seed" EXCLUDE)
+install(DIRECTORY "${PROJECT_SOURCE_DIR}/schema/seed/"
+        DESTINATION "${IMP_SHARE_DIR}/schema/seed"
         FILES_MATCHING PATTERN "*.csv" PATTERN "*.py" PATTERN "*.md" PATTERN "*.txt"
         PATTERN "*_test.py" EXCLUDE PATTERN "__pycache__" EXCLUDE)
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/scripts/make-store"

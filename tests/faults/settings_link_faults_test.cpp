@@ -8,9 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/import_objects.h"
-#include "app/run_core.h"
-#include "app/settings.h"
+#include "app/run/import_objects.h"
+#include "app/run/run_core.h"
+#include "app/run/settings.h"
 #include "data/errors.h"
 #include "tests/faults/fault_support.h"
 #include "tests/support/dbf_builder.h"
