@@ -1,8 +1,11 @@
 #include "app/run/log_store.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 namespace importacao {
@@ -106,6 +109,37 @@ std::size_t LogStore::memoryUsed() const noexcept {
   total += blocks_.capacity() * sizeof(blocks_[0]) + blockSizes_.capacity() * sizeof(std::size_t);
   for (std::size_t size : blockSizes_) total += size;
   return total;
+}
+
+void saveLogFile(const LogStore& log, const std::filesystem::path& path) {
+  auto fail = [&path](int error) {
+    return std::runtime_error("Unable to write the log file " + path.string() + ": " +
+                              std::strerror(error));
+  };
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+  if (!file) throw fail(errno);
+  for (std::size_t i = 0; i < log.lineCount(); ++i) {
+    const std::string_view line = log.line(i);
+    if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size() ||
+        std::fwrite(kLogFileLineEnd.data(), 1, kLogFileLineEnd.size(), file.get()) !=
+            kLogFileLineEnd.size())
+      throw fail(errno);
+  }
+  if (std::fclose(file.release()) != 0) throw fail(errno);
+}
+
+bool isErrorLine(std::string_view line) noexcept {
+  return line.starts_with("Erro gravando ") && line.find(kCr) != std::string_view::npos;
+}
+
+std::optional<std::size_t> nextErrorLine(const LogStore& log, std::optional<std::size_t> after) noexcept {
+  const std::size_t count = log.lineCount();
+  const std::size_t start = after ? *after + 1 : 0;
+  for (std::size_t step = 0; step < count; ++step) {
+    const std::size_t i = (start + step) % count;
+    if (isErrorLine(log.line(i))) return i;
+  }
+  return std::nullopt;
 }
 
 }  // namespace importacao
