@@ -1,9 +1,15 @@
-// The log box: what it holds, what it shows after the repaint timer, selection and copy.
+// The log box: what it holds, what it shows after the repaint timer, selection and copy, the
+// next error line and saving the log from its context menu.
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <string>
 
@@ -179,6 +185,73 @@ class LogViewTest : public QObject {
     QCOMPARE(view.selectedText(), QString("two\ntwo, continued\nthree\n"));
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 190));  // below the end
     QVERIFY(!view.hasSelection());
+  }
+
+  // "Próximo erro" (F3) takes the error lines in turn, round to the top after the last, each
+  // selected and scrolled into view; from a selection it goes on below it.
+  void nextErrorSelectsEachErrorLineInTurnAndShowsIt() {
+    LogView view;
+    view.resize(497, 225);
+    view.show();
+    view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    for (int i = 0; i < 400; ++i) {
+      const bool error = i == 40 || i == 300 || i == 399;
+      view.appendLine(error ? "Erro gravando o Produto - " + std::to_string(i) + "\rduplicate key value"
+                            : "Importando Produto - " + std::to_string(i));
+    }
+    view.appendLine("Erro gravando sem mensagem");  // no carriage return: not a record's error line
+    settle();
+    QScrollBar* bar = view.verticalScrollBar();
+    auto shown = [&](std::size_t line) {
+      const auto row = static_cast<int>(view.store().firstRowOf(line));
+      return bar->value() <= row && row + 1 < bar->value() + bar->pageStep();
+    };
+    for (const std::size_t expected : {40, 300, 399, 40}) {
+      QTest::keyClick(&view, Qt::Key_F3);
+      QVERIFY(view.hasSelection());
+      QCOMPARE(view.selectionFirst(), expected);
+      QCOMPARE(view.selectionLast(), expected);
+      QVERIFY2(shown(expected), qPrintable(QString::number(bar->value())));
+    }
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 2 + view.fontMetrics().lineSpacing() / 2));
+    const std::size_t clicked = view.selectionFirst();
+    view.nextError();
+    QCOMPARE(view.selectionFirst(), clicked < 300 ? std::size_t{300} : std::size_t{399});
+  }
+
+  // The context menu offers copy, select all, "Salvar log..." and "Próximo erro"; the log is
+  // saved as the runner's --log writes it: each line's 1252 bytes and CR LF.
+  void contextMenuSavesTheLogAsTheRunnersLogFile() {
+    LogView view;
+    view.resize(300, 100);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.appendLine("Lendo Tabela de Produtos");
+    view.appendLine("Erro gravando o Produto - 7\rduplicate key value");
+    view.appendLine("Cart\xe3o");
+    view.appendLine("");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("importacao.log");
+    view.setSaveChooser([&](QWidget*) { return file; });
+    QStringList items;
+    QTimer::singleShot(0, &view, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      QVERIFY(menu != nullptr);
+      for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) continue;
+        items << action->text();
+        if (action->text() == "Salvar log...") action->trigger();
+      }
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view.viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view.viewport(), &event);
+    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...", QString::fromUtf8("Próximo erro")}));
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
+                                         "value\r\nCart\xe3o\r\n\r\n"));
   }
 
   // Very long rows widen the horizontal range; painting odd bytes never fails.

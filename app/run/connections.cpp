@@ -18,16 +18,22 @@ std::string whatInstead(const DataLinkNotice& notice) {
          (notice.builtIn ? "the built-in data-link file" : "the data-link file of an earlier run") +
          ")";
 }
+
+std::string whatNamed(const DataLinkNotice& notice) {
+  std::string text = "The data-link file '" + notice.named + "'";
+  if (notice.typed != notice.named) text += " (from '" + notice.typed + "')";
+  return text;
+}
 }  // namespace
 
 std::string dataLinkNoticeText(const DataLinkNotice& notice) {
-  return "The data-link file '" + notice.named + "' does not exist; the store connection uses " +
-         whatInstead(notice) + " instead.";
+  return whatNamed(notice) + " does not exist; the store connection uses " + whatInstead(notice) +
+         " instead.";
 }
 
 std::string dataLinkMissingTooText(const DataLinkNotice& notice) {
-  return "The data-link file '" + notice.named + "' does not exist, and neither does " +
-         whatInstead(notice) + ", which the store connection would use instead";
+  return whatNamed(notice) + " does not exist, and neither does " + whatInstead(notice) +
+         ", which the store connection would use instead";
 }
 
 std::string dataLinkFileOf(std::string_view connectionString) {

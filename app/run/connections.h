@@ -43,7 +43,8 @@ class StoreConnectionControl {
 // data-link file it had: the built-in one, or the one an earlier run set. An operator who
 // mistyped the name would otherwise import into another database without a word.
 struct DataLinkNotice {
-  std::string named;    // the file name taken from the file-name box's text (UTF-8)
+  std::string typed;    // the file-name box's text, as the settings hold it (UTF-8)
+  std::string named;    // the file name the connection takes from it (dataLinkFileName)
   std::string instead;  // the data-link file the connection uses instead; empty when its
                         // connection string names none (it is not shown: it may hold a password)
   bool builtIn = true;  // `instead` is the built-in one (no earlier run set another)
@@ -51,6 +52,7 @@ struct DataLinkNotice {
 
 // What the operator reads: "The data-link file '/srv/loja.udl' does not exist; the store
 // connection uses '/home/ana/.config/Importacao.udl' (the built-in data-link file) instead."
+// A text whose file name is its first word only ("/srv/loja nova.udl") is shown as well.
 std::string dataLinkNoticeText(const DataLinkNotice& notice);
 
 // The error that ends a run when the file the connection would use instead is missing too: it

@@ -120,7 +120,7 @@ void saveLogFile(const LogStore& log, const std::filesystem::path& path) {
   if (!file) throw fail(errno);
   for (std::size_t i = 0; i < log.lineCount(); ++i) {
     const std::string_view line = log.line(i);
-    if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size() ||
+    if ((!line.empty() && std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) ||
         std::fwrite(kLogFileLineEnd.data(), 1, kLogFileLineEnd.size(), file.get()) !=
             kLogFileLineEnd.size())
       throw fail(errno);

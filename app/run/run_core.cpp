@@ -44,6 +44,7 @@ RunCore::RunCore(RunHost& host, RunParts parts)
 void RunCore::TendaroBeforeConnect() {
   if (::importacao::TendaroBeforeConnect(parts_.Tendaro, current_.ConexaoSQL)) return;
   DataLinkNotice notice;
+  notice.typed = current_.ConexaoSQL;
   notice.named = dataLinkFileName(current_.ConexaoSQL);
   if (notice.named.empty()) return;  // no file named: the connection's own string, as ever
   const std::string connection = parts_.Tendaro.connectionString();

@@ -614,9 +614,12 @@ TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExistsAndSaysWhenItDoesNo
                                   "\"" + folder.string() + "\""}) {
     SCOPED_TRACE(text);
     run(text);
-    EXPECT_THAT(rig.only("notice"), ElementsAre("notice The data-link file '" + dataLinkFileName(text) +
-                                                "' does not exist; the store connection uses '" +
-                                                builtIn.string() + "' (the built-in data-link file) instead."));
+    const std::string named = dataLinkFileName(text);
+    EXPECT_THAT(rig.only("notice"),
+                ElementsAre("notice The data-link file '" + named + "'" +
+                            (named == text ? "" : " (from '" + text + "')") +
+                            " does not exist; the store connection uses '" + builtIn.string() +
+                            "' (the built-in data-link file) instead."));
     EXPECT_LT(indexOf(rig.journal, rig.only("notice").at(0)),
               indexOf(rig.journal, "Tendaro.connect FILE NAME=" + builtIn.string()));
   }
