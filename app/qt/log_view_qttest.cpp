@@ -148,7 +148,10 @@ class LogViewTest : public QObject {
     }
   }
 
-  void selectAllAndCopyGiveTheLinesAsText() {
+  // Copied, the lines are text; saved from the context menu (which offers copy, select all,
+  // "Salvar log..." and "Próximo erro"), they are what the runner's --log writes: each line's
+  // 1252 bytes and CR LF.
+  void selectAllCopyAndSaveGiveTheLinesAsTextAndAsTheRunnersLog() {
     LogView view;
     view.resize(300, 100);
     view.show();
@@ -164,6 +167,29 @@ class LogViewTest : public QObject {
         "Lendo Tabela de Produtos\nErro gravando o Produto - 7\nduplicate key value\nCartão\n");
     QCOMPARE(view.selectedText(), all);
     QCOMPARE(QApplication::clipboard()->text(), all);
+
+    view.appendLine("");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("importacao.log");
+    view.setSaveChooser([&](QWidget*) { return file; });
+    QStringList items;
+    QTimer::singleShot(0, &view, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      QVERIFY(menu != nullptr);
+      for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) continue;
+        items << action->text();
+        if (action->text() == "Salvar log...") action->trigger();
+      }
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view.viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view.viewport(), &event);
+    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...", QString::fromUtf8("Próximo erro")}));
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
+                                         "value\r\nCart\xe3o\r\n\r\n"));
   }
 
   // Clicking a row selects its whole line; Shift+click extends to another line.
@@ -218,40 +244,6 @@ class LogViewTest : public QObject {
     const std::size_t clicked = view.selectionFirst();
     view.nextError();
     QCOMPARE(view.selectionFirst(), clicked < 300 ? std::size_t{300} : std::size_t{399});
-  }
-
-  // The context menu offers copy, select all, "Salvar log..." and "Próximo erro"; the log is
-  // saved as the runner's --log writes it: each line's 1252 bytes and CR LF.
-  void contextMenuSavesTheLogAsTheRunnersLogFile() {
-    LogView view;
-    view.resize(300, 100);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.appendLine("Lendo Tabela de Produtos");
-    view.appendLine("Erro gravando o Produto - 7\rduplicate key value");
-    view.appendLine("Cart\xe3o");
-    view.appendLine("");
-    QTemporaryDir dir;
-    const QString file = dir.filePath("importacao.log");
-    view.setSaveChooser([&](QWidget*) { return file; });
-    QStringList items;
-    QTimer::singleShot(0, &view, [&] {
-      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-      QVERIFY(menu != nullptr);
-      for (QAction* action : menu->actions()) {
-        if (action->isSeparator()) continue;
-        items << action->text();
-        if (action->text() == "Salvar log...") action->trigger();
-      }
-      menu->close();
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view.viewport()->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(view.viewport(), &event);
-    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...", QString::fromUtf8("Próximo erro")}));
-    QFile saved(file);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
-                                         "value\r\nCart\xe3o\r\n\r\n"));
   }
 
   // Very long rows widen the horizontal range; painting odd bytes never fails.
