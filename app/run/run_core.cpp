@@ -48,11 +48,14 @@ void RunCore::TendaroBeforeConnect() {
   notice.named = dataLinkFileName(current_.ConexaoSQL);
   if (notice.named.empty()) return;  // no file named: the connection's own string, as ever
   const std::string connection = parts_.Tendaro.connectionString();
-  notice.instead = dataLinkFileOf(connection);
+  const std::filesystem::path instead = dataLinkFileOf(connection);
   notice.builtIn = connection == builtInConnection_;
   std::error_code error;
-  if (!notice.instead.empty() &&
-      !std::filesystem::is_regular_file(std::filesystem::path(notice.instead), error))
+  // Shown as a whole path: a relative one means the working folder, which the operator may not
+  // have in mind.
+  const std::filesystem::path shown = instead.empty() ? instead : std::filesystem::absolute(instead, error);
+  notice.instead = (error ? instead : shown).string();
+  if (!instead.empty() && !std::filesystem::is_regular_file(instead, error))
     throw DataError(dataLinkMissingTooText(notice));
   host_.dataLinkMissing(notice);
 }
