@@ -145,9 +145,6 @@ TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEndedAndTheStatusFollow
 
   RunSummary clean = summary;
   clean.sections[0].failed = 0;
-  RunSummary stopped = summary;
-  stopped.completed = false;
-  stopped.stopped = true;
   const std::optional<std::string> noError, error("Data-link file 'x.udl' does not exist");
   struct {
     const char* what;
@@ -157,10 +154,8 @@ TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEndedAndTheStatusFollow
     std::vector<std::string> says, never;
     int status;
   } cases[] = {
-      {"every record written", clean, true, false, noError, noError, {"The run reached its end."}, {}, 0},
-      {"stopped rehearsal", stopped, true, true, noError, noError,
-       {"Stopped: the run ended after the record in hand.", "Dry run: every change was rolled back; nothing was kept"},
-       {}, 130},
+      {"every record written", clean, true, true, noError, noError,
+       {"The run reached its end.", "Dry run: every change was rolled back; nothing was kept"}, {}, 0},
       {"nothing chosen, then an error", RunSummary{}, false, false, error, noError,
        {"No section was chosen.", "The run ended with an error; the sections after it did not run: " + *error},
        {"reached its end"}, 1},
