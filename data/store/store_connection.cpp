@@ -40,7 +40,7 @@ void StoreConnection::connect() {
   const OdbcTarget target = resolveConnectionString(connectionString_, environment_->driverNames());
 
   auto connection = std::make_unique<odbc::Connection>(*environment_);
-  connection->open(target.connectionString, target.password);
+  connection->open(target.connectionString, target.password, target.loginTimeoutSeconds);
   dbmsName_ = connection->infoText(SQL_DBMS_NAME);
   driverName_ = connection->infoText(SQL_DRIVER_NAME);
   kind_ = storeKindFromDriver(dbmsName_, driverName_);

@@ -531,7 +531,7 @@ bool StoreQuery::runWriter(const PostKey& key, const std::function<std::string()
     }
     changed = writer_.use([&](odbc::Statement& statement) {
       statement.bindParameters(writerBuffers_);
-      const bool touched = statement.execute() && statement.rowCount() != 0;
+      const bool touched = statement.executeToEnd() != 0;
       statement.closeCursor();
       return touched;
     });
@@ -608,7 +608,8 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
       // Keys come first and compare exactly, so the store finds the row by its index.
       const Comparison comparison =
           i < keyConditions ? Comparison::Exact : originalComparison(store.storeKind(), column.kind);
-      where.push_back(PostColumn{column.description.name, true, condition.originalIsNull, comparison});
+      where.push_back(PostColumn{column.description.name, true, condition.originalIsNull, comparison,
+                                 comparisonCast(store.storeKind(), column.description.typeName)});
     }
     return updateText(table.rendered, setNames, where, store.identifierQuote());
   });
@@ -660,7 +661,7 @@ long long StoreQuery::execute() {
     select_.prepare(store, sendText_);
     affected = select_.use([&](odbc::Statement& statement) {
       statement.bindParameters(buffers);
-      const long long count = statement.execute() ? static_cast<long long>(statement.rowCount()) : 0;
+      const long long count = statement.executeToEnd();
       statement.closeCursor();
       return count;
     });
@@ -711,10 +712,8 @@ void StoredProc::execProc() {
     call_.prepare(store, text);
     call_.use([&](odbc::Statement& statement) {
       statement.bindParameters(buffers);
-      statement.execute();
       // Output values arrive once every result of the call has been passed over.
-      while (statement.moreResults()) {
-      }
+      statement.executeToEnd();
       statement.closeCursor();
     });
   });
