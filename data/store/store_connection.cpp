@@ -209,6 +209,50 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
   return keys_.emplace(cacheKey, std::move(names)).first->second;
 }
 
+std::optional<std::vector<std::string>> StoreConnection::procedureInputs(const std::string& name) {
+  odbc::Connection& connection = odbcConnection();
+  std::u16string schema;
+  if (kind_ == StoreKind::PostgreSql) {
+    // Every schema's functions are listed otherwise, not only those the connection calls.
+    odbc::Statement current(connection);
+    current.executeDirect(u"select current_schema()");
+    if (current.fetch()) schema = current.getText(1).value_or(u"");
+  }
+  SQLWCHAR* schemaText = schema.empty() ? nullptr : odbc::sqlText(schema);
+  const auto schemaLength = static_cast<SQLSMALLINT>(schema.size());
+  auto inputsOf = [&](const std::string& spelling) -> std::optional<std::vector<std::string>> {
+    std::u16string wideName = utf8ToUtf16(spelling);
+    odbc::Statement procedures(connection);
+    odbc::check(SQLProceduresW(procedures.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
+                               static_cast<SQLSMALLINT>(wideName.size())),
+                SQL_HANDLE_STMT, procedures.get());
+    if (!procedures.fetch()) return std::nullopt;
+    odbc::Statement columns(connection);
+    odbc::check(SQLProcedureColumnsW(columns.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
+                                     static_cast<SQLSMALLINT>(wideName.size()), nullptr, 0),
+                SQL_HANDLE_STMT, columns.get());
+    std::vector<std::pair<std::int64_t, std::string>> inputs;
+    while (columns.fetch()) {
+      const auto parameter = columns.getText(4);
+      const auto type = columns.getInteger(5);
+      const auto position = columns.getInteger(18);
+      if (type == SQL_PARAM_INPUT || type == SQL_PARAM_INPUT_OUTPUT) {
+        inputs.emplace_back(position.value_or(0), nameFromDriver(utf16ToUtf8(parameter.value_or(u"")), kind_));
+      }
+    }
+    std::stable_sort(inputs.begin(), inputs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (auto& [position, parameter] : inputs) names.push_back(std::move(parameter));
+    return names;
+  };
+  std::string lower = name;
+  for (char& c : lower) c = lowerAscii(c);
+  // PostgreSQL keeps an unquoted name in lower case.
+  if (auto inputs = inputsOf(name)) return inputs;
+  if (lower != name) return inputsOf(lower);
+  return std::nullopt;
+}
+
 void StoreConnection::attach(StoreCommand* command) { commands_.push_back(command); }
 
 void StoreConnection::detach(StoreCommand* command) noexcept {

@@ -645,6 +645,13 @@ std::vector<std::size_t> StoreQuery::keyColumnIndexes(const WriteTable& table) c
   return indexes;
 }
 
+std::vector<std::string> StoreQuery::updateKey() const {
+  if (!shape_) fail("Cannot perform this operation on a closed dataset");
+  std::vector<std::string> names;
+  for (std::size_t index : keyColumnIndexes(writeTable())) names.push_back(shape_->columns[index].description.name);
+  return names;
+}
+
 Value StoreQuery::originalValue(std::size_t column) const {
   for (const StoredText& stored : storedTexts_) {
     if (stored.row == current_ && stored.column == column) return WideText(stored.text);

@@ -127,6 +127,12 @@ class StoreQuery : public RecordSource, public StoreCommand {
   Parameter& parameterByName(std::string_view name) { return parameters_.byName(name); }
   Parameter& parameter(long long index) { return parameters_.at(index); }
 
+  // While open: the columns an update finds its row by, as the store names them (the table's
+  // primary key, else its first unique index). Throws the DataError the update itself would:
+  // "<name>: Table '<table>' has no primary key, so its rows cannot be updated", or "<name>:
+  // Cannot modify a read-only dataset" for a query that reads no single table.
+  std::vector<std::string> updateKey() const;
+
   // Runs the statement once with its parameters and fetches nothing (the insert of
   // EstInicial). Returns the number of rows it affected, -1 when the driver cannot say. The
   // query's own state and fields are not touched.
