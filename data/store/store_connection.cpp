@@ -231,18 +231,15 @@ std::optional<std::vector<std::string>> StoreConnection::procedureInputs(const s
     odbc::check(SQLProcedureColumnsW(columns.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
                                      static_cast<SQLSMALLINT>(wideName.size()), nullptr, 0),
                 SQL_HANDLE_STMT, columns.get());
-    std::vector<std::pair<std::int64_t, std::string>> inputs;
+    // In the order of the call (ODBC: the return value first, then the parameters in order).
+    std::vector<std::string> names;
     while (columns.fetch()) {
       const auto parameter = columns.getText(4);
       const auto type = columns.getInteger(5);
-      const auto position = columns.getInteger(18);
       if (type == SQL_PARAM_INPUT || type == SQL_PARAM_INPUT_OUTPUT) {
-        inputs.emplace_back(position.value_or(0), nameFromDriver(utf16ToUtf8(parameter.value_or(u"")), kind_));
+        names.push_back(nameFromDriver(utf16ToUtf8(parameter.value_or(u"")), kind_));
       }
     }
-    std::stable_sort(inputs.begin(), inputs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::string> names;
-    for (auto& [position, parameter] : inputs) names.push_back(std::move(parameter));
     return names;
   };
   std::string lower = name;
