@@ -326,8 +326,8 @@ class Checker {
     try {
       view.open();
     } catch (const std::exception& error) {
-      add(false, name + ": no such view in the store (" + oneLine(error.what()) +
-                     "); the Produtos section inserts into it " + given);
+      add(false, name + ": no such view in the store (" + oneLine(error.what()) + "); the Produtos section inserts " +
+                     given + " into it");
       return;
     }
     std::vector<std::string> missing;
@@ -341,7 +341,7 @@ class Checker {
     trigger.open();
     if (!missing.empty()) {
       add(false, name + ": the view has no column " + joined(missing, " or ") + "; the Produtos section inserts " +
-                     given);
+                     given + " into it");
     } else if (trigger.fieldByName("n").asInteger() == 0) {
       add(false, name + ": the view has no INSTEAD OF INSERT trigger to do the work");
     } else {
