@@ -93,13 +93,16 @@ struct PostKey {
 // Post writes the row back into the table the statement reads ("select ... from <table> where
 // ..."): an insert of exactly the assigned columns, or an update of exactly the assigned columns
 // of the row that was read, found by the table's primary key. The update also requires each
-// assigned column still to hold the value it was read with; a row that was changed there or
-// deleted since it was read is not written and the post fails (nothing is locked meanwhile).
-// Read-only and auto-numbered columns are never written. Every statement is committed as it
-// completes.
+// assigned column still to hold the value it was read with (on SQL Server compared through the
+// column's own type where a parameter's would differ: comparisonCast); a row that was changed
+// there or deleted since it was read is not written and the post fails (nothing is locked
+// meanwhile). Read-only and auto-numbered columns are never written. A post and an execute read
+// every result their statement gives, and an error in any of them (a trigger's, after a first
+// result that succeeded) fails them. Every statement is committed as it completes.
 //
-// Store failures raise StoreError with the driver's own text (its component tags and trailing
-// blanks, control characters and full stops removed), without the query's name in front.
+// Store failures raise StoreError with the driver's own text (its first error record, the
+// component tags and trailing blanks, control characters and full stops removed), without the
+// query's name in front.
 class StoreQuery : public RecordSource, public StoreCommand {
  public:
   StoreQuery(std::string name, StoreConnection& connection);
