@@ -23,9 +23,9 @@
 #include <memory>
 #include <string>
 
-#include "app/log_view.h"
-#include "app/unit1.h"
-#include "app/window_test_backend.h"
+#include "app/qt/log_view.h"
+#include "app/qt/unit1.h"
+#include "app/qt/window_test_backend.h"
 
 namespace {
 

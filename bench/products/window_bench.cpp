@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "app/file_name_edit.h"
-#include "app/import_objects.h"
-#include "app/settings.h"
-#include "app/unit1.h"
+#include "app/qt/file_name_edit.h"
+#include "app/run/import_objects.h"
+#include "app/run/settings.h"
+#include "app/qt/unit1.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // How values are laid out for the driver (the parts of the query objects that need no store;
-// the stores themselves are exercised in tests/store).
+// the stores themselves are exercised in tests/store_access).
 #include "data/store/store_query.h"
 
 #include <gtest/gtest.h>

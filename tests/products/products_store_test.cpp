@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/import_objects.h"
-#include "app/run_core.h"
+#include "app/run/import_objects.h"
+#include "app/run/run_core.h"
 #include "data/errors.h"
 #include "import/products/products_section.h"
 #include "tests/support/dbf_builder.h"

@@ -1,6 +1,6 @@
 // importacao-cli run as a child process for the tests that drive the real program: its output
-// watched as it comes (so a test can act in the middle of a run), how it ended, and the small file
-// helpers those tests use. Header-only; the including test target defines IMP_CLI_PATH.
+// watched as it comes (so a test can act in the middle of a run) and how it ended. Header-only;
+// the including test target defines IMP_CLI_PATH.
 #pragma once
 
 #include <poll.h>
@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace importacao::testing {
 
 namespace fs = std::filesystem;
@@ -28,10 +30,12 @@ struct CliOutcome {
 };
 
 // Runs importacao-cli with `args`. `onOutput` is called with all standard output so far after
-// each new piece of it, and the child's pid (to pause it or send it signals). Gives up and kills
-// the child after three minutes.
+// each new piece of it, and the child's pid (to pause it or send it signals). With
+// `closeOutputAfterFirstLine` the reading end of standard output is closed once a line has come,
+// as `importacao-cli ... | head -1` does. Gives up and kills the child after three minutes.
 inline CliOutcome runCli(const std::vector<std::string>& args,
-                         const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {}) {
+                         const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {},
+                         bool closeOutputAfterFirstLine = false) {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0) throw std::runtime_error("pipe");
   if (::pipe(errPipe) != 0) throw std::runtime_error("pipe");
@@ -71,6 +75,11 @@ inline CliOutcome runCli(const std::vector<std::string>& args,
       }
       (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
       if (i == 0 && onOutput) onOutput(outcome.out, child);
+      if (i == 0 && closeOutputAfterFirstLine && outcome.out.find('\n') != std::string::npos) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
     }
   }
   if (open > 0) ::kill(child, SIGKILL);
@@ -80,27 +89,6 @@ inline CliOutcome runCli(const std::vector<std::string>& args,
   ::waitpid(child, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return outcome;
-}
-
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-inline std::vector<std::string> split(const std::string& text, const std::string& separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos;
-       start = at + separator.size())
-    parts.push_back(text.substr(start, at - start));
-  parts.push_back(text.substr(start));
-  return parts;
 }
 
 }  // namespace importacao::testing

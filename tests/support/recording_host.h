@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_core.h"
+#include "app/run/run_core.h"
 
 namespace importacao::testing {
 

@@ -368,6 +368,17 @@ std::string storeTestName(const ::testing::TestParamInfo<StoreKind>& info) {
   return std::string(storeKindName(info.param));
 }
 
+std::string dataLinkExtendedProperties(const std::string& udlBytes) {
+  std::string text;
+  for (std::size_t i = 2; i + 1 < udlBytes.size(); i += 2) text += udlBytes[i];
+  const std::string_view marker = "Extended Properties=\"";
+  auto start = text.find(marker);
+  auto end = text.rfind('"');
+  if (start == std::string::npos || end == std::string::npos || end < start + marker.size()) return {};
+  start += marker.size();
+  return text.substr(start, end - start);
+}
+
 std::string dataLinkBytes(std::string_view odbcConnectionString, DataLinkEncoding encoding) {
   std::string quoted;
   for (char c : odbcConnectionString) {

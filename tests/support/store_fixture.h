@@ -1,5 +1,5 @@
 // A throw-away store for a test: an isolated database loaded with the project's schema
-// (store/schema/) and seed (store/seed/), reachable over ODBC, plus a small raw-ODBC helper to
+// (schema/) and seed (schema/seed/), reachable over ODBC, plus a small raw-ODBC helper to
 // set up rows and read them back for assertions.
 //
 //   PostgreSQL: a fresh schema t_<random> in the database of the test server that
@@ -59,6 +59,9 @@ enum class DataLinkEncoding { Utf16, EightBit };
 //   Provider=MSDASQL.1;Extended Properties="<connection string, '"' doubled>" CR LF
 // encoded as asked. Throws TestStoreError when 1252 cannot hold the text (EightBit only).
 std::string dataLinkBytes(std::string_view odbcConnectionString, DataLinkEncoding encoding);
+
+// The Extended Properties of a UTF-16 data-link file whose text is ASCII; empty when it has none.
+std::string dataLinkExtendedProperties(const std::string& udlBytes);
 
 // A statement parameter: null, an integer, a float or UTF-8 text.
 using SqlParam = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
