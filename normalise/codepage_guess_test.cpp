@@ -84,7 +84,7 @@ TEST(CodePageGuess, Utf8CutByTheFieldsEndIsStillUtf8) {
 // page 850, as spelt and in capitals): the guess stays silent on all of them together and on
 // every three names in a row, and names 1252 for the same names in 1252.
 TEST(CodePageGuess, StaysSilentOnPortugueseIn850) {
-  std::ifstream csv(std::string(IMP_SOURCE_ROOT) + "/store/seed/municipios.csv");
+  std::ifstream csv(std::string(IMP_SOURCE_ROOT) + "/schema/seed/municipios.csv");
   ASSERT_TRUE(csv);
   std::vector<std::string> names;
   std::string line;
