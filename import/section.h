@@ -1,7 +1,10 @@
-// What an import section (products, customers, suppliers) supplies to the run's section frame,
-// and what the frame hands it: the log, the legacy tables, the store objects and a clock.
+// What an import section (products, customers, suppliers) supplies to the run's section frame.
 //
-// The frame (app/run_core.h) walks a legacy table record by record. For each record it calls
+// A section is built with everything it works on: its legacy table, its store objects and the
+// clock (the products section in import/products, the other two in import/partners; a run's
+// sections are built in app/run/import_objects.cpp). The frame (app/run/run_core.h) walks the
+// same legacy table, through FrameTable, record by record, and hands the section the run's log.
+// For each record it calls
 //   1. Section::beforeRecord   outside the per-record capture (products: read, normalise and log
 //                              the key; an error here ends the whole run);
 //   2. Section::importRecord   inside the capture; a DataError raised here skips the rest of the
@@ -14,14 +17,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/errors.h"
 #include "data/value.h"
 
 namespace importacao {
-
-class LegacyTable;   // data/dbf: a legacy dBASE table object (tProduto, tClientes, tFornecedor)
-class StoreObjects;  // data/store: owns Tendaro and every declared query object
 
 // What the per-record work did with the store row the record maps to. The headless runner's
 // summary counts these; a record whose work raised is counted as failed by the frame.
@@ -74,19 +75,6 @@ class RunLog {
   virtual void AddLogLine(std::string_view line) = 0;
 };
 
-// Everything a section works with. The pointers are owned by the application object that owns
-// the run; in a real run none is null. Frame tests that use stub sections may leave them null.
-struct SectionContext {
-  RunLog& log;
-  LegacyTable* tProduto = nullptr;
-  LegacyTable* tClientes = nullptr;
-  LegacyTable* tFornecedor = nullptr;
-  StoreObjects* store = nullptr;  // store->aProdutos, store->aClientes, ..., store->sp_Estoque
-  const Clock& clock;
-
-  void AddLogLine(std::string_view line) { log.AddLogLine(line); }
-};
-
 // One import section. The object may keep state between the calls for one record (the products
 // section keeps the key computed in beforeRecord for importRecord and errorLine).
 class Section {
@@ -98,16 +86,16 @@ class Section {
 
   // Runs before the capture opens, for each record. Only the products section does anything
   // here; any error it raises ends the run.
-  virtual void beforeRecord(SectionContext& context) { (void)context; }
+  virtual void beforeRecord(RunLog& log) { (void)log; }
 
   // The per-record work, inside the capture. Returns what it did with the store row. A DataError
   // ends the record (the frame logs errorLine); any other error passes on and ends the run.
-  virtual RecordOutcome importRecord(SectionContext& context) = 0;
+  virtual RecordOutcome importRecord(RunLog& log) = 0;
 
   // The line logged when importRecord raised `error`: the section's text with the record's
   // identification, a carriage return (code 13, no line feed) and error.what(). Called with
   // the legacy table still on the failing record. An error raised here ends the run.
-  virtual std::string errorLine(SectionContext& context, const DataError& error) = 0;
+  virtual std::string errorLine(const DataError& error) = 0;
 };
 
 // What the frame needs of a legacy table: close, open, first, next, end-of-data, the record count
@@ -123,10 +111,13 @@ class FrameTable {
   virtual bool eof() const = 0;
   virtual std::int64_t recordCount() = 0;
   virtual std::int64_t recordNumber() const = 0;
+  // While open: what was odd about the file (LegacyTable::warnings()); none by default.
+  virtual std::vector<std::string> warnings() const { return {}; }
 };
 
-// Adapts any table type that has those seven operations under the same names (the legacy table
-// objects do). Keeps a reference: `table` must outlive the adapter.
+// Adapts any table type that has those operations under the same names (the legacy table
+// objects do; warnings() is taken when the type has it). Keeps a reference: `table` must outlive
+// the adapter.
 template <class Table>
 class FrameTableOf final : public FrameTable {
  public:
@@ -139,6 +130,13 @@ class FrameTableOf final : public FrameTable {
   std::int64_t recordCount() override { return static_cast<std::int64_t>(table_.recordCount()); }
   std::int64_t recordNumber() const override {
     return static_cast<std::int64_t>(table_.recordNumber());
+  }
+  std::vector<std::string> warnings() const override {
+    if constexpr (requires { table_.warnings(); }) {
+      return {table_.warnings().begin(), table_.warnings().end()};
+    } else {
+      return {};
+    }
   }
 
  private:

@@ -19,7 +19,6 @@
 #include "app/run/settings.h"
 #include "app/run/utf8.h"
 #include "data/dbf/dbf_dump.h"
-#include "data/dbf/legacy_table.h"
 #include "data/errors.h"
 
 namespace importacao {
@@ -91,7 +90,7 @@ class CliObserver final : public RunObserver {
   void storeConnected() override {
     if (rehearse_) objects_.beginRehearsal();
   }
-  void legacyTableOpened(const LegacyTable& table) override {
+  void legacyTableOpened(const FrameTable& table) override {
     for (const std::string& warning : table.warnings()) host_.warn(warning);
   }
   void recordFailed(const DataError& error, std::string_view errorLine) override {

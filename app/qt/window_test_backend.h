@@ -85,18 +85,18 @@ class FakeSection final : public Section {
   FakeSection(std::string noun, FakeTable& table, bool logsBeforeCapture)
       : noun_(std::move(noun)), table_(table), before_(logsBeforeCapture) {}
   std::string_view caption() const override { return noun_; }
-  void beforeRecord(SectionContext& context) override {
-    if (before_) logRecord(context);
+  void beforeRecord(RunLog& log) override {
+    if (before_) logRecord(log);
   }
-  RecordOutcome importRecord(SectionContext& context) override {
-    if (!before_) logRecord(context);
+  RecordOutcome importRecord(RunLog& log) override {
+    if (!before_) logRecord(log);
     const std::int64_t n = table_.recordNumber();
     if (n == failAt || (failEvery > 0 && n % failEvery == 0)) {
       throw DataError("duplicate key value");
     }
     return RecordOutcome::Inserted;
   }
-  std::string errorLine(SectionContext&, const DataError& error) override {
+  std::string errorLine(const DataError& error) override {
     return "Erro gravando o " + noun_ + " - " + std::to_string(table_.recordNumber()) + "\r" +
            error.what();
   }
@@ -105,9 +105,9 @@ class FakeSection final : public Section {
   std::int64_t failEvery = 0;  // every record whose number is a multiple of this fails
 
  private:
-  void logRecord(SectionContext& context) {
+  void logRecord(RunLog& log) {
     if (onRecord) onRecord(table_.recordNumber());
-    context.AddLogLine("Importando " + noun_ + " - " + std::to_string(table_.recordNumber()));
+    log.AddLogLine("Importando " + noun_ + " - " + std::to_string(table_.recordNumber()));
   }
   std::string noun_;
   FakeTable& table_;

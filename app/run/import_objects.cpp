@@ -43,6 +43,21 @@ class StoreConnectionAdapter final : public StoreConnectionControl {
   StoreConnection& connection_;
 };
 
+// The sections' views of the store objects. They keep pointers into `store`.
+ProductStore productStoreOf(StoreObjects& store) {
+  return ProductStore{keyedQuery(store.aProdutos),
+                      keyedQuery(store.aBarras),
+                      keyedQuery(store.aPreco),
+                      keyedQuery(store.aEstoque),
+                      {&store.sp_Estoque.parameters(), [&store] { store.sp_Estoque.execProc(); }},
+                      {&store.EstInicial.parameters(), [&store] { store.EstInicial.execute(); }}};
+}
+
+PartnerStore partnerStoreOf(StoreObjects& store) {
+  return PartnerStore{keyedQuery(store.aClientes), keyedQuery(store.aFornecedor),
+                      keyedQuery(store.ADOQuery1)};
+}
+
 }  // namespace
 
 struct ImportObjects::Impl {
@@ -52,14 +67,16 @@ struct ImportObjects::Impl {
 
   LegacyObjects legacy;
   StoreObjects store;
+  SystemClock clock;
   LegacyDatabaseAdapter conDb{legacy.ConDb};
   StoreConnectionAdapter tendaro{store.Tendaro};
+  // The frame walks each legacy table through these; its section reads the same table.
   FrameTableOf<LegacyTable> tProduto{legacy.tProduto};
   FrameTableOf<LegacyTable> tClientes{legacy.tClientes};
   FrameTableOf<LegacyTable> tFornecedor{legacy.tFornecedor};
-  ProductsSection products;
-  CustomersSection customers;
-  SuppliersSection suppliers;
+  ProductsSection products{legacy.tProduto, productStoreOf(store), clock};
+  CustomersSection customers{legacy.tClientes, partnerStoreOf(store), clock};
+  SuppliersSection suppliers{legacy.tFornecedor, partnerStoreOf(store), clock};
 };
 
 ImportObjects::ImportObjects(std::string builtInConnectionString)
@@ -75,11 +92,6 @@ RunParts ImportObjects::runParts(SettingsWriter& settings, RunObserver* observer
                   {SectionSlot{SectionId::Products, &i.tProduto, &i.products},
                    SectionSlot{SectionId::Customers, &i.tClientes, &i.customers},
                    SectionSlot{SectionId::Suppliers, &i.tFornecedor, &i.suppliers}},
-                  &i.legacy.tProduto,
-                  &i.legacy.tClientes,
-                  &i.legacy.tFornecedor,
-                  &i.store,
-                  nullptr,
                   observer};
 }
 

@@ -32,11 +32,7 @@ std::string_view sectionCaption(SectionId section) {
   return "";
 }
 
-RunCore::RunCore(RunHost& host, RunParts parts)
-    : host_(host),
-      parts_(std::move(parts)),
-      context_{*this,         parts_.tProduto, parts_.tClientes, parts_.tFornecedor,
-               parts_.store,  parts_.clock != nullptr ? *parts_.clock : systemClock_} {
+RunCore::RunCore(RunHost& host, RunParts parts) : host_(host), parts_(std::move(parts)) {
   builtInConnection_ = parts_.Tendaro.connectionString();
   parts_.Tendaro.setBeforeConnect([this] { TendaroBeforeConnect(); });
 }
@@ -121,15 +117,6 @@ void RunCore::BitBtn1Click(const RunControls& controls) {
   summary_.completed = true;
 }
 
-const LegacyTable* RunCore::legacyTableOf(SectionId section) const noexcept {
-  switch (section) {
-    case SectionId::Products: return parts_.tProduto;
-    case SectionId::Customers: return parts_.tClientes;
-    case SectionId::Suppliers: return parts_.tFornecedor;
-  }
-  return nullptr;
-}
-
 void RunCore::runSection(const SectionSlot& slot) {
   FrameTable& table = *slot.table;
   Section& section = *slot.section;
@@ -142,9 +129,7 @@ void RunCore::runSection(const SectionSlot& slot) {
 
   table.close();
   table.open();
-  if (parts_.observer != nullptr) {
-    if (const LegacyTable* legacy = legacyTableOf(slot.id)) parts_.observer->legacyTableOpened(*legacy);
-  }
+  if (parts_.observer != nullptr) parts_.observer->legacyTableOpened(table);
   table.first();
 
   setGaugePosition(0);
@@ -155,13 +140,13 @@ void RunCore::runSection(const SectionSlot& slot) {
   // End of data is tested first, then the stop flag: a stop is acted on only between records.
   while (!table.eof() && !StopRequested) {
     ++stats().read;
-    section.beforeRecord(context_);
+    section.beforeRecord(*this);
 
     if (parts_.observer != nullptr) parts_.observer->recordStarting();
     std::string errorLine;
     bool failed = false;
     try {
-      switch (section.importRecord(context_)) {
+      switch (section.importRecord(*this)) {
         case RecordOutcome::Inserted: ++stats().inserted; break;
         case RecordOutcome::Updated: ++stats().updated; break;
         case RecordOutcome::Skipped: ++stats().skipped; break;
@@ -169,7 +154,7 @@ void RunCore::runSection(const SectionSlot& slot) {
     } catch (const DataError& error) {
       failed = true;
       ++stats().failed;
-      errorLine = section.errorLine(context_, error);
+      errorLine = section.errorLine(error);
       if (parts_.observer != nullptr) parts_.observer->recordFailed(error, errorLine);
     }
     if (parts_.observer != nullptr) parts_.observer->recordFinished(failed);

@@ -61,22 +61,19 @@ class RunObserver {
     (void)errorLine;
   }
   // A section has just opened its legacy table (before its first record): the headless runner
-  // prints what was odd about the file (LegacyTable::warnings()) on its standard error.
-  virtual void legacyTableOpened(const LegacyTable& table) { (void)table; }
+  // prints what was odd about the file (FrameTable::warnings()) on its standard error.
+  virtual void legacyTableOpened(const FrameTable& table) { (void)table; }
 };
 
 // Everything a run works on. The core keeps references and pointers only: the owner (the window,
-// the headless runner, a test) keeps every object alive as long as the core.
+// the headless runner, a test) keeps every object alive as long as the core. Each section was
+// built with its own legacy table and store objects; the frame walks the same table through its
+// slot.
 struct RunParts {
   SettingsWriter& settings;
   LegacyDbControl& ConDb;
   StoreConnectionControl& Tendaro;
   std::array<SectionSlot, 3> sections;  // run order: products, customers, suppliers
-  LegacyTable* tProduto = nullptr;      // handed to the sections through SectionContext
-  LegacyTable* tClientes = nullptr;
-  LegacyTable* tFornecedor = nullptr;
-  StoreObjects* store = nullptr;
-  const Clock* clock = nullptr;         // null: the system clock
   RunObserver* observer = nullptr;      // null: no notifications
 };
 
@@ -149,15 +146,11 @@ class RunCore final : public RunLog {
 
  private:
   void runSection(const SectionSlot& slot);
-  // The legacy table object a section walks (parts_.tProduto...); null when the parts give none.
-  const LegacyTable* legacyTableOf(SectionId section) const noexcept;
   void setGaugeMaximum(std::int64_t maximum);
   void setGaugePosition(std::int64_t position);
 
   RunHost& host_;
   RunParts parts_;
-  SystemClock systemClock_;
-  SectionContext context_;
   GaugeModel gauge_;
   RunSummary summary_;
   SettingsValues current_;  // the controls' texts as step 1 saved them

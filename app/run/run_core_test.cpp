@@ -81,21 +81,21 @@ class FakeSection final : public Section {
         logsBeforeCapture_(logsBeforeCapture) {}
 
   std::string_view caption() const override { return caption_; }
-  void beforeRecord(SectionContext& context) override {
+  void beforeRecord(RunLog& log) override {
     if (!logsBeforeCapture_) return;
     if (failBeforeCapture.count(table_.recordNumber()))
       throw DataError("tProduto: Field 'pd_cod' not found");
-    context.AddLogLine(line());
+    log.AddLogLine(line());
   }
-  RecordOutcome importRecord(SectionContext& context) override {
+  RecordOutcome importRecord(RunLog& log) override {
     const std::int64_t number = table_.recordNumber();
-    if (!logsBeforeCapture_) context.AddLogLine(line());
+    if (!logsBeforeCapture_) log.AddLogLine(line());
     if (failWithDataError.count(number)) throw StoreError("boom " + std::to_string(number), "23505", 0);
     if (failWithOtherError.count(number)) throw std::logic_error("not a data error");
     if (skip.count(number)) return RecordOutcome::Skipped;
     return number % 2 == 1 ? RecordOutcome::Inserted : RecordOutcome::Updated;
   }
-  std::string errorLine(SectionContext&, const DataError& error) override {
+  std::string errorLine(const DataError& error) override {
     if (errorLineFails) throw std::runtime_error("error line failed");
     return "Erro gravando o Registro " + std::to_string(table_.recordNumber()) + "-\r" + error.what();
   }
@@ -241,11 +241,17 @@ struct Rig {
         productsSection("Produtos", "Importando Produto", tProduto, true),
         customersSection("Clientes", "Cliente", tClientes, false),
         suppliersSection("Fornecedor", "Fornecedor", tFornecedor, false),
-        core(host, RunParts{writer, conDb, tendaro,
-                            {SectionSlot{SectionId::Products, &tProduto, &productsSection},
-                             SectionSlot{SectionId::Customers, &tClientes, &customersSection},
-                             SectionSlot{SectionId::Suppliers, &tFornecedor, &suppliersSection}}}) {
+        core(host, parts(writer)) {
     controls.settings.ConexaoDBF = "/dados";
+  }
+
+  // The parts of a run over these fakes.
+  RunParts parts(SettingsWriter& settings, RunObserver* observer = nullptr) {
+    return RunParts{settings, conDb, tendaro,
+                    {SectionSlot{SectionId::Products, &tProduto, &productsSection},
+                     SectionSlot{SectionId::Customers, &tClientes, &customersSection},
+                     SectionSlot{SectionId::Suppliers, &tFornecedor, &suppliersSection}},
+                    observer};
   }
 
   void tickAll() { controls.ticked[0] = controls.ticked[1] = controls.ticked[2] = true; }
@@ -499,10 +505,7 @@ TEST(RunCore, ARefusedSettingsFileEndsTheRunBeforeAnyDatabaseIsTouched) {
   Rig rig;
   ProfileFile file(path);
   ProfileSettingsWriter writer(file);
-  RunCore core(rig.host, RunParts{writer, rig.conDb, rig.tendaro,
-                                  {SectionSlot{SectionId::Products, &rig.tProduto, &rig.productsSection},
-                                   SectionSlot{SectionId::Customers, &rig.tClientes, &rig.customersSection},
-                                   SectionSlot{SectionId::Suppliers, &rig.tFornecedor, &rig.suppliersSection}}});
+  RunCore core(rig.host, rig.parts(writer));
   rig.host.log = {"antes"};
   rig.tickAll();
   EXPECT_THAT([&] { core.BitBtn1Click(rig.controls); },
@@ -668,11 +671,7 @@ TEST(RunCore, LegacyFolderAndCodePageReachTheDatabaseEachRun) {
 TEST(RunCore, ObserverSeesEachRecordAroundItsCapture) {
   Rig rig({}, {1, 2}, {});
   FakeObserver observer(rig.journal);
-  RunCore core(rig.host, RunParts{rig.writer, rig.conDb, rig.tendaro,
-                                  {SectionSlot{SectionId::Products, &rig.tProduto, &rig.productsSection},
-                                   SectionSlot{SectionId::Customers, &rig.tClientes, &rig.customersSection},
-                                   SectionSlot{SectionId::Suppliers, &rig.tFornecedor, &rig.suppliersSection}},
-                                  nullptr, nullptr, nullptr, nullptr, nullptr, &observer});
+  RunCore core(rig.host, rig.parts(rig.writer, &observer));
   rig.controls.ticked[1] = true;
   rig.customersSection.failWithDataError = {2};
   core.BitBtn1Click(rig.controls);

@@ -1,13 +1,10 @@
 #include "import/partners/partners_section.h"
 
 #include <cstdint>
-#include <stdexcept>
 #include <utility>
 
-#include "data/dbf/legacy_table.h"
 #include "data/errors.h"
 #include "data/record/number_text.h"
-#include "data/store/declarations.h"
 #include "normalise/normalise.h"
 
 namespace importacao {
@@ -25,21 +22,6 @@ constexpr std::string_view kBrazil = "1058";
 Value integer(std::int64_t value) { return Value{value}; }
 Value text(std::string_view value) { return Value{std::string(value)}; }
 
-// Closes the query, gives it the key and opens it again; a found row is edited, an empty result
-// gets a new row. Returns whether the row is new.
-bool findForWriting(PartnerQuery query, std::string_view parameter, std::int64_t key) {
-  RecordSource& source = *query.source;
-  source.close();
-  query.parameters->byName(parameter).setValue(integer(key));
-  source.open();
-  if (source.isEmpty()) {
-    source.append();
-    return true;
-  }
-  source.edit();
-  return false;
-}
-
 // The error line of both sections: the record's number in its table, a hyphen, what names the
 // record, a lone carriage return and the message.
 std::string recordErrorLine(const RecordSource& table, std::string_view identification,
@@ -55,11 +37,6 @@ std::string recordErrorLine(const RecordSource& table, std::string_view identifi
 
 }  // namespace
 
-PartnerStore partnerStoreOf(StoreObjects& store) {
-  return PartnerStore{partnerQuery(store.aClientes), partnerQuery(store.aFornecedor),
-                      partnerQuery(store.ADOQuery1)};
-}
-
 PersonKind customerPersonKind(std::string_view companyNumber) {
   // Only '-', '.' and '/' count as punctuation; a blank left over is the mask's filling.
   for (char c : StripCodePunctuation(companyNumber)) {
@@ -68,37 +45,15 @@ PersonKind customerPersonKind(std::string_view companyNumber) {
   return PersonKind::Natural;
 }
 
-std::optional<std::string> lookupMunicipality(PartnerQuery ADOQuery1, std::string_view uf,
+std::optional<std::string> lookupMunicipality(KeyedQuery ADOQuery1, std::string_view uf,
                                               std::string_view cidade) {
-  RecordSource& query = *ADOQuery1.source;
-  query.close();
-  ADOQuery1.parameters->byName("uf").setValue(text(uf));
-  ADOQuery1.parameters->byName("cidade").setValue(text(cidade));
-  query.open();
-  if (query.isEmpty()) return std::nullopt;
-  return query.fieldByName("codmun").asText();
+  reopen(ADOQuery1, {{"uf", text(uf)}, {"cidade", text(cidade)}});
+  if (ADOQuery1.source.isEmpty()) return std::nullopt;
+  return ADOQuery1.source.fieldByName("codmun").asText();
 }
 
-PartnerSectionBase::PartnerSectionBase(RecordSource& table, PartnerStore store)
-    : table_(&table), store_(store), fromContext_(false) {}
-
-void PartnerSectionBase::bind(SectionContext& context, LegacyTable* SectionContext::*table) {
-  if (!fromContext_) return;
-  LegacyTable* legacy = context.*table;
-  if (legacy == nullptr || context.store == nullptr) {
-    throw std::logic_error("the run gave the " + std::string(caption()) +
-                           " section no legacy table or store objects");
-  }
-  table_ = legacy;
-  if (boundTo_ != context.store) {
-    store_ = partnerStoreOf(*context.store);
-    boundTo_ = context.store;
-  }
-}
-
-RecordOutcome CustomersSection::importRecord(SectionContext& context) {
-  bind(context, &SectionContext::tClientes);
-  RecordSource& tClientes = *table_;
+RecordOutcome CustomersSection::importRecord(RunLog& log) {
+  RecordSource& tClientes = table_;
   // Legacy texts are read in place: the table's fields hold them until the walk moves on.
   auto legacy = [&](std::string_view name) -> const std::string& {
     return tClientes.fieldByName(name).asTextRef();
@@ -107,11 +62,11 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   const Field& code = tClientes.fieldByName("CL_COD");
   line_.assign(kLineCustomer);
   line_ += code.asTextRef();
-  context.AddLogLine(line_);
+  log.AddLogLine(line_);
 
   const std::int64_t key = code.asInteger();
-  const bool inserting = findForWriting(store_->aClientes, "idcliente", key);
-  RecordSource& aClientes = *store_->aClientes.source;
+  const bool inserting = findForWriting(store_.aClientes, {{"idcliente", integer(key)}});
+  RecordSource& aClientes = store_.aClientes.source;
   auto column = [&](std::string_view name) -> Field& { return aClientes.fieldByName(name); };
 
   const std::string& name = legacy("CL_NOM");
@@ -144,8 +99,8 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   column("Contato").assignText(legacy("CL_PROEMP"));
   // An empty registration date reads as the zero date-time: the customer registers today.
   const DateTime registered = tClientes.fieldByName("CL_DTACAD").asDateTime();
-  column("DataCadastro").assignDateTime(registered.days != 0.0 ? registered : context.clock.today());
-  column("DataAtualizacao").assignDateTime(context.clock.now());
+  column("DataCadastro").assignDateTime(registered.days != 0.0 ? registered : clock_.today());
+  column("DataAtualizacao").assignDateTime(clock_.now());
   column("Endereco").assignText(legacy("CL_END"));
   column("Numero").assignInteger(0);
   column("Complemento").assignText("");
@@ -172,10 +127,10 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   codMun.assignText(kNoMunicipality);
   codMunCob.assignText(kNoMunicipality);
 
-  if (auto found = lookupMunicipality(store_->ADOQuery1, state, city)) {
+  if (auto found = lookupMunicipality(store_.ADOQuery1, state, city)) {
     codMun.assignText(*found);
   }
-  if (auto found = lookupMunicipality(store_->ADOQuery1, billingState, billingCity)) {
+  if (auto found = lookupMunicipality(store_.ADOQuery1, billingState, billingCity)) {
     codMunCob.assignText(*found);
   }
 
@@ -183,14 +138,12 @@ RecordOutcome CustomersSection::importRecord(SectionContext& context) {
   return inserting ? RecordOutcome::Inserted : RecordOutcome::Updated;
 }
 
-std::string CustomersSection::errorLine(SectionContext& context, const DataError& error) {
-  bind(context, &SectionContext::tClientes);
-  return recordErrorLine(*table_, table_->fieldByName("CL_NOM").asText(), error);
+std::string CustomersSection::errorLine(const DataError& error) {
+  return recordErrorLine(table_, table_.fieldByName("CL_NOM").asText(), error);
 }
 
-RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
-  bind(context, &SectionContext::tFornecedor);
-  RecordSource& tFornecedor = *table_;
+RecordOutcome SuppliersSection::importRecord(RunLog& log) {
+  RecordSource& tFornecedor = table_;
   auto legacy = [&](std::string_view name) -> const std::string& {
     return tFornecedor.fieldByName(name).asTextRef();
   };
@@ -198,11 +151,11 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   const Field& code = tFornecedor.fieldByName("FN_COD");
   line_.assign(kLineSupplier);
   line_ += code.asTextRef();
-  context.AddLogLine(line_);
+  log.AddLogLine(line_);
 
   const std::int64_t key = code.asInteger();
-  const bool inserting = findForWriting(store_->aFornecedor, "idfornecedor", key);
-  RecordSource& aFornecedor = *store_->aFornecedor.source;
+  const bool inserting = findForWriting(store_.aFornecedor, {{"idfornecedor", integer(key)}});
+  RecordSource& aFornecedor = store_.aFornecedor.source;
   // The fields are fornecedores' own columns: each is found by name and given a generic value
   // that the record layer converts to the column's kind.
   auto set = [&](std::string_view name, const Value& value) -> Field& {
@@ -227,7 +180,7 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   set("inscest", text(legacy("FN_CGF")));
   set("Observacao", text(kSupplierRemark));
   set("Contato", text(""));
-  set("DataAtualizacao", Value{context.clock.now()});
+  set("DataAtualizacao", Value{clock_.now()});
   set("Endereco", text(legacy("FN_END")));
   set("Numero", integer(0));
   set("Bairro", text(legacy("FN_BAI")));
@@ -239,7 +192,7 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   set("idpais", text(kBrazil));
   Field& codmun = set("codmun", text(kNoMunicipality));
 
-  if (auto found = lookupMunicipality(store_->ADOQuery1, state, city)) {
+  if (auto found = lookupMunicipality(store_.ADOQuery1, state, city)) {
     codmun.assignValue(Value{std::move(*found)});
   }
 
@@ -247,9 +200,8 @@ RecordOutcome SuppliersSection::importRecord(SectionContext& context) {
   return inserting ? RecordOutcome::Inserted : RecordOutcome::Updated;
 }
 
-std::string SuppliersSection::errorLine(SectionContext& context, const DataError& error) {
-  bind(context, &SectionContext::tFornecedor);
-  return recordErrorLine(*table_, table_->fieldByName("FN_COD").asText(), error);
+std::string SuppliersSection::errorLine(const DataError& error) {
+  return recordErrorLine(table_, table_.fieldByName("FN_COD").asText(), error);
 }
 
 }  // namespace importacao

@@ -18,8 +18,8 @@
 #include <string>
 #include <string_view>
 
-#include "data/record/parameter.h"
 #include "data/record/record_source.h"
+#include "import/keyed_query.h"
 #include "import/section.h"
 
 namespace importacao {
@@ -36,29 +36,12 @@ inline constexpr std::string_view kSupplierRemark = "Fornecedor Importado do Sis
 // The municipality code a row keeps when the lookup finds nothing.
 inline constexpr std::string_view kNoMunicipality = "0";
 
-// A keyed query seen through the record layer: the record source and its parameter list (a
-// StoreQuery, or an in-memory source in tests). Neither pointer owns.
-struct PartnerQuery {
-  RecordSource* source = nullptr;
-  ParameterList* parameters = nullptr;
-};
-
-// Any object with a parameters() list that is also a record source.
-template <class Query>
-PartnerQuery partnerQuery(Query& query) {
-  return PartnerQuery{&query, &query.parameters()};
-}
-
-// The store objects the two sections work with.
+// The store objects the two sections work with (app/run/import_objects.cpp hands over the run's).
 struct PartnerStore {
-  PartnerQuery aClientes;    // clientes by idcliente; the 61 declared fields
-  PartnerQuery aFornecedor;  // fornecedores by idfornecedor; fields derived from the columns
-  PartnerQuery ADOQuery1;    // municipality by uf and cidade; reads codmun
+  KeyedQuery aClientes;    // clientes by idcliente; the 61 declared fields
+  KeyedQuery aFornecedor;  // fornecedores by idfornecedor; fields derived from the columns
+  KeyedQuery ADOQuery1;    // municipality by uf and cidade; reads codmun
 };
-
-// The sections' view of the application's store objects. Keeps pointers into `store`, which
-// must outlive the result.
-PartnerStore partnerStoreOf(StoreObjects& store);
 
 // How a legacy customer is classified: a legal entity ("J", taxpayer kind "1", Cnpj from the
 // company number) or a natural person ("F", taxpayer kind "2", Cnpj from the CPF).
@@ -73,43 +56,32 @@ PersonKind customerPersonKind(std::string_view companyNumber);
 // sets its parameters, opens it. Returns the codmun of the first row the store returns, nullopt
 // when there is none. ADOQuery1 is left open. Throws DataError for what the store or the record
 // layer raises.
-std::optional<std::string> lookupMunicipality(PartnerQuery ADOQuery1, std::string_view uf,
+std::optional<std::string> lookupMunicipality(KeyedQuery ADOQuery1, std::string_view uf,
                                               std::string_view cidade);
 
-// The shared part of the two sections: where their objects come from.
+// What the two sections share: their objects, and the buffers they build texts in.
 class PartnerSectionBase : public Section {
  public:
   PartnerSectionBase(const PartnerSectionBase&) = delete;
   PartnerSectionBase& operator=(const PartnerSectionBase&) = delete;
 
  protected:
-  PartnerSectionBase() = default;
-  PartnerSectionBase(RecordSource& table, PartnerStore store);
+  // `table`, the store objects and `clock` must outlive the section.
+  PartnerSectionBase(RecordSource& table, PartnerStore store, const Clock& clock)
+      : table_(table), store_(store), clock_(clock) {}
 
-  // Takes the context's legacy table that `table` names and the context's store objects, unless
-  // the section was given its own. Throws std::logic_error when the context lacks them (a run
-  // wired wrongly: it ends the run).
-  void bind(SectionContext& context, LegacyTable* SectionContext::*table);
-
-  RecordSource* table_ = nullptr;
-  std::optional<PartnerStore> store_;
+  RecordSource& table_;
+  const PartnerStore store_;
+  const Clock& clock_;
   std::string line_;    // a log line being built, reused
   std::string remark_;  // the customer's Observacao being built, reused
-
- private:
-  bool fromContext_ = true;
-  const void* boundTo_ = nullptr;  // the context's store the objects were taken from
 };
 
 // The "Clientes" section over tClientes, aClientes and ADOQuery1.
 class CustomersSection final : public PartnerSectionBase {
  public:
-  // Works on the tClientes and store objects of the context it is called with (a real run).
-  CustomersSection() = default;
-  // Works on the given legacy table and store objects whatever the context holds (tests,
-  // benchmarks). `tClientes` and the objects behind `store` must outlive the section.
-  CustomersSection(RecordSource& tClientes, PartnerStore store)
-      : PartnerSectionBase(tClientes, store) {}
+  CustomersSection(RecordSource& tClientes, PartnerStore store, const Clock& clock)
+      : PartnerSectionBase(tClientes, store, clock) {}
 
   std::string_view caption() const override { return "Clientes"; }
 
@@ -117,28 +89,27 @@ class CustomersSection final : public PartnerSectionBase {
   // when clientes had no row for the code, Updated when it had one. Throws DataError for the
   // first failure of the record layer or the store (the row is then not posted), and what the
   // log raises.
-  RecordOutcome importRecord(SectionContext& context) override;
+  RecordOutcome importRecord(RunLog& log) override;
 
   // "Erro gravando o Registro " + record number + "-" + CL_NOM + "\r" + error.what().
-  std::string errorLine(SectionContext& context, const DataError& error) override;
+  std::string errorLine(const DataError& error) override;
 };
 
 // The "Fornecedor" section over tFornecedor, aFornecedor and ADOQuery1.
 class SuppliersSection final : public PartnerSectionBase {
  public:
-  SuppliersSection() = default;
-  SuppliersSection(RecordSource& tFornecedor, PartnerStore store)
-      : PartnerSectionBase(tFornecedor, store) {}
+  SuppliersSection(RecordSource& tFornecedor, PartnerStore store, const Clock& clock)
+      : PartnerSectionBase(tFornecedor, store, clock) {}
 
   std::string_view caption() const override { return "Fornecedor"; }
 
   // Logs "Fornecedor - " with FN_COD as text, then writes the supplier's row, each column found
   // by name ("aFornecedor: Field 'codmun' not found" when fornecedores lacks one). Returns and
   // throws as CustomersSection::importRecord.
-  RecordOutcome importRecord(SectionContext& context) override;
+  RecordOutcome importRecord(RunLog& log) override;
 
   // "Erro gravando o Registro " + record number + "-" + FN_COD as text + "\r" + error.what().
-  std::string errorLine(SectionContext& context, const DataError& error) override;
+  std::string errorLine(const DataError& error) override;
 };
 
 }  // namespace importacao

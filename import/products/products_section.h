@@ -15,13 +15,12 @@
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "data/record/parameter.h"
 #include "data/record/record_source.h"
+#include "import/keyed_query.h"
 #include "import/section.h"
 
 namespace importacao {
@@ -42,19 +41,6 @@ inline constexpr std::size_t kMaxProductKeyLength = 10;
 inline constexpr std::string_view kMessageKeyTooLong =
     "C\xF3" "digo do produto excede 10 caracteres";
 
-// A keyed query of the section seen through the record layer: the record source and its
-// parameter list (a StoreQuery, or an in-memory source in tests). Neither pointer owns.
-struct ProductQuery {
-  RecordSource* source = nullptr;
-  ParameterList* parameters = nullptr;
-};
-
-// Any object with a parameters() list that is also a record source.
-template <class Query>
-ProductQuery productQuery(Query& query) {
-  return ProductQuery{&query, &query.parameters()};
-}
-
 // A statement that is only run, never read: its parameter list and the call that runs it once
 // with the parameters' current values (raising DataError when the store refuses).
 struct ProductCommand {
@@ -62,27 +48,20 @@ struct ProductCommand {
   std::function<void()> run;
 };
 
-// The store objects the section works with.
+// The store objects the section works with (app/run/import_objects.cpp hands over the run's).
 struct ProductStore {
-  ProductQuery aProdutos;   // lj_produtos by idreferencia; fields derived from the columns
-  ProductQuery aBarras;     // lj_referBar by idreferencia, idcor, tam, codbarra
-  ProductQuery aPreco;      // lj_referPrc by idreferencia, idtabela
-  ProductQuery aEstoque;    // lj_referEst by idreferencia, idcor, tam, idestoque
+  KeyedQuery aProdutos;       // lj_produtos by idreferencia; fields derived from the columns
+  KeyedQuery aBarras;         // lj_referBar by idreferencia, idcor, tam, codbarra
+  KeyedQuery aPreco;          // lj_referPrc by idreferencia, idtabela
+  KeyedQuery aEstoque;        // lj_referEst by idreferencia, idcor, tam, idestoque
   ProductCommand sp_Estoque;  // Sp_EstoqueInicial: parameters 1 to 5 by position
   ProductCommand EstInicial;  // the estoqueinicial insert: parameters 0 to 3 by position
 };
 
-// The section's view of the application's store objects. Keeps pointers into `store`, which
-// must outlive the result.
-ProductStore productStoreOf(StoreObjects& store);
-
 class ProductsSection final : public Section {
  public:
-  // Works on the tProduto and store objects of the context it is called with (a real run).
-  ProductsSection() = default;
-  // Works on the given legacy table and store objects, whatever the context holds (tests,
-  // benchmarks). `tProduto` and the objects behind `store` must outlive the section.
-  ProductsSection(RecordSource& tProduto, ProductStore store);
+  // Works on `tProduto`, the store objects and `clock`, which must outlive the section.
+  ProductsSection(RecordSource& tProduto, ProductStore store, const Clock& clock);
 
   ProductsSection(const ProductsSection&) = delete;
   ProductsSection& operator=(const ProductsSection&) = delete;
@@ -91,35 +70,34 @@ class ProductsSection final : public Section {
 
   // Reads pd_cod of the current record as text, makes the key and logs "Importando Produto - "
   // with it. Throws whatever the legacy table raises (no pd_cod field: "tProduto: Field 'pd_cod'
-  // not found"), std::logic_error when the context has no products table or store (a run
-  // wired wrongly), or what the log raises; any of them ends the run.
-  void beforeRecord(SectionContext& context) override;
+  // not found") or what the log raises; either ends the run.
+  void beforeRecord(RunLog& log) override;
 
   // Writes the product under the key that beforeRecord made. Returns Inserted when lj_produtos
   // had no row for the key, Updated when it had one. Throws DataError: kMessageKeyTooLong for a
   // key of more than 10 characters (before anything is written), or the first error of the
   // data-access layer or the store; the steps after it are skipped and what was posted stays.
-  RecordOutcome importRecord(SectionContext& context) override;
+  RecordOutcome importRecord(RunLog& log) override;
 
   // "Erro gravando o Produto - " + key + "\r" + error.what().
-  std::string errorLine(SectionContext& context, const DataError& error) override;
+  std::string errorLine(const DataError& error) override;
 
   // The key of the record in hand (valid after beforeRecord).
   const std::string& key() const noexcept { return key_; }
 
  private:
-  void bind(SectionContext& context);
-  RecordOutcome writeMaster(const Clock& clock);
-  void writeBarcode(SectionContext& context);
-  void writePrice(SectionContext& context);
-  void runStockProcedure(SectionContext& context);
-  void insertInitialStock(SectionContext& context);
+  RecordOutcome writeMaster();
+  void writeBarcode(RunLog& log);
+  void writePrice(RunLog& log);
+  void runStockProcedure(RunLog& log);
+  void insertInitialStock(RunLog& log);
   void setPhysicalStock();
+  // Logs `step` followed by the key.
+  void logStep(RunLog& log, std::string_view step);
 
-  RecordSource* tProduto_ = nullptr;
-  std::optional<ProductStore> store_;
-  bool fromContext_ = true;
-  const void* boundTo_ = nullptr;  // the context's store the objects were taken from
+  RecordSource& tProduto_;
+  const ProductStore store_;
+  const Clock& clock_;
   std::string key_;
   std::string line_;  // a log line being built, reused
 };

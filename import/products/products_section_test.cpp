@@ -146,8 +146,8 @@ struct MemoryStore {
   }
 
   ProductStore view() {
-    return ProductStore{productQuery(*aProdutos), productQuery(*aBarras), productQuery(*aPreco),
-                        productQuery(*aEstoque),  {&spParams, [this] { procedure(); }},
+    return ProductStore{keyedQuery(*aProdutos), keyedQuery(*aBarras), keyedQuery(*aPreco),
+                        keyedQuery(*aEstoque),  {&spParams, [this] { procedure(); }},
                         {&estParams, [this] { insertEntry(); }}};
   }
 
@@ -181,19 +181,19 @@ std::vector<ColumnInfo> legacyColumns(FieldKind codeKind = FieldKind::Text,
 struct Rig {
   explicit Rig(std::vector<Row> products, std::vector<ColumnInfo> columns = legacyColumns())
       : tProduto("tProduto", std::move(columns), std::move(products), false),
-        section(tProduto, store.view()) {}
+        section(tProduto, store.view(), clock) {}
 
   void run() {
     tProduto.close();
     tProduto.open();
     tProduto.first();
     while (!tProduto.eof()) {
-      section.beforeRecord(context);
+      section.beforeRecord(log);
       try {
-        outcomes.push_back(section.importRecord(context));
+        outcomes.push_back(section.importRecord(log));
       } catch (const DataError& error) {
         outcomes.push_back(std::nullopt);
-        log.AddLogLine(section.errorLine(context, error));
+        log.AddLogLine(section.errorLine(error));
       }
       tProduto.next();
     }
@@ -213,10 +213,9 @@ struct Rig {
 
   MemoryStore store;
   MemorySource tProduto;
+  FixedClock clock{DateTime{45306.5}, 0.001};  // 2024-01-15 12:00, 86.4 s further at each reading
   ProductsSection section;
   LinesLog log;
-  FixedClock clock{DateTime{45306.5}, 0.001};  // 2024-01-15 12:00, 86.4 s further at each reading
-  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
   std::vector<std::optional<RecordOutcome>> outcomes;
 };
 
@@ -513,14 +512,13 @@ TEST(ProductsSection, MasterColumnsAreAssignedInTheirOrder) {
     SCOPED_TRACE(kMasterColumns[missing]);
     MemoryStore store(missing);
     MemorySource tProduto("tProduto", legacyColumns(), {product("1")}, false);
-    ProductsSection section(tProduto, store.view());
-    LinesLog log;
     FixedClock clock{DateTime{45306.5}};
-    SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+    ProductsSection section(tProduto, store.view(), clock);
+    LinesLog log;
     tProduto.open();
-    section.beforeRecord(context);
+    section.beforeRecord(log);
     try {
-      section.importRecord(context);
+      section.importRecord(log);
       ADD_FAILURE() << "no error";
     } catch (const DataError& error) {
       EXPECT_EQ(std::string(error.what()),
@@ -559,17 +557,16 @@ class SwappableTable final : public RecordSource {
 TEST(ProductsSection, FieldsAreFoundAgainWhenTheFileHasThemInAnotherOrder) {
   MemoryStore store;
   SwappableTable table;
-  ProductsSection section(table, store.view());
-  LinesLog log;
   FixedClock clock{DateTime{45306.5}};
-  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
+  ProductsSection section(table, store.view(), clock);
+  LinesLog log;
   auto walk = [&] {
     table.close();
     table.open();
     table.first();
     while (!table.eof()) {
-      section.beforeRecord(context);
-      section.importRecord(context);
+      section.beforeRecord(log);
+      section.importRecord(log);
       table.next();
     }
   };
@@ -592,15 +589,6 @@ TEST(ProductsSection, FieldsAreFoundAgainWhenTheFileHasThemInAnotherOrder) {
   EXPECT_EQ(store.aBarras->rows()[1][5], Value{6.0});
   EXPECT_EQ(store.aPreco->rows()[1][2], Value{7.5});
   EXPECT_EQ(store.entries[1][2], Value{8.0});
-}
-
-TEST(ProductsSection, TakesItsObjectsFromTheContextWhenBuiltWithoutThem) {
-  ProductsSection section;
-  LinesLog log;
-  SystemClock clock;
-  SectionContext context{log, nullptr, nullptr, nullptr, nullptr, clock};
-  EXPECT_THROW(section.beforeRecord(context), std::logic_error);
-  EXPECT_EQ(section.caption(), "Produtos");
 }
 
 }  // namespace
