@@ -1,5 +1,7 @@
 #include "normalise/normalise.h"
 
+#include "normalise/ascii.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -265,6 +267,28 @@ TEST(Normalise, AllSixAcceptEveryByteAndAnyLength) {
   const std::string million(1000000, '9');
   EXPECT_EQ(MakeEan13(million, INT_MAX), "0121474836473");
   EXPECT_EQ(Ean13CheckDigit(million).size(), 1u);
+}
+
+// Names, keywords and values of files and statements: only ASCII letters fold, only blanks and
+// tabs are trimmed.
+TEST(Ascii, FoldsOnlyPlainLettersAndTrimsOnlyBlanksAndTabs) {
+  struct {
+    std::string_view a, b;
+    bool equal;
+  } names[] = {
+      {"IdReferencia", "idreferencia", true}, {"LJ_REFEREST", "lj_referEst", true},
+      {"descri\xC7\xC3O", "descri\xE7\xE3o", false},  // 1252 letters beyond ASCII are not folded
+      {"Cor", "Cores", false}, {"", "", true},          {"a_1", "A_1", true},
+  };
+  for (const auto& c : names) {
+    SCOPED_TRACE(std::string(c.a) + " / " + std::string(c.b));
+    EXPECT_EQ(equalsNoCaseAscii(c.a, c.b), c.equal);
+  }
+  EXPECT_EQ(lowerAscii("Cidade \xC9 Z@["), "cidade \xC9 z@[");
+  struct {
+    std::string_view text, trimmed;
+  } blanks[] = {{" \t valor \t ", "valor"}, {"a b", "a b"}, {" \t", ""}, {"\rx\n", "\rx\n"}};
+  for (const auto& c : blanks) EXPECT_EQ(trimBlanks(c.text), c.trimmed);
 }
 
 }  // namespace

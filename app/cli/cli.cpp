@@ -20,6 +20,7 @@
 #include "app/run/utf8.h"
 #include "data/dbf/dbf_dump.h"
 #include "data/errors.h"
+#include "normalise/ascii.h"
 
 namespace importacao {
 namespace {
@@ -51,9 +52,7 @@ void installInterruptHandler() {
 // refused, or nothing.
 std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, const std::filesystem::path& settings,
                                             const std::string& dataLink) {
-  std::string extension = log.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension == ".dbf") return "it names a dBASE table";
+  if (lowerAscii(log.extension().string()) == ".dbf") return "it names a dBASE table";
   auto same = [&](const std::filesystem::path& other) {
     std::error_code ignored;
     return !other.empty() && std::filesystem::equivalent(log, other, ignored);

@@ -8,6 +8,7 @@
 #include "data/store/declarations.h"
 #include "import/partners/partners_section.h"
 #include "import/products/products_section.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
@@ -337,7 +338,7 @@ class Checker {
     }
     StoreQuery trigger("sp_Estoque", objects_.Tendaro);
     trigger.setStatementText("select count(*) as n from sqlite_master where type = 'trigger' and lower(tbl_name) = '" +
-                             lowerCase(name) + "' and lower(sql) like '%instead of insert%'");
+                             lowerAscii(name) + "' and lower(sql) like '%instead of insert%'");
     trigger.open();
     if (!missing.empty()) {
       add(false, name + ": the view has no column " + joined(missing, " or ") + "; the Produtos section inserts " +
@@ -347,11 +348,6 @@ class Checker {
     } else {
       add(true, name + ": a view taking " + given + " with its INSTEAD OF INSERT trigger");
     }
-  }
-
-  static std::string lowerCase(std::string text) {
-    for (char& c : text) c = lowerAscii(c);
-    return text;
   }
 
   void rows(const std::string& table) {

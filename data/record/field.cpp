@@ -9,6 +9,7 @@
 #include "data/errors.h"
 #include "data/record/number_text.h"
 #include "data/record/record_source.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
@@ -98,8 +99,7 @@ std::string dateTimeText(FieldKind kind, double days) {
 // Reads what dateTimeText writes: "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.mmm]]" or
 // "HH:MM[:SS[.mmm]]". Blanks around are allowed.
 std::optional<double> parseDateTimeText(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  text = trimBlanks(text);
   std::size_t i = 0;
   const auto number = [&](std::size_t width, long long& out) {
     if (i + width > text.size()) return false;
@@ -149,7 +149,7 @@ std::optional<double> parseDateTimeText(std::string_view text) {
 std::optional<bool> parseBooleanText(std::string_view text) {
   std::string lower;
   for (char c : text) {
-    if (c != ' ' && c != '\t') lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+    if (c != ' ' && c != '\t') lower.push_back(lowerAscii(c));
   }
   if (lower == "true" || lower == "t" || lower == "y" || lower == "1") return true;
   if (lower == "false" || lower == "f" || lower == "n" || lower == "0") return false;

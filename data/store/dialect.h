@@ -12,6 +12,7 @@
 #include "data/record/field.h"
 #include "data/record/parameter.h"
 #include "data/store/odbc.h"
+#include "normalise/ascii.h"  // names and keywords of statements compare by equalsNoCaseAscii
 
 namespace importacao {
 
@@ -52,11 +53,6 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
 // while the process's character type is not UTF-8 (psqlODBC makes it UTF-8 once it is loaded);
 // for SQLite such a name is put back together. Other stores' names pass unchanged.
 std::string nameFromDriver(std::string_view name, StoreKind store);
-
-// ASCII letters folded to lower case, and texts compared that way: how names and keywords of
-// statements, connection strings and data-link files compare (other bytes must be equal).
-char lowerAscii(char c) noexcept;
-bool equalsNoCaseAscii(std::string_view a, std::string_view b) noexcept;
 
 // Whether a name may stand unquoted in a statement: a letter or '_' first, then letters, digits,
 // '_', '$', '#' or '@'; dots separate a schema from a table ("dbo.clientes").

@@ -206,21 +206,6 @@ TEST(ProcedureCall, GroupNumbersAndBadNames) {
               ThrowsMessage<DataError>(HasSubstr("is not a procedure name")));
 }
 
-TEST(Names, CompareWithoutRegardToAsciiCaseOnly) {
-  struct {
-    std::string_view a, b;
-    bool equal;
-  } cases[] = {
-      {"IdReferencia", "idreferencia", true}, {"LJ_REFEREST", "lj_referEst", true},
-      {"descri\xC7\xC3O", "descri\xE7\xE3o", false},  // 1252 letters beyond ASCII are not folded
-      {"Cor", "Cores", false}, {"", "", true},          {"a_1", "A_1", true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.a) + " / " + std::string(c.b));
-    EXPECT_EQ(equalsNoCaseAscii(c.a, c.b), c.equal);
-  }
-}
-
 TEST(PostStatements, InsertAndUpdateNameExactlyTheirColumns) {
   EXPECT_EQ(insertText("lj_referBar", {"IdReferencia", "Tam"}, "\""),
             "insert into lj_referBar (\"IdReferencia\", \"Tam\") values (?, ?)");

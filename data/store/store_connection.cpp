@@ -8,6 +8,7 @@
 
 #include "data/errors.h"
 #include "data/store/data_link.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
@@ -199,9 +200,8 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
   if (names.empty()) {
     // The driver may match the name exactly while the store folded it (PostgreSQL keeps
     // unquoted names in lower case).
-    std::string lower = table;
+    const std::string lower = lowerAscii(table);
     std::string upper = table;
-    for (char& c : lower) c = lowerAscii(c);
     for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     if (lower != table) names = query(lower);
     if (names.empty() && upper != table) names = query(upper);
@@ -242,8 +242,7 @@ std::optional<std::vector<std::string>> StoreConnection::procedureInputs(const s
     }
     return names;
   };
-  std::string lower = name;
-  for (char& c : lower) c = lowerAscii(c);
+  const std::string lower = lowerAscii(name);
   // PostgreSQL keeps an unquoted name in lower case.
   if (auto inputs = inputsOf(name)) return inputs;
   if (lower != name) return inputsOf(lower);

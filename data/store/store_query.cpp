@@ -9,6 +9,7 @@
 
 #include "data/errors.h"
 #include "data/record/number_text.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
