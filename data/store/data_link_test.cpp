@@ -17,6 +17,10 @@ using ::testing::Not;
 const std::vector<std::string> kFreeTdsOnly = {"PostgreSQL Unicode", "FreeTDS", "SQLite3"};
 const std::vector<std::string> kMicrosoftToo = {"FreeTDS", "ODBC Driver 17 for SQL Server",
                                                 "ODBC Driver 18 for SQL Server", "SQLite3"};
+// A Windows machine without Microsoft's newer drivers, and one with only its own.
+const std::vector<std::string> kNativeClient = {"SQL Server", "SQL Server Native Client 10.0",
+                                                "SQL Server Native Client 11.0"};
+const std::vector<std::string> kWindowsOnly = {"Microsoft Access Driver (*.mdb)", "SQL Server"};
 
 // A data-link file as Windows writes it: UTF-16LE with its mark, CR LF line ends.
 std::string windowsDataLink(std::u16string_view initString) {
@@ -203,6 +207,14 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
        "Driver={FreeTDS};Server=srv;UID=sa;PWD=pw;Encryption=require"},
       {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=\"p;w}\";Application Name=Importacao",
        &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;UID=sa;PWD={p;w}}};APP=Importacao"},
+      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv\\INST;Initial Catalog=Loja",
+       &kNativeClient,
+       "Driver={SQL Server Native Client 11.0};Server=srv\\INST;Database=Loja;Trusted_Connection=Yes;"
+       "Encrypt=no"},
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Password=pw", &kWindowsOnly,
+       "Driver={SQL Server};Server=srv;UID=sa;PWD=pw"},
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Use Encryption for Data=True", &kWindowsOnly,
+       "Driver={SQL Server};Server=srv;UID=sa;Encrypt=yes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.init);
