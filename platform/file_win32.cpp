@@ -48,7 +48,7 @@ OpenFile OpenFile::openForReading(const std::filesystem::path& path, std::error_
 
 OpenFile OpenFile::createForAppending(const std::filesystem::path& path, std::error_code& error) {
   error.clear();
-  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll,
                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = lastError();

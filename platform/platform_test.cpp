@@ -48,6 +48,7 @@ TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
     log.append("abc", error);
     ASSERT_FALSE(error);
   }
+  {
   OpenFile file = OpenFile::openForReading(path, error);
   ASSERT_FALSE(error) << errorText(error);
   EXPECT_EQ(file.size(error), 13u);
@@ -69,6 +70,7 @@ TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
   again.truncate(error);
   EXPECT_FALSE(error);
   EXPECT_EQ(file.size(error), 0u);
+  }
   fs::remove_all(folder);
 }
 

@@ -17,8 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder of the settings: the user's roaming application data ("%APPDATA%\Importacao").
+// The folder of the settings: the user's roaming application data, "%APPDATA%\Importacao" (the
+// variable first, as XDG_CONFIG_HOME on Linux, then the known folder it normally names).
 fs::path settingsFolder() {
+  wchar_t variable[MAX_PATH + 1] = {};
+  const DWORD length = GetEnvironmentVariableW(L"APPDATA", variable, MAX_PATH + 1);
+  if (length > 0 && length <= MAX_PATH) return fs::path(variable) / L"Importacao";
   wchar_t* appData = nullptr;
   fs::path folder;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &appData)))
@@ -79,6 +83,11 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
 void ProfileFile::writeString(std::string_view section, std::string_view key,
                               std::string_view value) {
   if (profile::writeRefused(section, key, value)) profile::throwWriteError(path_);
+  // A read-only file is the operator's way of protecting the settings: honoured for every user,
+  // an administrator's run included.
+  const DWORD attributes = GetFileAttributesW(wholePath(path_).c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    profile::throwWriteError(path_);
   // Unlike Windows' own folder, the settings' folder may not exist yet.
   std::error_code error;
   if (path_.has_parent_path()) fs::create_directories(path_.parent_path(), error);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "data/errors.h"
 
@@ -47,8 +49,10 @@ std::string messageOf(const std::function<void()>& action) {
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/imp-datalink-XXXXXX";
-    path_ = mkdtemp(pattern);
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("imp-datalink-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
   std::filesystem::path write(const std::string& name, std::string_view bytes) const {
