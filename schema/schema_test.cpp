@@ -2,7 +2,7 @@
 // sections rely on (declared fields with fitting kinds, keys, defaults, the municipality lookup,
 // the initial-stock routine), and scripts/make-store, which loads them.
 #include "tests/support/store_fixture.h"
-#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
 
 #include <gmock/gmock.h>
 #include <sql.h>

@@ -1,6 +1,6 @@
 // importacao-cli run as a child process for the tests that drive the real program: its output
-// watched as it comes (so a test can act in the middle of a run), how it ended, and the small file
-// helpers those tests use. Header-only; the including test target defines IMP_CLI_PATH.
+// watched as it comes (so a test can act in the middle of a run) and how it ended. Header-only;
+// the including test target defines IMP_CLI_PATH.
 #pragma once
 
 #include <poll.h>
@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/support/files.h"
 
 namespace importacao::testing {
 
@@ -80,27 +82,6 @@ inline CliOutcome runCli(const std::vector<std::string>& args,
   ::waitpid(child, &status, 0);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return outcome;
-}
-
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-inline std::vector<std::string> split(const std::string& text, const std::string& separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos;
-       start = at + separator.size())
-    parts.push_back(text.substr(start, at - start));
-  parts.push_back(text.substr(start));
-  return parts;
 }
 
 }  // namespace importacao::testing

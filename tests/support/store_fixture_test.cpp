@@ -1,6 +1,6 @@
 // The fixture that makes the test stores: isolation, teardown, data-link files.
 #include "tests/support/store_fixture.h"
-#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
 
 #include <gmock/gmock.h>
 #include <sql.h>
