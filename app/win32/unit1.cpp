@@ -105,8 +105,8 @@ bool TForm1::dialogMessage(MSG& message) {
 HWND TForm1::create(const wchar_t* windowClass, const layout::Control& spec, DWORD style,
                     DWORD exStyle) {
   HWND parent = form_;
-  if (spec.parent == layout::Parent::RunPage || spec.parent == layout::Parent::GroupBox)
-    parent = TabSheet1;
+  if (spec.parent == layout::Parent::RunPage) parent = TabSheet1;
+  if (spec.parent == layout::Parent::GroupBox) parent = GroupBox1;
   if (spec.parent == layout::Parent::SettingsPage) parent = TabSheet2;
   return CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
                          WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr, instance_,
@@ -228,7 +228,7 @@ void TForm1::placeAll() {
   place(CheckBox2, layout::CheckBox2);
   place(CheckBox3, layout::CheckBox3);
   place(GroupBox1, layout::GroupBox1);
-  place(Gauge1, layout::Gauge1, layout::GroupBox1.left, layout::GroupBox1.top);
+  place(Gauge1, layout::Gauge1);
   place(Memo1, layout::Memo1);
   place(Label1, layout::Label1);
   place(edtconexao, layout::edtconexao);
@@ -420,8 +420,7 @@ LRESULT CALLBACK TForm1::formProc(HWND window, UINT message, WPARAM w, LPARAM l)
 
 LRESULT CALLBACK TForm1::pageProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   // A page hands what its controls report to the window.
-  if (message == WM_COMMAND || message == WM_NOTIFY || message == WM_CTLCOLORSTATIC ||
-      message == WM_CTLCOLORBTN)
+  if (message == WM_COMMAND || message == WM_NOTIFY)
     return SendMessageW(GetParent(window), message, w, l);
   return DefWindowProcW(window, message, w, l);
 }
@@ -438,6 +437,7 @@ LRESULT CALLBACK TForm1::gaugeProc(HWND window, UINT message, WPARAM w, LPARAM l
     return 0;
   }
   if (message == WM_ERASEBKGND) return 1;
+  if (message == WM_NCCALCSIZE) return 0;  // no frame of the system's: the gauge draws its own
   return DefWindowProcW(window, message, w, l);
 }
 
