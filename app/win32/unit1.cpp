@@ -105,8 +105,9 @@ bool TForm1::dialogMessage(MSG& message) {
 HWND TForm1::create(const wchar_t* windowClass, const layout::Control& spec, DWORD style,
                     DWORD exStyle) {
   HWND parent = form_;
-  if (spec.parent == layout::Parent::RunPage) parent = TabSheet1;
-  if (spec.parent == layout::Parent::GroupBox) parent = GroupBox1;
+  // The gauge sits on the run page over its group box (a group box is no parent for controls).
+  if (spec.parent == layout::Parent::RunPage || spec.parent == layout::Parent::GroupBox)
+    parent = TabSheet1;
   if (spec.parent == layout::Parent::SettingsPage) parent = TabSheet2;
   return CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
                          WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr, instance_,
@@ -126,16 +127,17 @@ void TForm1::createControls() {
     item.pszText = text.data();
     TabCtrl_InsertItem(PageControl1, TabCtrl_GetItemCount(PageControl1), &item);
   }
-  TabSheet1 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN,
+  TabSheet1 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD,
                               0, 0, 0, 0, form_, nullptr, instance_, this);
-  TabSheet2 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN,
+  TabSheet2 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD,
                               0, 0, 0, 0, form_, nullptr, instance_, this);
 
   CheckBox1 = create(WC_BUTTONW, layout::CheckBox1, WS_TABSTOP | BS_AUTOCHECKBOX);
   CheckBox2 = create(WC_BUTTONW, layout::CheckBox2, WS_TABSTOP | BS_AUTOCHECKBOX);
   CheckBox3 = create(WC_BUTTONW, layout::CheckBox3, WS_TABSTOP | BS_AUTOCHECKBOX);
-  GroupBox1 = create(WC_BUTTONW, layout::GroupBox1, BS_GROUPBOX);
-  Gauge1 = create(kGaugeClass, layout::Gauge1, 0);
+  GroupBox1 = create(WC_BUTTONW, layout::GroupBox1, BS_GROUPBOX | WS_CLIPSIBLINGS);
+  Gauge1 = create(kGaugeClass, layout::Gauge1, WS_CLIPSIBLINGS);
+  SetWindowPos(Gauge1, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetWindowLongPtrW(Gauge1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   Memo1 = create(WC_LISTVIEWW, layout::Memo1,
                  WS_TABSTOP | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER |
@@ -228,7 +230,7 @@ void TForm1::placeAll() {
   place(CheckBox2, layout::CheckBox2);
   place(CheckBox3, layout::CheckBox3);
   place(GroupBox1, layout::GroupBox1);
-  place(Gauge1, layout::Gauge1);
+  place(Gauge1, layout::Gauge1, layout::GroupBox1.left, layout::GroupBox1.top);
   place(Memo1, layout::Memo1);
   place(Label1, layout::Label1);
   place(edtconexao, layout::edtconexao);
@@ -368,8 +370,9 @@ void TForm1::paintGauge(HDC dc, const RECT& area) {
   // A sunken frame around a white field, filled from the left; the percentage reads in the text
   // colour over the empty part and in the highlighted text colour over the bar.
   FillRect(dc, &area, GetSysColorBrush(COLOR_WINDOW));
+  FrameRect(dc, &area, GetSysColorBrush(COLOR_BTNSHADOW));
   RECT inner = area;
-  DrawEdge(dc, &inner, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+  InflateRect(&inner, -1, -1);
   RECT bar = inner;
   bar.right = inner.left + gauge_.filledWidth(inner.right - inner.left);
   FillRect(dc, &bar, GetSysColorBrush(COLOR_HIGHLIGHT));
