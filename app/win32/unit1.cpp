@@ -141,7 +141,7 @@ void TForm1::createControls() {
   SetWindowLongPtrW(Gauge1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   Memo1 = create(WC_LISTVIEWW, layout::Memo1,
                  WS_TABSTOP | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER |
-                     LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                     LVS_SHOWSELALWAYS,
                  WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(Memo1, LVS_EX_DOUBLEBUFFER | LVS_EX_FULLROWSELECT);
   LVCOLUMNW column{};

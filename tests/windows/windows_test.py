@@ -19,6 +19,7 @@ import argparse
 import csv
 import io
 import os
+import pwd
 import shutil
 import signal
 import sqlite3
@@ -185,7 +186,8 @@ def window_checks(args, work, legacy, reference):
     """importacao.exe on the virtual display: tick the sections, press "Importar", read the log."""
     prefix = Path(os.environ["WINEPREFIX"])
     store = Store("sqlite", work / "window", "janela", args.pg_port)
-    appdata = prefix / "drive_c/users" / os.environ.get("USER", "root") / "AppData/Roaming/Importacao"
+    user = pwd.getpwuid(os.getuid()).pw_name  # Wine names the profile folder after the user
+    appdata = prefix / "drive_c/users" / user / "AppData/Roaming/Importacao"
     appdata.mkdir(parents=True, exist_ok=True)
     with open(appdata / "Importacao.ini", "w", encoding="cp1252", newline="\r\n") as f:
         f.write(f"[Importacao]\nConexaoDBF={winpath(legacy)}\nConexaoSQL={winpath(store.udl)}\n")
@@ -194,7 +196,7 @@ def window_checks(args, work, legacy, reference):
     try:
         window = ""
         for _ in range(60):
-            window = subprocess.run(["xdotool", "search", "--name", "Sistema de Importa"],
+            window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Sistema de Importa"],
                                     capture_output=True, text=True).stdout.split()
             if window:
                 break
@@ -203,32 +205,42 @@ def window_checks(args, work, legacy, reference):
             return
         window = window[0]
         xdo = lambda *a: subprocess.run(["xdotool", *a], check=True)
+        time.sleep(1)
         xdo("windowfocus", "--sync", window)
         time.sleep(0.5)
         # Focus starts on "Importar"; the tab order then reaches the three section boxes.
         xdo("key", "--delay", "100", "Tab", "Tab", "Tab", "space", "Tab", "space", "Tab", "space")
         xdo("mousemove", "--window", window, "404", "372", "click", "1")  # "Importar"
         log = ""
-        deadline = time.monotonic() + 300
+        deadline = time.monotonic() + 120
         while time.monotonic() < deadline:
             time.sleep(2)
             # Ctrl+A, Ctrl+C in the log copy its lines, as from a text box.
             xdo("mousemove", "--window", window, "200", "200", "click", "1")
             xdo("key", "ctrl+a", "ctrl+c")
             time.sleep(0.5)
-            log = subprocess.run(["xclip", "-o", "-selection", "clipboard"],
-                                 capture_output=True).stdout.decode("utf-8", errors="replace")
+            try:
+                log = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                                     timeout=10).stdout.decode("utf-8", errors="replace")
+            except subprocess.TimeoutExpired:
+                continue
             if log.rstrip().endswith("Processo concluido"):
                 break
-        lines = log.split("\r\n")
-        check("window: the log ends with 'Processo concluido'", log.rstrip().endswith("Processo concluido"),
-              log[-300:])
+        lines = log.replace("\r\n", "\n").split("\n")  # Wine hands X the text with LF ends
+        if not check("window: the log ends with 'Processo concluido'",
+                     log.rstrip().endswith("Processo concluido"), log[-300:]):
+            subprocess.run(["import", "-window", "root", str(work / "window-failed.png")])
+            print(f"      the screen: {work / 'window-failed.png'}")
         # The runner's log as the list shows it: an error line's message on a row of its own, indented.
         expected = []
         for line in reference.log.read_bytes().decode("cp1252", errors="replace").split("\r\n")[:-1]:
             first, *rest = line.split("\r")
             expected += [first] + ["    " + r for r in rest]
-        check(f"window: its log holds the runner's {len(expected)} rows", lines[:-1] == expected)
+        shown = lines[:-1]
+        check(f"window: its log holds the runner's {len(expected)} rows", shown == expected,
+              f"{len(shown)} rows; first difference " + repr(next(
+                  ((i, a, b) for i, (a, b) in enumerate(zip(shown + [None], expected + [None])) if a != b),
+                  None)))
         compare_stores("window", reference.store, store)
     finally:
         subprocess.run(["xdotool", "search", "--name", "Sistema de Importa", "windowclose"],
