@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/cli/check_store.h"
 #include "app/cli/cli_host.h"
 #include "app/run/import_objects.h"
 #include "app/run/run_core.h"
@@ -149,6 +150,9 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
   auto* dumpOption = app.add_option("--dump-dbf", options.dumpDbf,
                                     "print a legacy table as JSON lines and import nothing")
                          ->option_text("FILE");
+  auto* checkFlag = app.add_flag("--check-store", options.checkStore,
+                                 "check that the store can take an import (tables, columns, keys, the stock "
+                                 "procedure, municipalities), write nothing and import nothing");
 
   try {
     app.parse(argc, argv);
@@ -170,6 +174,17 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       }
     }
   }
+  if (checkFlag->count() > 0) {
+    for (const CLI::Option* runOption : {folderOption, productsFlag, customersFlag, suppliersFlag, logOption,
+                                         dryFlag, dumpOption, app.get_option("--dbf-code-page")}) {
+      if (runOption->count() > 0) {
+        err << "--check-store checks the store and imports nothing; it takes only --settings and "
+               "--data-link, not "
+            << runOption->get_name() << "\n";
+        return kExitUsage;
+      }
+    }
+  }
   if (!settings.empty()) options.settings = pathFromUtf8(settings);
   if (!logFile.empty()) options.logFile = pathFromUtf8(logFile);
   return options;
@@ -181,6 +196,7 @@ int runCli(int argc, const char* const* argv) {
   const CliOptions& options = std::get<CliOptions>(parsed);
 
   if (options.dumpDbf) return dumpDbf(*options.dumpDbf, options.dbfCodePage, std::cout, std::cerr);
+  if (options.checkStore) return runStoreCheck(options.settings, options.dataLink, std::cout, std::cerr);
 
   const auto started = std::chrono::steady_clock::now();
   const bool outIsTerminal = isTerminal(StandardStream::Output);

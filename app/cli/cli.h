@@ -3,10 +3,12 @@
 //   importacao-cli [--settings FILE] [--dbf-folder DIR] [--data-link FILE] [--products]
 //                  [--customers] [--suppliers] [--log FILE] [--dry-run] [--dbf-code-page N]
 //   importacao-cli --dump-dbf FILE [--dbf-code-page N]
+//   importacao-cli --check-store [--settings FILE] [--data-link FILE]
 //
 // Exit status: 0 when the run reached "Processo concluido"; 1 when an error outside a record
 // ended it (its message on standard error); 2 for a usage error; 130 when an interrupt (SIGINT,
-// acting as "Parar") stopped it. A second interrupt ends the program at once.
+// acting as "Parar") stopped it. A second interrupt ends the program at once. --check-store:
+// 0 when every check passed, 1 when any failed, 2 for a usage error.
 #pragma once
 
 #include <filesystem>
@@ -33,6 +35,7 @@ struct CliOptions {
   bool dryRun = false;
   std::optional<int> dbfCodePage;
   std::optional<std::string> dumpDbf;         // --dump-dbf FILE: print the table, import nothing
+  bool checkStore = false;                    // --check-store: check the store, import nothing
 };
 
 // Parses the command line. Returns the options, or the exit status to end with after the help

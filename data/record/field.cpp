@@ -156,33 +156,6 @@ std::optional<bool> parseBooleanText(std::string_view text) {
   return std::nullopt;
 }
 
-// How a kind keeps its value.
-enum class Storage { Text, Wide, Integer, Boolean, Number, Date };
-
-Storage storageOf(FieldKind kind) noexcept {
-  switch (kind) {
-    case FieldKind::WideText:
-      return Storage::Wide;
-    case FieldKind::SmallInt:
-    case FieldKind::Word:
-    case FieldKind::Integer:
-    case FieldKind::LargeInt:
-    case FieldKind::AutoInc:
-      return Storage::Integer;
-    case FieldKind::Boolean:
-      return Storage::Boolean;
-    case FieldKind::Float:
-    case FieldKind::Bcd:
-      return Storage::Number;
-    case FieldKind::Date:
-    case FieldKind::Time:
-    case FieldKind::DateTime:
-      return Storage::Date;
-    default:  // text, fixed text, memo, guid, binary kinds, unknown
-      return Storage::Text;
-  }
-}
-
 // Cuts a text at its first character of code 0, then to `size` characters (no limit when
 // size is 0 or less).
 template <typename View>
@@ -249,6 +222,77 @@ std::string textOf(const FieldInput& in) {
       in.value);
 }
 
+// The input's 8-bit text: the input itself when it is 8-bit text, else its text form in `owned`.
+std::string_view textViewOf(const FieldInput& in, std::string& owned) {
+  if (const auto* view = std::get_if<std::string_view>(&in.value)) return *view;
+  owned = textOf(in);
+  return owned;
+}
+
+std::u16string_view wideViewOf(const FieldInput& in, std::u16string& owned) {
+  if (const auto* view = std::get_if<std::u16string_view>(&in.value)) return *view;
+  owned = cp1252ToUtf16(textOf(in));
+  return owned;
+}
+
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+// One converter per storage: the non-null input in the form the storage keeps, or nullopt when
+// it cannot be converted. Texts (and a null, which the callers handle first) go through textOf.
+
+std::optional<bool> booleanOf(const FieldInput& in) {
+  return std::visit(Overloaded{[](std::int64_t v) -> std::optional<bool> { return v != 0; },
+                               [](double v) -> std::optional<bool> { return v != 0.0; },
+                               [](bool v) -> std::optional<bool> { return v; },
+                               [](DateTime v) -> std::optional<bool> { return v.days != 0.0; },
+                               [&](const auto&) { return parseBooleanText(textOf(in)); }},
+                    in.value);
+}
+
+std::optional<double> numberOf(const FieldInput& in) {
+  return std::visit(
+      Overloaded{[](std::int64_t v) -> std::optional<double> { return static_cast<double>(v); },
+                 [](double v) -> std::optional<double> { return v; },
+                 [](bool v) -> std::optional<double> { return v ? 1.0 : 0.0; },
+                 [](DateTime v) -> std::optional<double> { return v.days; },
+                 [&](const auto&) { return parseFloat(textOf(in)); }},
+      in.value);
+}
+
+// A Boolean is no date.
+std::optional<double> daysOf(const FieldInput& in) {
+  return std::visit(
+      Overloaded{[](std::int64_t v) -> std::optional<double> { return static_cast<double>(v); },
+                 [](double v) -> std::optional<double> { return v; },
+                 [](bool) -> std::optional<double> { return std::nullopt; },
+                 [](DateTime v) -> std::optional<double> { return v.days; },
+                 [&](const auto&) { return parseDateTimeText(textOf(in)); }},
+      in.value);
+}
+
+// For integer storage: a whole number as it is, or a number still to be rounded.
+using WholeOrNumber = std::variant<std::int64_t, double>;
+
+std::optional<WholeOrNumber> wholeOrNumberOf(const FieldInput& in) {
+  using Result = std::optional<WholeOrNumber>;
+  return std::visit(Overloaded{[](std::int64_t v) -> Result { return v; },
+                               [](bool v) -> Result { return std::int64_t{v ? 1 : 0}; },
+                               [](double v) -> Result { return v; },
+                               [](DateTime v) -> Result { return v.days; },
+                               [&](const auto&) -> Result {
+                                 const std::string text = textOf(in);
+                                 if (const auto whole = parseInteger(text)) return *whole;
+                                 if (const auto number = parseFloat(text)) return *number;
+                                 return std::nullopt;
+                               }},
+                    in.value);
+}
+
 }  // namespace
 
 // --- Kinds -----------------------------------------------------------------------------------
@@ -285,9 +329,14 @@ bool isTextKind(FieldKind kind) noexcept {
          kind == FieldKind::WideText || kind == FieldKind::Memo || kind == FieldKind::Guid;
 }
 
-bool isIntegerKind(FieldKind kind) noexcept { return storageOf(kind) == Storage::Integer; }
+bool isIntegerKind(FieldKind kind) noexcept {
+  return kind == FieldKind::SmallInt || kind == FieldKind::Word || kind == FieldKind::Integer ||
+         kind == FieldKind::LargeInt || kind == FieldKind::AutoInc;
+}
 
-bool isDateTimeKind(FieldKind kind) noexcept { return storageOf(kind) == Storage::Date; }
+bool isDateTimeKind(FieldKind kind) noexcept {
+  return kind == FieldKind::Date || kind == FieldKind::Time || kind == FieldKind::DateTime;
+}
 
 bool isBinaryKind(FieldKind kind) noexcept {
   return kind == FieldKind::Bytes || kind == FieldKind::VarBytes || kind == FieldKind::Blob ||
@@ -421,30 +470,27 @@ Field::Field(std::string name, FieldKind kind, std::optional<int> size, bool rea
       size_(size ? *size : defaultSize(kind)),
       readOnly_(readOnly),
       declaredReadOnly_(readOnly),
-      held_(heldOf(kind)) {}
+      storage_(storageOf(kind)) {}
 
-Field::Held Field::heldOf(FieldKind kind) noexcept {
-  switch (storageOf(kind)) {
-    case Storage::Text: return Held::Text;
-    case Storage::Wide: return Held::Wide;
-    case Storage::Integer: return Held::Integer;
-    case Storage::Boolean: return Held::Boolean;
-    case Storage::Number: return Held::Number;
-    case Storage::Date: return Held::Date;
-  }
-  return Held::Text;
+Field::Storage Field::storageOf(FieldKind kind) noexcept {
+  if (kind == FieldKind::WideText) return Storage::Wide;
+  if (isIntegerKind(kind)) return Storage::Integer;
+  if (kind == FieldKind::Boolean) return Storage::Boolean;
+  if (kind == FieldKind::Float || kind == FieldKind::Bcd) return Storage::Number;
+  if (isDateTimeKind(kind)) return Storage::Date;
+  return Storage::Text;  // text, fixed text, memo, guid, binary kinds, unknown
 }
 
 Field::~Field() = default;
 
 std::string_view Field::textView() const noexcept {
-  if (null_ || storageOf(kind_) != Storage::Text) return {};
+  if (null_ || storage_ != Storage::Text) return {};
   return text_;
 }
 
 std::string Field::textOfOther() const {
   if (null_) return {};
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Text: return text_;
     case Storage::Wide: return utf16ToCp1252(wide_);
     case Storage::Integer: return integerToText(integer_);
@@ -458,7 +504,7 @@ std::string Field::textOfOther() const {
 const std::string& Field::textRefOfOther() const {
   static const std::string kEmpty;
   if (null_) return kEmpty;
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Text:
       return text_;
     case Storage::Number:
@@ -473,7 +519,7 @@ const std::string& Field::textRefOfOther() const {
 
 double Field::floatOfOther() const {
   if (null_) return 0.0;
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Integer:
     case Storage::Boolean:
       return static_cast<double>(integer_);
@@ -491,7 +537,7 @@ double Field::floatOfOther() const {
 
 std::int64_t Field::asInteger() const {
   if (null_) return 0;
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Integer:
     case Storage::Boolean:
       return integer_;
@@ -516,7 +562,7 @@ std::int64_t Field::asInteger() const {
 
 DateTime Field::asDateTime() const {
   if (null_) return DateTime{};
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Integer:
     case Storage::Boolean:
       return DateTime{static_cast<double>(integer_)};
@@ -534,7 +580,7 @@ DateTime Field::asDateTime() const {
 
 bool Field::asBoolean() const {
   if (null_) return false;
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Integer:
     case Storage::Boolean:
       return integer_ != 0;
@@ -552,7 +598,7 @@ bool Field::asBoolean() const {
 
 Value Field::value() const {
   if (null_) return std::monostate{};
-  switch (storageOf(kind_)) {
+  switch (storage_) {
     case Storage::Text: return text_;
     case Storage::Wide: return wide_;
     case Storage::Integer:
@@ -566,6 +612,14 @@ Value Field::value() const {
 
 // --- Conversion ------------------------------------------------------------------------------
 
+template <typename T, typename Keep>
+bool Field::storeHeld(const std::optional<T>& converted, Keep keep) {
+  if (!converted) return false;
+  keep(*converted);
+  null_ = false;
+  return true;
+}
+
 // Converts `in` to this field's kind and stores it. Returns false, leaving the field as it was,
 // when the input cannot be converted. `assigning` applies the rules of an assignment: texts
 // end at NUL and are cut to size, and a number outside an integer kind's range throws the
@@ -576,148 +630,76 @@ bool Field::storeInput(const FieldInput& in, bool assigning) {
     null_ = true;
     return true;
   }
-  switch (storageOf(kind_)) {
-    case Storage::Text: {
-      std::string owned;
-      std::string_view text;
-      if (const auto* view = std::get_if<std::string_view>(&in.value)) {
-        text = *view;
-      } else {
-        owned = textOf(in);
-        text = owned;
-      }
-      if (kind_ == FieldKind::Memo) {
-        // A long text keeps everything; the empty text stores null.
-        if (text.empty()) {
-          null_ = true;
-          return true;
-        }
-      } else if (assigning && !isBinaryKind(kind_) && kind_ != FieldKind::Unknown) {
-        text = cutText(text, size_);
-      }
-      text_.assign(text.data(), text.size());
-      null_ = false;
-      return true;
-    }
-    case Storage::Wide: {
-      std::u16string owned;
-      std::u16string_view text;
-      if (const auto* view = std::get_if<std::u16string_view>(&in.value)) {
-        text = *view;
-      } else {
-        owned = cp1252ToUtf16(textOf(in));
-        text = owned;
-      }
-      if (assigning) text = cutText(text, size_);
-      wide_.assign(text.data(), text.size());
-      null_ = false;
-      return true;
-    }
-    case Storage::Boolean: {
-      bool value = false;
-      if (const auto* i = std::get_if<std::int64_t>(&in.value)) {
-        value = *i != 0;
-      } else if (const auto* d = std::get_if<double>(&in.value)) {
-        value = *d != 0.0;
-      } else if (const auto* b = std::get_if<bool>(&in.value)) {
-        value = *b;
-      } else if (const auto* dt = std::get_if<DateTime>(&in.value)) {
-        value = dt->days != 0.0;
-      } else {
-        const auto parsed = parseBooleanText(textOf(in));
-        if (!parsed) return false;
-        value = *parsed;
-      }
-      integer_ = value ? 1 : 0;
-      null_ = false;
-      return true;
-    }
-    case Storage::Integer: {
-      // Whole numbers pass as they are; fractions round halves-to-even; then the range.
-      std::optional<std::int64_t> whole;
-      double number = 0.0;
-      if (const auto* i = std::get_if<std::int64_t>(&in.value)) {
-        whole = *i;
-      } else if (const auto* b = std::get_if<bool>(&in.value)) {
-        whole = *b ? 1 : 0;
-      } else if (const auto* d = std::get_if<double>(&in.value)) {
-        number = *d;
-      } else if (const auto* dt = std::get_if<DateTime>(&in.value)) {
-        number = dt->days;
-      } else {
-        const std::string text = textOf(in);
-        whole = parseInteger(text);
-        if (!whole) {
-          const auto parsed = parseFloat(text);
-          if (!parsed) return false;
-          number = *parsed;
-        }
-      }
-      const IntegerRange range = *integerRange(kind_);
-      const auto throwOutOfRange = [&](double shown) {
-        throw DataError(formatGeneral(shown) + " is not a valid value for field '" + name_ +
-                        "'. The allowed range is " +
-                        formatGeneral(static_cast<double>(range.lowest)) + " to " +
-                        formatGeneral(static_cast<double>(range.highest)));
-      };
-      if (!whole) {
-        const double rounded = roundHalfEven(number);
-        const bool inRange = rounded >= static_cast<double>(range.lowest) &&
-                             rounded <= static_cast<double>(range.highest) && rounded < kTwoTo63;
-        if (!inRange) {  // not-a-number included
-          if (assigning) throwOutOfRange(rounded);
-          if (!(rounded >= -kTwoTo63 && rounded < kTwoTo63)) return false;  // 64 bits cannot
-        }
-        whole = static_cast<std::int64_t>(rounded);
-      }
-      if (assigning && (*whole < range.lowest || *whole > range.highest)) {
-        throwOutOfRange(static_cast<double>(*whole));
-      }
-      integer_ = *whole;
-      null_ = false;
-      return true;
-    }
-    case Storage::Number: {
-      double number = 0.0;
-      if (const auto* i = std::get_if<std::int64_t>(&in.value)) {
-        number = static_cast<double>(*i);
-      } else if (const auto* d = std::get_if<double>(&in.value)) {
-        number = *d;
-      } else if (const auto* b = std::get_if<bool>(&in.value)) {
-        number = *b ? 1.0 : 0.0;
-      } else if (const auto* dt = std::get_if<DateTime>(&in.value)) {
-        number = dt->days;
-      } else {
-        const auto parsed = parseFloat(textOf(in));
-        if (!parsed) return false;
-        number = *parsed;
-      }
-      // A decimal keeps four places, rounded halves-to-even.
-      float_ = kind_ == FieldKind::Bcd ? roundDecimalHalfEven(number, 4) : number;
-      null_ = false;
-      return true;
-    }
-    case Storage::Date: {
-      double days = 0.0;
-      if (const auto* dt = std::get_if<DateTime>(&in.value)) {
-        days = dt->days;
-      } else if (const auto* i = std::get_if<std::int64_t>(&in.value)) {
-        days = static_cast<double>(*i);
-      } else if (const auto* d = std::get_if<double>(&in.value)) {
-        days = *d;
-      } else if (std::holds_alternative<bool>(in.value)) {
-        return false;
-      } else {
-        const auto parsed = parseDateTimeText(textOf(in));
-        if (!parsed) return false;
-        days = *parsed;
-      }
-      float_ = days;
-      null_ = false;
-      return true;
-    }
+  switch (storage_) {
+    case Storage::Text: return storeText(in, assigning);
+    case Storage::Wide: return storeWide(in, assigning);
+    case Storage::Integer: return storeInteger(in, assigning);
+    case Storage::Boolean: return storeHeld(booleanOf(in), [&](bool v) { integer_ = v ? 1 : 0; });
+    case Storage::Number:  // a decimal keeps four places, rounded halves-to-even
+      return storeHeld(numberOf(in), [&](double v) {
+        float_ = kind_ == FieldKind::Bcd ? roundDecimalHalfEven(v, 4) : v;
+      });
+    case Storage::Date: return storeHeld(daysOf(in), [&](double v) { float_ = v; });
   }
   return false;
+}
+
+bool Field::storeText(const FieldInput& in, bool assigning) {
+  std::string owned;
+  std::string_view text = textViewOf(in, owned);
+  if (kind_ == FieldKind::Memo) {
+    // A long text keeps everything; the empty text stores null.
+    if (text.empty()) {
+      null_ = true;
+      return true;
+    }
+  } else if (assigning && !isBinaryKind(kind_) && kind_ != FieldKind::Unknown) {
+    text = cutText(text, size_);
+  }
+  text_.assign(text.data(), text.size());
+  null_ = false;
+  return true;
+}
+
+bool Field::storeWide(const FieldInput& in, bool assigning) {
+  std::u16string owned;
+  std::u16string_view text = wideViewOf(in, owned);
+  if (assigning) text = cutText(text, size_);
+  wide_.assign(text.data(), text.size());
+  null_ = false;
+  return true;
+}
+
+// Whole numbers pass as they are; fractions round halves-to-even; then the range, which an
+// assignment enforces and a fetch only needs for the 64 bits it stores in.
+bool Field::storeInteger(const FieldInput& in, bool assigning) {
+  const auto input = wholeOrNumberOf(in);
+  if (!input) return false;
+  const IntegerRange range = *integerRange(kind_);
+  const auto throwOutOfRange = [&](double shown) {
+    throw DataError(formatGeneral(shown) + " is not a valid value for field '" + name_ +
+                    "'. The allowed range is " + formatGeneral(static_cast<double>(range.lowest)) +
+                    " to " + formatGeneral(static_cast<double>(range.highest)));
+  };
+  std::int64_t whole = 0;
+  if (const auto* number = std::get_if<double>(&*input)) {
+    const double rounded = roundHalfEven(*number);
+    const bool inRange = rounded >= static_cast<double>(range.lowest) &&
+                         rounded <= static_cast<double>(range.highest) && rounded < kTwoTo63;
+    if (!inRange) {  // not-a-number included
+      if (assigning) throwOutOfRange(rounded);
+      if (!(rounded >= -kTwoTo63 && rounded < kTwoTo63)) return false;  // 64 bits cannot
+    }
+    whole = static_cast<std::int64_t>(rounded);
+  } else {
+    whole = std::get<std::int64_t>(*input);
+  }
+  if (assigning && (whole < range.lowest || whole > range.highest)) {
+    throwOutOfRange(static_cast<double>(whole));
+  }
+  integer_ = whole;
+  null_ = false;
+  return true;
 }
 
 void Field::checkCanAssign() const {
@@ -748,7 +730,7 @@ void Field::clear() { assignInput({}); }
 // --- Engine hooks ----------------------------------------------------------------------------
 
 void Field::setFetchedText(std::string_view bytes) {
-  if (storageOf(kind_) == Storage::Text) {  // the walk's path: reuse the buffer
+  if (storage_ == Storage::Text) {  // the walk's path: reuse the buffer
     text_.assign(bytes.data(), bytes.size());
     null_ = false;
     return;
@@ -766,7 +748,7 @@ void Field::setFetchedWideText(std::u16string_view text) {
 }
 
 void Field::setFetchedInteger(std::int64_t value) {
-  if (storageOf(kind_) == Storage::Integer) {
+  if (storage_ == Storage::Integer) {
     integer_ = value;
     null_ = false;
     return;

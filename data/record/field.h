@@ -123,7 +123,7 @@ class Field {
   // milliseconds are not zero). Binary kinds: the bytes as held. Null: "". Never throws except
   // std::bad_alloc.
   std::string asText() const {
-    if (held_ == Held::Text && !null_) return text_;  // the walk's case, without a call
+    if (storage_ == Storage::Text && !null_) return text_;  // the walk's case, without a call
     return textOfOther();
   }
 
@@ -131,7 +131,7 @@ class Field {
   // binary kinds: the text read by parseFloat (number_text.h); text that is not a number, ""
   // included, throws DataError "'<text>' is not a valid floating point value". Null: 0.
   double asFloat() const {
-    if (held_ == Held::Number && !null_) return float_;  // the walk's case, without a call
+    if (storage_ == Storage::Number && !null_) return float_;  // the walk's case, without a call
     return floatOfOther();
   }
 
@@ -165,7 +165,7 @@ class Field {
   // for the others): for a walk that reads every field of every record. The reference is valid
   // until the field changes or is read again through this function.
   const std::string& asTextRef() const {
-    if (held_ == Held::Text && !null_) return text_;  // the walk's case, without a call
+    if (storage_ == Storage::Text && !null_) return text_;  // the walk's case, without a call
     return textRefOfOther();
   }
 
@@ -228,7 +228,7 @@ class Field {
   void setFetchedWideText(std::u16string_view text);
   void setFetchedInteger(std::int64_t value);
   void setFetchedFloat(double value) {
-    if (held_ == Held::Number) {
+    if (storage_ == Storage::Number) {
       float_ = value;
       null_ = false;
       return;
@@ -236,7 +236,7 @@ class Field {
     fetchOther(value);
   }
   void setFetchedDateTime(DateTime value) {
-    if (held_ == Held::Date) {
+    if (storage_ == Storage::Date) {
       float_ = value.days;
       null_ = false;
       return;
@@ -245,7 +245,7 @@ class Field {
   }
   // Whether the field holds its value as 8-bit text (text kinds but WideText, binary kinds):
   // then an engine may use fetchTextInPlace.
-  bool holdsText() const noexcept { return held_ == Held::Text; }
+  bool holdsText() const noexcept { return storage_ == Storage::Text; }
   // For a field that holdsText(): setFetchedText(bytes), then where the bytes are held, for the
   // engine to change some of them in place (a code page conversion) without another copy.
   // Valid until the field changes.
@@ -269,7 +269,14 @@ class Field {
   // The common path of every assignment: checks, converts, stores, joins the modified set.
   void assignInput(const FieldInput& in);
   // Converts to the field's kind and stores; false (field unchanged) when it cannot convert.
+  // It dispatches on the storage to one converter each.
   bool storeInput(const FieldInput& in, bool assigning);
+  bool storeText(const FieldInput& in, bool assigning);
+  bool storeWide(const FieldInput& in, bool assigning);
+  bool storeInteger(const FieldInput& in, bool assigning);
+  // Stores a converted value through `keep`; false when there is none.
+  template <typename T, typename Keep>
+  bool storeHeld(const std::optional<T>& converted, Keep keep);
 
   std::string name_;
   FieldKind kind_;
@@ -281,10 +288,12 @@ class Field {
   RecordSource* owner_ = nullptr;
   int columnIndex_ = -1;
 
-  // How the value is held (the storage of its kind), decided once from the kind.
-  enum class Held : std::uint8_t { Text, Wide, Integer, Boolean, Number, Date };
-  static Held heldOf(FieldKind kind) noexcept;
-  Held held_;
+  // How the value is held, decided once from the kind: Text for text and binary kinds (and
+  // Unknown), Wide for WideText, Integer for integer kinds, Boolean, Number for Float and Bcd,
+  // Date for date kinds.
+  enum class Storage : std::uint8_t { Text, Wide, Integer, Boolean, Number, Date };
+  static Storage storageOf(FieldKind kind) noexcept;
+  Storage storage_;
 
   // The reads and engine hooks beyond their inline cases.
   double floatOfOther() const;

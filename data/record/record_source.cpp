@@ -90,13 +90,9 @@ void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
   for (const auto& field : fields_) {
     std::size_t i = 0;
     while (i < columns.size() && !namesEqual(columns[i].name, field->name())) ++i;
-    if (i == columns.size()) fail("Field '" + field->name() + "' not found");
+    if (i == columns.size()) fail(fieldNotFoundMessage(field->name()));
     const ColumnInfo& column = columns[i];
-    if (!kindFits(field->kind(), column.kind)) {
-      fail("Type mismatch for field '" + field->name() + "', expecting: " +
-           std::string(kindName(field->kind())) + " actual: " +
-           std::string(kindName(column.kind)));
-    }
+    if (!kindFits(field->kind(), column.kind)) fail(typeMismatchMessage(field->name(), field->kind(), column.kind));
     field->columnIndex_ = static_cast<int>(i);
     field->readOnly_ = field->declaredReadOnly_ || column.readOnly;
     if (columnFields_[i] == nullptr) columnFields_[i] = field.get();
@@ -221,7 +217,7 @@ void RecordSource::indexFields() {
 
 Field& RecordSource::fieldByName(std::string_view name) {
   if (Field* field = findField(name)) return *field;
-  fail("Field '" + std::string(name) + "' not found");
+  fail(fieldNotFoundMessage(name));
 }
 
 long long RecordSource::recordCount() {
@@ -256,6 +252,15 @@ void RecordSource::noteAssigned(Field& field) {
 void RecordSource::clearModified() noexcept {
   for (Field* field : modified_) field->modified_ = false;
   modified_.clear();
+}
+
+std::string fieldNotFoundMessage(std::string_view field) {
+  return "Field '" + std::string(field) + "' not found";
+}
+
+std::string typeMismatchMessage(std::string_view field, FieldKind expected, FieldKind actual) {
+  return "Type mismatch for field '" + std::string(field) + "', expecting: " + std::string(kindName(expected)) +
+         " actual: " + std::string(kindName(actual));
 }
 
 }  // namespace importacao

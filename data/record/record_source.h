@@ -221,4 +221,10 @@ class RecordSource {
   std::vector<Field*> modified_;
 };
 
+// The messages a source raises about a field it cannot find or bind, without the source's name
+// in front: "Field '<field>' not found" and "Type mismatch for field '<field>', expecting:
+// <kind> actual: <kind>" (kindName).
+std::string fieldNotFoundMessage(std::string_view field);
+std::string typeMismatchMessage(std::string_view field, FieldKind expected, FieldKind actual);
+
 }  // namespace importacao

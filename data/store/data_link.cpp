@@ -184,6 +184,10 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
   if (freeTds) {
     append(c, "Server", address.instance.empty() ? address.host : address.host + "\\" + address.instance);
     if (!address.port.empty()) append(c, "Port", address.port);
+    // Named, not left to FreeTDS's automatic choice: that tries one version after another and,
+    // against a server that does not answer, never gives up whatever the login timeout. 7.4 is
+    // SQL Server 2012's; an older server answers in its own.
+    append(c, "TDS_Version", "7.4");
   } else {
     std::string server = address.host;
     if (!address.instance.empty()) server += "\\" + address.instance;
@@ -466,16 +470,35 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
   return found;
 }
 
+// Connect Timeout in seconds: OLE DB's default when absent or 0 (for ever, which a window must
+// not do).
+int loginTimeout(const InitProperties& properties, std::string_view source) {
+  const std::optional<std::string> given = properties.get("Connect Timeout");
+  if (!given) return kDefaultLoginTimeoutSeconds;
+  const std::string_view text = trim(*given);
+  int seconds = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0) {
+    fail(source, "gives a Connect Timeout that is not a whole number of seconds");
+  }
+  return seconds == 0 ? kDefaultLoginTimeoutSeconds : seconds;
+}
+
 OdbcTarget odbcTargetFor(const InitProperties& properties,
                          const std::vector<std::string>& installedDrivers, std::string_view source) {
+  const int timeout = loginTimeout(properties, source);
   const std::string provider = std::string(trim(properties.get("Provider").value_or("")));
   if (equalsNoCaseAscii(provider, "SQLOLEDB") || equalsNoCaseAscii(provider, "SQLOLEDB.1") ||
       startsWithNoCase(provider, "SQLNCLI") || startsWithNoCase(provider, "MSOLEDBSQL")) {
-    return sqlServerTarget(properties, provider, installedDrivers, source);
+    OdbcTarget target = sqlServerTarget(properties, provider, installedDrivers, source);
+    target.loginTimeoutSeconds = timeout;
+    return target;
   }
   // OLE DB takes the ODBC bridge when no provider is named.
   if (provider.empty() || equalsNoCaseAscii(provider, "MSDASQL") || equalsNoCaseAscii(provider, "MSDASQL.1")) {
-    return msdasqlTarget(properties, source);
+    OdbcTarget target = msdasqlTarget(properties, source);
+    target.loginTimeoutSeconds = timeout;
+    return target;
   }
   fail(source, "names the provider '" + provider +
                    "', which this program cannot use: name SQLOLEDB, SQLNCLI, MSOLEDBSQL (SQL "

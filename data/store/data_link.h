@@ -10,6 +10,8 @@
 //       18/17 for SQL Server" when installed, else FreeTDS;
 //   MSDASQL, MSDASQL.1 (also when no provider is named, as OLE DB does) -> the ODBC connection
 //       string in Extended Properties, as it stands, or the data source named by Data Source.
+// Either way a server that does not answer is given up after Connect Timeout seconds (OLE DB's
+// own default, 15, when the file gives none or 0, which would mean waiting for ever).
 // Anything else is refused with a message naming the file. No message ever holds a password.
 //
 // Text here is UTF-8 (file paths and connection strings); messages are code page 1252.
@@ -54,11 +56,15 @@ std::string initStringFromDataLink(std::string_view bytes, std::string_view file
 // throws DataError naming it.
 std::string readDataLinkFile(const std::filesystem::path& path);
 
+// How long a connect waits for a server that does not answer, unless Connect Timeout says.
+inline constexpr int kDefaultLoginTimeoutSeconds = 15;
+
 // Where an ODBC connection goes.
 struct OdbcTarget {
   std::string connectionString;  // for SQLDriverConnect (UTF-8)
   std::string password;          // kept out of every message
   std::string driver;            // the ODBC driver chosen, when this code chose it
+  int loginTimeoutSeconds = kDefaultLoginTimeoutSeconds;
 };
 
 // Quotes one value for an ODBC connection string: unchanged when it holds nothing special, else
@@ -71,7 +77,8 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
 
 // Maps an initialisation string's properties to an ODBC connection, choosing among
 // `installedDrivers` (SQLDrivers' names) for SQL Server. `source` names where the properties
-// came from in messages (e.g. "Data-link file '/x/loja.udl'"). Throws DataError.
+// came from in messages (e.g. "Data-link file '/x/loja.udl'"). Throws DataError, also for a
+// Connect Timeout that is not a whole number of seconds.
 OdbcTarget odbcTargetFor(const InitProperties& properties,
                          const std::vector<std::string>& installedDrivers, std::string_view source);
 

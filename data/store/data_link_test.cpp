@@ -189,15 +189,15 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
     std::string_view want;
   } cases[] = {
       {"Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=Loja;User ID=sa;Password=pw", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv;Database=Loja;UID=sa;PWD=pw"},
+       "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD=pw"},
       {"Provider=SQLOLEDB;Data Source=srv,1433;Initial Catalog=Loja;User ID=sa;Password=pw", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv;Port=1433;Database=Loja;UID=sa;PWD=pw"},
+       "Driver={FreeTDS};Server=srv;Port=1433;TDS_Version=7.4;Database=Loja;UID=sa;PWD=pw"},
       {"Provider=SQLNCLI11;Data Source=srv\\SQLEXPRESS;User ID=sa;Password=pw", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv\\SQLEXPRESS;UID=sa;PWD=pw"},
+       "Driver={FreeTDS};Server=srv\\SQLEXPRESS;TDS_Version=7.4;UID=sa;PWD=pw"},
       {"Provider=SQLNCLI;Data Source=(local);User ID=sa", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=localhost;UID=sa"},
+       "Driver={FreeTDS};Server=localhost;TDS_Version=7.4;UID=sa"},
       {"Provider=MSOLEDBSQL;Data Source=tcp:srv,1444;User ID=sa;Password=pw", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv;Port=1444;UID=sa;PWD=pw"},
+       "Driver={FreeTDS};Server=srv;Port=1444;TDS_Version=7.4;UID=sa;PWD=pw"},
       {"Provider=SQLOLEDB.1;Data Source=srv\\INST,1500;Initial Catalog=Loja;User ID=sa;Password=pw",
        &kMicrosoftToo,
        "Driver={ODBC Driver 18 for SQL Server};Server=srv\\INST,1500;Database=Loja;UID=sa;PWD=pw;"
@@ -208,9 +208,9 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
        &kMicrosoftToo,
        "Driver={ODBC Driver 18 for SQL Server};Server=srv;UID=sa;PWD=pw;TrustServerCertificate=yes"},
       {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=pw;Use Encryption for Data=True", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv;UID=sa;PWD=pw;Encryption=require"},
+       "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD=pw;Encryption=require"},
       {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=\"p;w}\";Application Name=Importacao",
-       &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;UID=sa;PWD={p;w}}};APP=Importacao"},
+       &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD={p;w}}};APP=Importacao"},
       {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv\\INST;Initial Catalog=Loja",
        &kNativeClient,
        "Driver={SQL Server Native Client 11.0};Server=srv\\INST;Database=Loja;Trusted_Connection=Yes;"
@@ -253,6 +253,24 @@ TEST(ProviderMapping, OdbcBridgeUsesTheExtendedPropertiesAsTheyStand) {
   }
 }
 
+TEST(ProviderMapping, ConnectTimeoutBoundsTheLoginOnEveryProvider) {
+  struct {
+    std::string_view init;
+    int seconds;
+  } cases[] = {
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa", 15},
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Connect Timeout=30", 30},
+      {"Provider=SQLNCLI11;Data Source=srv;connect timeout= 5 ", 5},
+      {"Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=0", 15},  // 0 would wait for ever
+      {"Provider=MSDASQL.1;Extended Properties=\"DSN=loja\";Connect Timeout=7", 7},
+      {"Provider=MSDASQL.1;Extended Properties=\"DSN=loja\"", 15},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.init);
+    EXPECT_EQ(odbcTargetFor(parseInitString(c.init), kFreeTdsOnly, "x").loginTimeoutSeconds, c.seconds);
+  }
+}
+
 TEST(ProviderMapping, UnusableSettingsAreRefusedWithAClearMessage) {
   struct {
     std::string_view init;
@@ -268,6 +286,8 @@ TEST(ProviderMapping, UnusableSettingsAreRefusedWithAClearMessage) {
        "FreeTDS driver cannot give"},
       {"Provider=SQLOLEDB.1;Data Source=srv,port;Password=x", &kFreeTdsOnly,
        "Data-link file 'l.udl' gives a Data Source whose port is not a number"},
+      {"Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=15s", &kFreeTdsOnly,
+       "Data-link file 'l.udl' gives a Connect Timeout that is not a whole number of seconds"},
       {"Provider=MSDASQL.1;User ID=u", &kFreeTdsOnly,
        "Data-link file 'l.udl' gives neither an ODBC connection string (Extended Properties) nor an "
        "ODBC data source (Data Source)"},
@@ -287,14 +307,14 @@ TEST(ConnectionString, FileNameReadsTheDataLinkFile) {
   const auto file = dir.write(
       "loja;1.udl", windowsDataLink(u"Provider=SQLOLEDB.1;Password=\"s;e'c\"\"r}t\";User ID=sa;"
                                     u"Initial Catalog=Loja;Data Source=srv"));
-  const std::string want = "Driver={FreeTDS};Server=srv;Database=Loja;UID=sa;PWD={s;e'c\"r}}t}";
+  const std::string want = "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD={s;e'c\"r}}t}";
   // The path holds a ';': the whole rest of the string names the file.
   EXPECT_EQ(resolveConnectionString("FILE NAME=" + file.string(), kFreeTdsOnly).connectionString, want);
   EXPECT_EQ(resolveConnectionString("file name=" + file.string(), kFreeTdsOnly).password, "s;e'c\"r}t");
   // Quoted, and as one property among others.
   EXPECT_EQ(resolveConnectionString("File Name=\"" + file.string() + "\";Initial Catalog=Outra", kFreeTdsOnly)
                 .connectionString,
-            "Driver={FreeTDS};Server=srv;Database=Outra;UID=sa;PWD={s;e'c\"r}}t}");
+            "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Outra;UID=sa;PWD={s;e'c\"r}}t}");
   // Without FILE NAME the string is an initialisation string itself.
   EXPECT_EQ(resolveConnectionString("Provider=MSDASQL;Extended Properties=\"DSN=x\"", kFreeTdsOnly)
                 .connectionString,

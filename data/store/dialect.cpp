@@ -36,6 +36,11 @@ bool isWordChar(char c) {
          c == '$' || c == '#' || c == '@' || static_cast<unsigned char>(c) >= 0x80;
 }
 
+// SQL Server's own SQL types (msodbcsql.h, FreeTDS's odbcss.h).
+constexpr SQLSMALLINT kSqlServerXml = -152;              // SQL_SS_XML
+constexpr SQLSMALLINT kSqlServerTime = -154;             // SQL_SS_TIME2
+constexpr SQLSMALLINT kSqlServerTimestampOffset = -155;  // SQL_SS_TIMESTAMPOFFSET
+
 int clampSize(SQLULEN size) {
   return size > static_cast<SQLULEN>(INT_MAX) ? INT_MAX : static_cast<int>(size);
 }
@@ -77,14 +82,23 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
   // Only SQL Server keeps national character types apart from the others.
   const bool wideIsNarrow = store == StoreKind::PostgreSql || store == StoreKind::Sqlite;
   const int size = clampSize(column.columnSize);
+  // Unbounded: SQL Server's (max) types (no size, or one beyond the bounded types' 8000 bytes);
+  // elsewhere a size of 0.
+  const bool sqlServer = store == StoreKind::SqlServer;
+  const auto unbounded = [&](SQLULEN boundedMaximum) {
+    return (sqlServer || store == StoreKind::Other) &&
+           (column.columnSize == 0 || (sqlServer && column.columnSize > boundedMaximum));
+  };
   switch (column.sqlType) {
     case SQL_CHAR:
       return {FieldKind::FixedText, size};
     case SQL_VARCHAR:
+      if (unbounded(8000)) return {FieldKind::Memo, 0};
       return {FieldKind::Text, size};
     case SQL_WCHAR:
       return {wideIsNarrow ? FieldKind::FixedText : FieldKind::WideText, size};
     case SQL_WVARCHAR:
+      if (unbounded(4000)) return {FieldKind::Memo, 0};
       return {wideIsNarrow ? FieldKind::Text : FieldKind::WideText, size};
     case SQL_LONGVARCHAR:
     case SQL_WLONGVARCHAR:
@@ -117,16 +131,20 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
       return {FieldKind::Date, 0};
     case SQL_TYPE_TIME:
     case SQL_TIME:
+    case kSqlServerTime:
       return {FieldKind::Time, 0};
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
-    case -155:  // SQL Server's datetimeoffset (SQL_SS_TIMESTAMPOFFSET)
+    case kSqlServerTimestampOffset:
       return {FieldKind::DateTime, 0};
+    case kSqlServerXml:
+      return {FieldKind::Memo, 0};
     case SQL_GUID:
       return {FieldKind::Guid, 38};
     case SQL_BINARY:
       return {FieldKind::Bytes, 0};
     case SQL_VARBINARY:
+      if (unbounded(8000)) return {FieldKind::Blob, 0};
       return {FieldKind::VarBytes, 0};
     case SQL_LONGVARBINARY:
       return {FieldKind::Blob, 0};
@@ -334,7 +352,7 @@ std::string updateText(std::string_view table, const std::vector<std::string>& s
     }
     switch (column.comparison) {
       case Comparison::Exact:
-        text += name + " = ?";
+        text += column.cast.empty() ? name + " = ?" : name + " = CAST(? AS " + column.cast + ")";
         break;
       case Comparison::Instant:
         text += "julianday(" + name + ") = julianday(?)";
@@ -348,6 +366,14 @@ std::string updateText(std::string_view table, const std::vector<std::string>& s
     }
   }
   return text;
+}
+
+std::string comparisonCast(StoreKind store, std::string_view typeName) {
+  if (store != StoreKind::SqlServer) return {};
+  for (std::string_view type : {"datetime", "smalldatetime", "real", "money", "smallmoney"}) {
+    if (equalsNoCaseAscii(typeName, type)) return std::string(type);
+  }
+  return {};
 }
 
 Comparison originalComparison(StoreKind store, FieldKind kind) noexcept {

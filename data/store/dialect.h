@@ -29,6 +29,10 @@ StoreKind storeKindFromDriver(std::string_view dbmsName, std::string_view driver
 //   length; the national (wide) character types -> WideText (long: Memo) where the store tells
 //   them apart (SQL Server). PostgreSQL's and SQLite's drivers report every character column
 //   as wide through the Unicode interface, so there they map as their narrow forms;
+//   an unbounded varchar, nvarchar or varbinary (SQL Server's varchar(max), nvarchar(max),
+//   varbinary(max): SQL_VARCHAR, SQL_WVARCHAR, SQL_VARBINARY of size 0 through both FreeTDS and
+//   Microsoft's driver, or of a size beyond the bounded types' 8000 bytes) -> Memo, Memo, Blob;
+//   xml -> Memo; SQL Server's time (SQL_SS_TIME2) -> Time, datetimeoffset -> DateTime;
 //   a long text that the statement computes rather than reads from a table column (PostgreSQL's
 //   upper() and the other text functions return unbounded text) -> Text;
 //   integer -> Integer (an auto-numbered one: AutoInc), smallint -> SmallInt, tinyint -> Word,
@@ -110,7 +114,17 @@ struct PostColumn {
   bool compareOriginal = false;  // check the original value (optimistic locking)
   bool originalIsNull = false;
   Comparison comparison = Comparison::Exact;
+  std::string cast{};  // the type the marker is cast to before an Exact comparison (comparisonCast)
 };
+
+// The type an update casts a marker to before comparing it with a column of the SQL type
+// `typeName` (SQL_DESC_TYPE_NAME): on SQL Server, a column whose own type the parameter does not
+// keep exactly. The drivers send a date-time as datetime2, a real as float and money as decimal,
+// and since SQL Server 2016 a datetime compared with a datetime2 compares at datetime2's
+// precision, so a datetime value read back (1/300 s ticks) would miss its own row. "datetime",
+// "smalldatetime", "real", "money" and "smallmoney" are cast to themselves; every other type,
+// and every type on the other stores, gets "" (no cast).
+std::string comparisonCast(StoreKind store, std::string_view typeName);
 
 // `table` goes into these statements as given (the caller quotes it or not); the column names
 // are quoted with `quote`.
@@ -121,7 +135,8 @@ std::string insertText(std::string_view table, const std::vector<std::string>& c
 
 // "update <table> set <c1> = ?, ... where <k1> = ? and <c2> = ? and <c3> is null": the set
 // columns first, then one condition per key column and per compared column in the form of its
-// comparison, a null original value compared with "is null" (no marker).
+// comparison ("<c> = CAST(? AS <cast>)" when it has a cast), a null original value compared
+// with "is null" (no marker).
 std::string updateText(std::string_view table, const std::vector<std::string>& setColumns,
                        const std::vector<PostColumn>& whereColumns, std::string_view quote);
 

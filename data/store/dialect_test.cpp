@@ -72,7 +72,19 @@ TEST(ColumnKind, ColumnTypesMapToFieldKinds) {
       {"uniqueidentifier", column(SQL_GUID, 36), StoreKind::SqlServer, {FieldKind::Guid, 38}},
       {"varbinary", column(SQL_VARBINARY, 16), StoreKind::SqlServer, {FieldKind::VarBytes, 0}},
       {"image", column(SQL_LONGVARBINARY, 0), StoreKind::SqlServer, {FieldKind::Blob, 0}},
-      {"xml", column(-152, 0), StoreKind::SqlServer, {FieldKind::Unknown, 0}},
+      // SQL Server's other types as FreeTDS (TDS 7.2 and later) and Microsoft's driver report
+      // them: the (max) types have no size; text and ntext have the driver's own.
+      {"varchar(max)", column(SQL_VARCHAR, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"nvarchar(max)", column(SQL_WVARCHAR, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"varbinary(max)", column(SQL_VARBINARY, 0), StoreKind::SqlServer, {FieldKind::Blob, 0}},
+      {"varchar(max), an older driver", column(SQL_VARCHAR, 2147483647), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"varchar(8000)", column(SQL_VARCHAR, 8000), StoreKind::SqlServer, {FieldKind::Text, 8000}},
+      {"nvarchar(4000)", column(SQL_WVARCHAR, 4000), StoreKind::SqlServer, {FieldKind::WideText, 4000}},
+      {"text, FreeTDS", column(SQL_LONGVARCHAR, 4096), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"xml", column(-152, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"datetimeoffset", column(-155, 34, 7), StoreKind::SqlServer, {FieldKind::DateTime, 0}},
+      {"time(7)", column(-154, 16, 7), StoreKind::SqlServer, {FieldKind::Time, 0}},
+      {"another store's unsized varchar", column(SQL_VARCHAR, 0), StoreKind::Other, {FieldKind::Memo, 0}},
       // PostgreSQL's Unicode driver reports every character column as wide.
       {"pg varchar(10)", column(SQL_WVARCHAR, 10), StoreKind::PostgreSql, {FieldKind::Text, 10}},
       {"pg char(3)", column(SQL_WCHAR, 3), StoreKind::PostgreSql, {FieldKind::FixedText, 3}},
@@ -80,6 +92,7 @@ TEST(ColumnKind, ColumnTypesMapToFieldKinds) {
       {"pg upper(text)", column(SQL_WLONGVARCHAR, 8190, 0, false, ""), StoreKind::PostgreSql,
        {FieldKind::Text, 8190}},
       {"pg serial", column(SQL_INTEGER, 10, 0, true), StoreKind::PostgreSql, {FieldKind::AutoInc, 0}},
+      {"pg unsized varchar", column(SQL_WVARCHAR, 0), StoreKind::PostgreSql, {FieldKind::Text, 0}},
       {"sqlite text", column(SQL_LONGVARCHAR, 65536, 0, false, ""), StoreKind::Sqlite, {FieldKind::Memo, 0}},
   };
   for (const auto& c : cases) {
@@ -216,6 +229,34 @@ TEST(PostStatements, InsertAndUpdateNameExactlyTheirColumns) {
                        {{"IdCliente", true, false}, {"NomeCliente", true, false}, {"DDD", true, true}}, "\""),
             "update clientes set \"NomeCliente\" = ?, \"DDD\" = ? where \"IdCliente\" = ? and "
             "\"NomeCliente\" = ? and \"DDD\" is null");
+}
+
+TEST(PostStatements, SqlServerComparesThroughTheColumnsOwnType) {
+  EXPECT_EQ(updateText("dbo.lj_referPrc", {"PrecoVenda", "DataAlteracao"},
+                       {{"IdReferencia", true, false, Comparison::Exact, ""},
+                        {"PrecoVenda", true, false, Comparison::Exact, "money"},
+                        {"DataAlteracao", true, false, Comparison::Exact, "datetime"},
+                        {"DataInclusao", true, true, Comparison::Exact, "datetime"}},
+                       "\""),
+            "update dbo.lj_referPrc set \"PrecoVenda\" = ?, \"DataAlteracao\" = ? where \"IdReferencia\" = ? and "
+            "\"PrecoVenda\" = CAST(? AS money) and \"DataAlteracao\" = CAST(? AS datetime) and "
+            "\"DataInclusao\" is null");
+  struct {
+    std::string_view typeName;
+    std::string_view sqlServer;
+  } cases[] = {
+      {"datetime", "datetime"}, {"DATETIME", "datetime"}, {"smalldatetime", "smalldatetime"},
+      {"real", "real"},         {"money", "money"},       {"smallmoney", "smallmoney"},
+      {"datetime2", ""},        {"float", ""},            {"decimal", ""},
+      {"varchar", ""},          {"int identity", ""},     {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typeName);
+    EXPECT_EQ(comparisonCast(StoreKind::SqlServer, c.typeName), c.sqlServer);
+    for (StoreKind other : {StoreKind::PostgreSql, StoreKind::Sqlite, StoreKind::Other}) {
+      EXPECT_EQ(comparisonCast(other, c.typeName), "");
+    }
+  }
 }
 
 TEST(PostStatements, SqliteComparesDateTimesFloatsAndDecimalsInOneForm) {

@@ -86,16 +86,13 @@ std::string trimMessageEnd(std::string_view text) {
 
 StoreError errorFromDiagnostics(const std::vector<DiagnosticRecord>& records,
                                 std::string_view fallbackState) {
-  std::u16string joined;
-  for (const DiagnosticRecord& record : records) {
-    std::u16string clean = cleanDiagnosticText(record.text);
-    if (clean.empty()) continue;
-    if (!joined.empty()) joined += u'\n';
-    joined += clean;
-  }
-  const std::string state = records.empty() ? std::string(fallbackState) : records.front().sqlState;
-  const long native = records.empty() ? 0 : records.front().nativeCode;
-  std::string text = trimMessageEnd(utf16ToCp1252(joined));
+  const auto isError = [](const DiagnosticRecord& record) { return record.sqlState.rfind("01", 0) != 0; };
+  auto chosen = std::find_if(records.begin(), records.end(), isError);
+  if (chosen == records.end()) chosen = records.begin();
+  const bool any = chosen != records.end();
+  const std::string state = any ? chosen->sqlState : std::string(fallbackState);
+  const long native = any ? chosen->nativeCode : 0;
+  std::string text = any ? trimMessageEnd(utf16ToCp1252(cleanDiagnosticText(chosen->text))) : std::string();
   if (text.empty()) {
     // No description: the message the platform gives an error without one.
     char buffer[32];
@@ -150,8 +147,14 @@ Connection::Connection(const Environment& environment)
 
 Connection::~Connection() { close(); }
 
-void Connection::open(std::string_view connectionString, std::string_view secret) {
+void Connection::open(std::string_view connectionString, std::string_view secret, int loginTimeoutSeconds) {
   if (open_) return;
+  // Without it some drivers wait as long as the network does (FreeTDS for ever) for a server
+  // that accepts the connection and never answers. A driver that refuses the attribute is left
+  // to its own default.
+  SQLSetConnectAttrW(handle_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                     reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(std::max(loginTimeoutSeconds, 1))),
+                     SQL_IS_UINTEGER);
   std::u16string text = utf8ToUtf16(connectionString);
   const SQLRETURN rc =
       SQLDriverConnectW(handle_.get(), nullptr, sqlText(text), static_cast<SQLSMALLINT>(text.size()),
@@ -267,6 +270,18 @@ bool Statement::execute() {
   return true;
 }
 
+SQLLEN Statement::executeToEnd() {
+  const SQLRETURN rc = SQLExecute(get());
+  if (rc != SQL_NO_DATA) check(rc, SQL_HANDLE_STMT, get());
+  return changedRows(
+      rc, [&] { return SQLMoreResults(get()); },
+      [&] {
+        SQLLEN count = -1;
+        return SQL_SUCCEEDED(SQLRowCount(get(), &count)) ? count : SQLLEN{-1};
+      },
+      [&] { throwDiagnostics(SQL_HANDLE_STMT, get()); });
+}
+
 bool Statement::executeDirect(const std::u16string& text) {
   const SQLRETURN rc = SQLExecDirectW(get(), sqlText(text), static_cast<SQLINTEGER>(text.size()));
   if (rc == SQL_NO_DATA) return false;
@@ -324,13 +339,6 @@ SQLLEN Statement::rowCount() const {
 
 bool Statement::fetch() {
   const SQLRETURN rc = SQLFetch(get());
-  if (rc == SQL_NO_DATA) return false;
-  check(rc, SQL_HANDLE_STMT, get());
-  return true;
-}
-
-bool Statement::moreResults() {
-  const SQLRETURN rc = SQLMoreResults(get());
   if (rc == SQL_NO_DATA) return false;
   check(rc, SQL_HANDLE_STMT, get());
   return true;

@@ -56,10 +56,15 @@ std::u16string cleanDiagnosticText(std::u16string_view text);
 // Trailing blanks, control characters and full stops removed (code page 1252 text).
 std::string trimMessageEnd(std::string_view text);
 
-// The error for a set of records: SQLSTATE and native code of the first record; the cleaned
-// texts of all records joined by line feeds, converted to code page 1252, its end trimmed.
-// Without any text: "OLE error %.8x" with the first native code (80004005, the generic failure
-// code, when there is none). `fallbackState` is the SQLSTATE when there is no record at all.
+// The error for a set of records, one record's meaning: the first record that reports an error
+// (an SQLSTATE of a class other than 01, warnings and notes), or the first record when none
+// does. The drivers put the cause first and follow it with what adds nothing to it: SQL Server's
+// "The statement has been terminated" (01000), "Statement(s) could not be prepared" after the
+// missing object, FreeTDS's "Unable to connect to data source" after the reason. Its SQLSTATE,
+// native code and cleaned text converted to code page 1252, the end trimmed (the lines of the one
+// record stay as the driver wrote them: psqlODBC's ERROR and DETAIL). Without any text: "OLE
+// error %.8x" with its native code (80004005, the generic failure code, when there is none).
+// `fallbackState` is the SQLSTATE when there is no record at all.
 StoreError errorFromDiagnostics(const std::vector<DiagnosticRecord>& records,
                                 std::string_view fallbackState = "HY000");
 
@@ -126,9 +131,11 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Opens with an ODBC connection string (UTF-8), never prompting. A failure throws StoreError
-  // with the driver's text, in which `secret` (the password) is never shown.
-  void open(std::string_view connectionString, std::string_view secret);
+  // Opens with an ODBC connection string (UTF-8), never prompting, giving up after
+  // `loginTimeoutSeconds` when the server does not answer (SQL_ATTR_LOGIN_TIMEOUT; a driver
+  // that cannot time out a login connects as it would). A failure throws StoreError with the
+  // driver's text, in which `secret` (the password) is never shown.
+  void open(std::string_view connectionString, std::string_view secret, int loginTimeoutSeconds);
   // Rolls back what is uncommitted (only a transaction we opened can be) and disconnects.
   // Never throws.
   void close() noexcept;
@@ -202,6 +209,11 @@ class Statement {
   // Runs the prepared statement. Returns false when the driver says SQL_NO_DATA (an update or
   // delete that touched no row), true otherwise; a failure throws StoreError.
   bool execute();
+  // Runs the prepared statement and passes over every result it gives (SQLMoreResults until
+  // there is none): an error in any of them throws StoreError, even after a first result that
+  // succeeded (a trigger's, or a later statement's). Returns the number of rows the statement
+  // changed (see changedRows).
+  SQLLEN executeToEnd();
   // Prepares nothing: sends `text` once.
   bool executeDirect(const std::u16string& text);
   // Closes an open cursor, keeping the prepared statement and its bindings.
@@ -212,8 +224,6 @@ class Statement {
   SQLLEN rowCount() const;
   // Moves to the next row; false at the end.
   bool fetch();
-  // Moves past the current result to the next one; false when there is none.
-  bool moreResults();
 
   // The value of a column of the current row (SQLGetData, 1-based), in the C type asked for.
   // nullopt for SQL NULL. Text is read whole, in as many pieces as the driver needs.
@@ -239,6 +249,22 @@ class Statement {
   OdbcHandle<SQL_HANDLE_STMT> handle_;
   std::vector<Binding> bound_;
 };
+
+// The rows a statement changed, read over all the results it gave. `first` is what the
+// execution returned (SQL_NO_DATA: it changed no row); `next` moves to the following result
+// (SQLMoreResults: SQL_NO_DATA when there is none); `rowCount` is the current result's count
+// (-1 when it has none); `fail` throws the error of a result that failed. The count is the
+// last one reported: a trigger's counts come before the count of the statement that fired it.
+template <class Next, class RowCount, class Fail>
+SQLLEN changedRows(SQLRETURN first, Next&& next, RowCount&& rowCount, Fail&& fail) {
+  SQLLEN rows = first == SQL_NO_DATA ? 0 : rowCount();
+  for (;;) {
+    const SQLRETURN rc = next();
+    if (rc == SQL_NO_DATA) return rows;
+    if (!SQL_SUCCEEDED(rc)) fail();
+    if (const SQLLEN count = rowCount(); count >= 0) rows = count;
+  }
+}
 
 // --- Value conversions at the boundary ---------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 
 #include "normalise/codepage.h"
 
@@ -36,17 +37,67 @@ TEST(DiagnosticText, ComponentTagsAndTrailingJunkAreRemoved) {
   }
 }
 
-TEST(DiagnosticText, ErrorKeepsTheFirstStateAndEveryText) {
-  const std::vector<DiagnosticRecord> records = {
-      {"23505", 7, u"ERROR: duplicate key value violates unique constraint \"pk\"."},
-      {"01000", 0, u"[PostgreSQL]DETAIL: Key (id)=(1) already exists."},
+// One rule on every store: the first record that reports an error makes the message, whole;
+// warnings and the drivers' summaries after the cause are left out.
+TEST(DiagnosticText, TheFirstErrorRecordMakesTheMessage) {
+  const std::u16string pg = u"ERROR: duplicate key value violates unique constraint \"t_pkey\"\nDETAIL: Key (id)=(1) "
+                            u"already exists.;\nError while executing the query";
+  struct {
+    std::vector<DiagnosticRecord> records;
+    std::string message;
+    std::string_view state;
+  } cases[] = {
+      {{{"23505", 1, pg}}, utf16ToCp1252(pg), "23505"},  // psqlODBC: one record, several lines
+      {{{"HY000", 19, u"[SQLite]UNIQUE constraint failed: t.id (19)"}}, "UNIQUE constraint failed: t.id (19)", "HY000"},
+      {{{"23000", 2627, u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Violation of PRIMARY KEY constraint 'PK_t'."},
+        {"01000", 3621, u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]The statement has been terminated."}},
+       "Violation of PRIMARY KEY constraint 'PK_t'", "23000"},
+      {{{"42S02", 208, u"[FreeTDS][SQL Server]Invalid object name 'lj_referBar'."},
+        {"42000", 8180, u"[FreeTDS][SQL Server]Statement(s) could not be prepared."}},
+       "Invalid object name 'lj_referBar'", "42S02"},
+      {{{"01S02", 0, u"[FreeTDS][SQL Server]Option value changed"},
+        {"22001", 8152, u"[FreeTDS][SQL Server]String or binary data would be truncated."},
+        {"01000", 3621, u"[FreeTDS][SQL Server]The statement has been terminated."}},
+       "String or binary data would be truncated", "22001"},
+      {{{"HYT00", 0, u"[FreeTDS][SQL Server]Timeout expired"},
+        {"08001", 0, u"[FreeTDS][SQL Server]Unable to connect to data source"}},
+       "Timeout expired", "HYT00"},
+      {{{"01004", 0, u"String data, right truncated"}, {"01000", 0, u"Second."}}, "String data, right truncated", "01004"},
   };
-  const StoreError error = errorFromDiagnostics(records);
-  EXPECT_EQ(error.sqlState, "23505");
-  EXPECT_EQ(error.nativeCode, 7);
-  EXPECT_STREQ(error.what(),
-               "ERROR: duplicate key value violates unique constraint \"pk\"\n"
-               "DETAIL: Key (id)=(1) already exists");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const StoreError error = errorFromDiagnostics(c.records);
+    EXPECT_EQ(error.what(), c.message);
+    EXPECT_EQ(error.sqlState, c.state);
+  }
+}
+
+// A statement's results as a driver hands them over: what the execution returned and its
+// count, then each further result's.
+TEST(ChangedRows, EveryResultIsReadAndAnErrorInAnyOfThemFails) {
+  struct {
+    std::vector<std::pair<SQLRETURN, SQLLEN>> results;
+    std::optional<SQLLEN> rows;  // nullopt: fails
+  } cases[] = {
+      {{{SQL_SUCCESS, 1}}, 1},
+      {{{SQL_NO_DATA, -1}}, 0},
+      {{{SQL_SUCCESS, 3}, {SQL_SUCCESS, 1}}, 1},  // a trigger's count first, then the statement's
+      {{{SQL_SUCCESS, 2}, {SQL_SUCCESS, 0}}, 0},  // the update found no row; its trigger did
+      {{{SQL_SUCCESS_WITH_INFO, 1}, {SQL_SUCCESS_WITH_INFO, -1}}, 1},  // a message without a count
+      {{{SQL_SUCCESS, 1}, {SQL_ERROR, -1}}, std::nullopt},  // a trigger's error after the first result
+  };
+  for (const auto& c : cases) {
+    std::size_t at = 0;
+    auto next = [&] { return ++at < c.results.size() ? c.results[at].first : SQLRETURN{SQL_NO_DATA}; };
+    auto count = [&] { return c.results[at].second; };
+    auto fail = [] { throw StoreError("failed", "HY000", 0); };
+    if (c.rows) {
+      EXPECT_EQ(changedRows(c.results[0].first, next, count, fail), *c.rows);
+      EXPECT_EQ(at, c.results.size());  // read to the end
+    } else {
+      EXPECT_THROW(changedRows(c.results[0].first, next, count, fail), StoreError);
+    }
+  }
 }
 
 TEST(DiagnosticText, AccentedTextArrivesInCodePage1252) {

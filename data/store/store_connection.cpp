@@ -21,7 +21,7 @@ void StoreConnection::connect() {
   const OdbcTarget target = resolveConnectionString(connectionString_, environment_->driverNames());
 
   auto connection = std::make_unique<odbc::Connection>(*environment_);
-  connection->open(target.connectionString, target.password);
+  connection->open(target.connectionString, target.password, target.loginTimeoutSeconds);
   dbmsName_ = connection->infoText(SQL_DBMS_NAME);
   driverName_ = connection->infoText(SQL_DRIVER_NAME);
   kind_ = storeKindFromDriver(dbmsName_, driverName_);
@@ -188,6 +188,47 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     if (names.empty() && upper != table) names = query(upper);
   }
   return keys_.emplace(cacheKey, std::move(names)).first->second;
+}
+
+std::optional<std::vector<std::string>> StoreConnection::procedureInputs(const std::string& name) {
+  odbc::Connection& connection = odbcConnection();
+  std::u16string schema;
+  if (kind_ == StoreKind::PostgreSql) {
+    // Every schema's functions are listed otherwise, not only those the connection calls.
+    odbc::Statement current(connection);
+    current.executeDirect(u"select current_schema()");
+    if (current.fetch()) schema = current.getText(1).value_or(u"");
+  }
+  SQLWCHAR* schemaText = schema.empty() ? nullptr : odbc::sqlText(schema);
+  const auto schemaLength = static_cast<SQLSMALLINT>(schema.size());
+  auto inputsOf = [&](const std::string& spelling) -> std::optional<std::vector<std::string>> {
+    std::u16string wideName = utf8ToUtf16(spelling);
+    odbc::Statement procedures(connection);
+    odbc::check(SQLProceduresW(procedures.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
+                               static_cast<SQLSMALLINT>(wideName.size())),
+                SQL_HANDLE_STMT, procedures.get());
+    if (!procedures.fetch()) return std::nullopt;
+    odbc::Statement columns(connection);
+    odbc::check(SQLProcedureColumnsW(columns.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
+                                     static_cast<SQLSMALLINT>(wideName.size()), nullptr, 0),
+                SQL_HANDLE_STMT, columns.get());
+    // In the order of the call (ODBC: the return value first, then the parameters in order).
+    std::vector<std::string> names;
+    while (columns.fetch()) {
+      const auto parameter = columns.getText(4);
+      const auto type = columns.getInteger(5);
+      if (type == SQL_PARAM_INPUT || type == SQL_PARAM_INPUT_OUTPUT) {
+        names.push_back(nameFromDriver(utf16ToUtf8(parameter.value_or(u"")), kind_));
+      }
+    }
+    return names;
+  };
+  std::string lower = name;
+  for (char& c : lower) c = lowerAscii(c);
+  // PostgreSQL keeps an unquoted name in lower case.
+  if (auto inputs = inputsOf(name)) return inputs;
+  if (lower != name) return inputsOf(lower);
+  return std::nullopt;
 }
 
 void StoreConnection::attach(StoreCommand* command) { commands_.push_back(command); }

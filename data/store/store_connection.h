@@ -102,6 +102,12 @@ class StoreConnection {
   // connection's lifetime: a table's key does not change while an import runs.
   const std::vector<std::string>& keyColumns(const std::string& table, const std::string& schema);
 
+  // The input parameters of the stored procedure (on PostgreSQL: the function) `name`, in order,
+  // as the catalog gives them (SQLProcedures, SQLProcedureColumns; on PostgreSQL in the current
+  // schema, where the connection finds it). nullopt when the store has no procedure of that
+  // name.
+  std::optional<std::vector<std::string>> procedureInputs(const std::string& name);
+
   void attach(StoreCommand* command);
   void detach(StoreCommand* command) noexcept;
 

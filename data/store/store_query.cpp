@@ -86,20 +86,6 @@ void assignWide(std::u16string& out, std::string_view text) {
   std::transform(text.begin(), text.end(), out.begin(), [&](char c) { return table[static_cast<unsigned char>(c)]; });
 }
 
-// Prepares `text` in `slot` unless the slot holds it prepared already and the connection keeps
-// prepared statements. True when it prepared anew.
-bool prepareInto(StoreConnection& store, std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
-                 const std::u16string& text) {
-  if (slot && preparedText == text && store.reusePreparedStatements()) return false;
-  slot.reset();
-  preparedText.clear();
-  auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
-  statement->prepare(text);
-  slot = std::move(statement);
-  preparedText = text;
-  return true;
-}
-
 bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
   switch (kind) {
     case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
@@ -258,6 +244,24 @@ odbc::ParameterBuffer parameterBuffer(const Value& value, FieldKind kind, int si
   return b;
 }
 
+// --- KeptStatement ------------------------------------------------------------------------------
+
+odbc::Statement& KeptStatement::prepare(StoreConnection& store, const std::u16string& text) {
+  if (statement_ && text_ == text && store.reusePreparedStatements()) return *statement_;
+  discard();
+  auto statement = std::make_unique<odbc::Statement>(store.odbcConnection());
+  statement->prepare(text);
+  statement_ = std::move(statement);
+  text_ = text;
+  return *statement_;
+}
+
+void KeptStatement::discard() noexcept {
+  statement_.reset();
+  text_.clear();
+  shape_.reset();
+}
+
 // --- StoreQuery --------------------------------------------------------------------------------
 
 StoreQuery::StoreQuery(std::string name, StoreConnection& connection)
@@ -276,7 +280,7 @@ void StoreQuery::setStatementText(std::string text) {
   sendText_ = cp1252ToUtf16(scanned_.text);
   selectTable_ = tableOfSelect(text_);
   // The writer's statements were made for the columns of the old text.
-  writerSignature_.clear();
+  writer_.discard();
   for (const std::string& name : scanned_.names) {
     if (parameters_.find(name) == nullptr) parameters_.add(Parameter(name, FieldKind::Unknown));
   }
@@ -298,42 +302,13 @@ std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {
   return markerBuffers_;
 }
 
-odbc::Statement& StoreQuery::prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
-                                      const std::u16string& wide) {
-  // A statement prepared anew is described anew.
-  if (prepareInto(connection(), slot, preparedText, wide) && &slot == &statement_) statementShape_.reset();
-  return *slot;
-}
-
-void StoreQuery::discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept {
-  // A statement that failed is prepared anew next time: psqlODBC leaks when a prepared statement
-  // that failed is executed again, and the failure may have left it in any state. (PostgreSQL
-  // refuses a kept statement once a table it reads has changed shape, "cached plan must not
-  // change result type": that execution fails, the next one prepares afresh.)
-  if (&slot == &statement_) statementShape_.reset();
-  if (&slot == &writer_) writerSignature_.clear();
-  slot.reset();
-  preparedText.clear();
-}
-
 odbc::ParameterBuffer& StoreQuery::nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used) {
   if (used == buffers.size()) buffers.emplace_back();
   return buffers[used++];
 }
 
-odbc::Statement& StoreQuery::writer(const std::vector<int>& signature,
-                                    const std::function<std::string()>& text) {
-  // The same columns (and the same null originals) make the same statement: no need to build
-  // its text again to find it prepared.
-  if (writer_ && signature == writerSignature_ && connection().reusePreparedStatements()) return *writer_;
-  writerSignature_.clear();
-  // Column and table names come from the metadata, as UTF-8.
-  odbc::Statement& statement = prepared(writer_, writerPrepared_, utf8ToUtf16(text()));
-  writerSignature_ = signature;
-  return statement;
-}
-
-Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column) {
+Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column, std::size_t row,
+                           std::vector<StoredText>& storedTexts) {
   switch (column.kind) {
     case FieldKind::Text:
     case FieldKind::FixedText:
@@ -342,7 +317,7 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
       if (!statement.getText(number, scratch_)) return std::monostate{};
       bool lossless = true;
       std::string text = utf16ToCp1252(scratch_, lossless);
-      if (!lossless) storedTexts_.push_back({rows_.size(), number - 1u, scratch_});
+      if (!lossless) storedTexts.push_back({row, number - 1u, scratch_});
       return text;
     }
     case FieldKind::WideText: {
@@ -392,8 +367,8 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
   return std::monostate{};
 }
 
-std::shared_ptr<const StoreQuery::Shape> StoreQuery::describe(odbc::Statement& statement, SQLSMALLINT count) {
-  auto shape = std::make_shared<Shape>();
+std::shared_ptr<const ResultShape> StoreQuery::describe(odbc::Statement& statement, SQLSMALLINT count) {
+  auto shape = std::make_shared<ResultShape>();
   shape->columns.reserve(static_cast<std::size_t>(count));
   shape->infos.reserve(static_cast<std::size_t>(count));
   for (SQLSMALLINT c = 1; c <= count; ++c) {
@@ -423,45 +398,43 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
   StoreConnection& store = connection();
   store.ensureConnected();
   std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
-  shape_.reset();
-  rows_.clear();
-  storedTexts_.clear();
-  current_ = 0;
-  bool noResult = false;
+  doClose();
+  // Kept aside until every row has arrived, so a failure leaves nothing of the result behind;
+  // in the storage of the last result.
+  std::shared_ptr<const ResultShape> shape;
+  std::vector<Row> rows;
+  std::vector<StoredText> storedTexts;
+  rows.swap(rows_);
+  storedTexts.swap(storedTexts_);
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(statement_, statementPrepared_, sendText_);
-    try {
+    select_.prepare(store, sendText_);
+    select_.use([&](odbc::Statement& statement) {
       statement.bindParameters(buffers);
       statement.execute();
       const SQLSMALLINT count = statement.resultColumnCount();
-      if (count == 0) {
-        noResult = true;
-      } else {
+      if (count != 0) {
         // The columns of a statement kept prepared are those it had: described once.
-        if (!statementShape_ || statementShape_->columns.size() != static_cast<std::size_t>(count)) {
-          statementShape_ = describe(statement, count);
+        if (!select_.shape() || select_.shape()->columns.size() != static_cast<std::size_t>(count)) {
+          select_.setShape(describe(statement, count));
         }
-        shape_ = statementShape_;
-        const std::vector<Column>& columns = shape_->columns;
+        shape = select_.shape();
+        const std::vector<Column>& columns = shape->columns;
         while (statement.fetch()) {
           Row row;
           row.reserve(columns.size());
           for (std::size_t c = 0; c < columns.size(); ++c) {
-            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns[c]));
+            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns[c], rows.size(), storedTexts));
           }
-          rows_.push_back(std::move(row));
+          rows.push_back(std::move(row));
         }
       }
       statement.closeCursor();
-    } catch (...) {
-      discard(statement_, statementPrepared_);
-      shape_.reset();
-      rows_.clear();
-      storedTexts_.clear();
-      throw;
-    }
+    });
   });
-  if (noResult) fail("CommandText does not return a result set");
+  if (!shape) fail("CommandText does not return a result set");
+  shape_ = std::move(shape);
+  rows_ = std::move(rows);
+  storedTexts_ = std::move(storedTexts);
   return shape_->infos;
 }
 
@@ -532,41 +505,55 @@ void StoreQuery::doPost(std::span<Field* const> modified, bool inserting) {
   }
 }
 
-void StoreQuery::postInsert(std::span<Field* const> modified) {
-  StoreConnection& store = connection();
+std::vector<StoreQuery::Assigned> StoreQuery::writableAssignments(std::span<Field* const> modified) const {
   const std::vector<Column>& columns = shape_->columns;
-  const WriteTable table = writeTable();
-  const std::string& quote = store.identifierQuote();
-
-  std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
-  std::size_t used = 0;
-  std::vector<int> signature{-1};
-  for (Field* field : modified) {
+  std::vector<Assigned> assigned;
+  assigned.reserve(modified.size());
+  for (const Field* field : modified) {
     const int index = field->columnIndex();
     if (index < 0 || static_cast<std::size_t>(index) >= columns.size()) continue;
     const Column& column = columns[static_cast<std::size_t>(index)];
     if (!column.description.updatable || column.description.autoIncrement) continue;
-    signature.push_back(index);
-    fillFromField(nextBuffer(buffers, used), *field, column.description);
+    assigned.push_back(Assigned{static_cast<std::size_t>(index), field});
   }
-  buffers.resize(used);
-  auto text = [&] {
-    std::vector<std::string> names;
-    for (std::size_t i = 1; i < signature.size(); ++i) {
-      names.push_back(columns[static_cast<std::size_t>(signature[i])].description.name);
-    }
-    return insertText(table.rendered, names, quote);
-  };
+  return assigned;
+}
+
+bool StoreQuery::runWriter(const PostKey& key, const std::function<std::string()>& text) {
+  StoreConnection& store = connection();
+  bool changed = false;
   store.runStatement([&] {
-    odbc::Statement& statement = writer(signature, text);
-    try {
-      statement.bindParameters(buffers);
-      statement.execute();
-      statement.closeCursor();
-    } catch (...) {
-      discard(writer_, writerPrepared_);
-      throw;
+    // The same key makes the same statement: no need to build its text again to find it kept.
+    if (!writer_.prepared() || !(key == writerKey_) || !store.reusePreparedStatements()) {
+      // Column and table names come from the metadata, as UTF-8.
+      writer_.prepare(store, utf8ToUtf16(text()));
+      writerKey_ = key;
     }
+    changed = writer_.use([&](odbc::Statement& statement) {
+      statement.bindParameters(writerBuffers_);
+      const bool touched = statement.executeToEnd() != 0;
+      statement.closeCursor();
+      return touched;
+    });
+  });
+  return changed;
+}
+
+void StoreQuery::postInsert(std::span<Field* const> modified) {
+  const std::vector<Column>& columns = shape_->columns;
+  const WriteTable table = writeTable();
+
+  PostKey key;
+  std::size_t used = 0;
+  for (const Assigned& assigned : writableAssignments(modified)) {
+    key.set.push_back(assigned.column);
+    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field, columns[assigned.column].description);
+  }
+  writerBuffers_.resize(used);
+  runWriter(key, [&] {
+    std::vector<std::string> names;
+    for (std::size_t index : key.set) names.push_back(columns[index].description.name);
+    return insertText(table.rendered, names, connection().identifierQuote());
   });
 
   Row row(columns.size());
@@ -581,96 +568,88 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
 void StoreQuery::postUpdate(std::span<Field* const> modified) {
   StoreConnection& store = connection();
   const std::vector<Column>& columns = shape_->columns;
-  const std::string& quote = store.identifierQuote();
   const WriteTable table = writeTable();
 
-  std::vector<odbc::ParameterBuffer>& buffers = writerBuffers_;
+  PostKey key;
+  key.update = true;
   std::size_t used = 0;
-  std::vector<std::size_t> setColumns;
-  std::vector<int> signature{-2};
-  for (Field* field : modified) {
-    const int index = field->columnIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= columns.size()) continue;
-    const Column& column = columns[static_cast<std::size_t>(index)];
-    if (!column.description.updatable || column.description.autoIncrement) continue;
-    setColumns.push_back(static_cast<std::size_t>(index));
-    signature.push_back(index);
-    fillFromField(nextBuffer(buffers, used), *field, column.description);
+  for (const Assigned& assigned : writableAssignments(modified)) {
+    key.set.push_back(assigned.column);
+    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field, columns[assigned.column].description);
   }
-  if (setColumns.empty()) return;  // nothing assigned: nothing to write
+  if (key.set.empty()) return;  // nothing assigned: nothing to write
 
-  const std::vector<std::string>& keys = store.keyColumns(table.name, table.schema);
-  if (keys.empty()) {
-    fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
-  }
-  std::vector<std::size_t> whereColumns;
   std::vector<char> compared(columns.size(), 0);
   auto addCondition = [&](std::size_t index) {
     if (compared[index] != 0) return;
     compared[index] = 1;
     const Value original = originalValue(index);
-    const bool originalIsNull = isNull(original);
-    whereColumns.push_back(index);
-    signature.push_back(-3 - static_cast<int>(index) * 2 - (originalIsNull ? 1 : 0));
-    if (!originalIsNull) {
-      fillParameterBuffer(nextBuffer(buffers, used), original, columns[index].kind, columns[index].size,
+    key.compared.push_back(PostKey::Compared{index, isNull(original)});
+    if (!isNull(original)) {
+      fillParameterBuffer(nextBuffer(writerBuffers_, used), original, columns[index].kind, columns[index].size,
                           &columns[index].description);
     }
   };
-  for (const std::string& key : keys) {
-    std::optional<std::size_t> found;
-    for (std::size_t i = 0; i < columns.size() && !found; ++i) {
-      if (equalsNoCaseAscii(columns[i].description.name, key)) found = i;
-    }
-    if (!found) {
-      fail("The key column '" + utf8ToCp1252(key) + "' of table '" + utf8ToCp1252(table.name) +
-           "' is not in the result, so the row cannot be updated");
-    }
-    addCondition(*found);
-  }
-  const std::size_t keyConditions = whereColumns.size();
+  for (std::size_t index : keyColumnIndexes(table)) addCondition(index);
+  const std::size_t keyConditions = key.compared.size();
   // Optimistic check: each column this post changes must still hold what was read.
-  for (std::size_t index : setColumns) {
+  for (std::size_t index : key.set) {
     if (comparable(columns[index].kind, columns[index].description)) addCondition(index);
   }
 
-  buffers.resize(used);
-  bool located = true;
-  store.runStatement([&] {
-    odbc::Statement& statement = writer(signature, [&] {
-      std::vector<std::string> setNames;
-      for (std::size_t index : setColumns) setNames.push_back(columns[index].description.name);
-      std::vector<PostColumn> where;
-      for (std::size_t i = 0; i < whereColumns.size(); ++i) {
-        const std::size_t index = whereColumns[i];
-        // Keys come first and compare exactly, so the store finds the row by its index.
-        const Comparison comparison = i < keyConditions ? Comparison::Exact
-                                                      : originalComparison(store.storeKind(), columns[index].kind);
-        where.push_back(PostColumn{columns[index].description.name, true, isNull(rows_[current_][index]), comparison});
-      }
-      return updateText(table.rendered, setNames, where, quote);
-    });
-    try {
-      statement.bindParameters(buffers);
-      located = statement.execute() && statement.rowCount() != 0;
-      statement.closeCursor();
-    } catch (...) {
-      discard(writer_, writerPrepared_);
-      throw;
+  writerBuffers_.resize(used);
+  const bool located = runWriter(key, [&] {
+    std::vector<std::string> setNames;
+    for (std::size_t index : key.set) setNames.push_back(columns[index].description.name);
+    std::vector<PostColumn> where;
+    for (std::size_t i = 0; i < key.compared.size(); ++i) {
+      const PostKey::Compared& condition = key.compared[i];
+      const Column& column = columns[condition.column];
+      // Keys come first and compare exactly, so the store finds the row by its index.
+      const Comparison comparison =
+          i < keyConditions ? Comparison::Exact : originalComparison(store.storeKind(), column.kind);
+      where.push_back(PostColumn{column.description.name, true, condition.originalIsNull, comparison,
+                                 comparisonCast(store.storeKind(), column.description.typeName)});
     }
+    return updateText(table.rendered, setNames, where, store.identifierQuote());
   });
   if (!located) throw StoreError(std::string(kRowChanged), "01001", 0);
 
   Row& row = rows_[current_];
   const std::span<Field* const> fields = columnFields();
-  for (std::size_t index : setColumns) {
+  for (std::size_t index : key.set) {
     if (index < fields.size() && fields[index] != nullptr) row[index] = fields[index]->value();
   }
   // What the store holds now is what was written.
   std::erase_if(storedTexts_, [&](const StoredText& stored) {
-    return stored.row == current_ &&
-           std::find(setColumns.begin(), setColumns.end(), stored.column) != setColumns.end();
+    return stored.row == current_ && std::find(key.set.begin(), key.set.end(), stored.column) != key.set.end();
   });
+}
+
+std::vector<std::size_t> StoreQuery::keyColumnIndexes(const WriteTable& table) const {
+  const std::vector<Column>& columns = shape_->columns;
+  const std::vector<std::string>& keys = connection().keyColumns(table.name, table.schema);
+  if (keys.empty()) {
+    fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
+  }
+  std::vector<std::size_t> indexes;
+  for (const std::string& key : keys) {
+    std::size_t i = 0;
+    while (i < columns.size() && !equalsNoCaseAscii(columns[i].description.name, key)) ++i;
+    if (i == columns.size()) {
+      fail("The key column '" + utf8ToCp1252(key) + "' of table '" + utf8ToCp1252(table.name) +
+           "' is not in the result, so the row cannot be updated");
+    }
+    indexes.push_back(i);
+  }
+  return indexes;
+}
+
+std::vector<std::string> StoreQuery::updateKey() const {
+  if (!shape_) fail("Cannot perform this operation on a closed dataset");
+  std::vector<std::string> names;
+  for (std::size_t index : keyColumnIndexes(writeTable())) names.push_back(shape_->columns[index].description.name);
+  return names;
 }
 
 Value StoreQuery::originalValue(std::size_t column) const {
@@ -686,27 +665,21 @@ long long StoreQuery::execute() {
   std::vector<odbc::ParameterBuffer>& buffers = bindMarkers();
   long long affected = -1;
   store.runStatement([&] {
-    odbc::Statement& statement = prepared(statement_, statementPrepared_, sendText_);
-    try {
+    select_.prepare(store, sendText_);
+    affected = select_.use([&](odbc::Statement& statement) {
       statement.bindParameters(buffers);
-      affected = statement.execute() ? static_cast<long long>(statement.rowCount()) : 0;
+      const long long count = statement.executeToEnd();
       statement.closeCursor();
-    } catch (...) {
-      discard(statement_, statementPrepared_);
-      throw;
-    }
+      return count;
+    });
   });
   return affected;
 }
 
 void StoreQuery::connectionClosing() noexcept {
   close();
-  statementShape_.reset();
-  writerSignature_.clear();
-  statement_.reset();
-  statementPrepared_.clear();
-  writer_.reset();
-  writerPrepared_.clear();
+  select_.discard();
+  writer_.discard();
 }
 
 // --- StoredProc --------------------------------------------------------------------------------
@@ -743,21 +716,13 @@ void StoredProc::execProc() {
   }
   std::u16string text = cp1252ToUtf16(call.text);
   store.runStatement([&] {
-    prepareInto(store, statement_, prepared_, text);
-    try {
-      statement_->bindParameters(buffers);
-      statement_->execute();
+    call_.prepare(store, text);
+    call_.use([&](odbc::Statement& statement) {
+      statement.bindParameters(buffers);
       // Output values arrive once every result of the call has been passed over.
-      while (statement_->moreResults()) {
-      }
-      statement_->closeCursor();
-    } catch (...) {
-      // A statement that failed is prepared anew next time (psqlODBC leaks when one that failed
-      // is executed again).
-      statement_.reset();
-      prepared_.clear();
-      throw;
-    }
+      statement.executeToEnd();
+      statement.closeCursor();
+    });
   });
   if (returnBuffer) {
     const odbc::ParameterBuffer& b = buffers[*returnBuffer];
@@ -770,9 +735,6 @@ void StoredProc::execProc() {
   }
 }
 
-void StoredProc::connectionClosing() noexcept {
-  statement_.reset();
-  prepared_.clear();
-}
+void StoredProc::connectionClosing() noexcept { call_.discard(); }
 
 }  // namespace importacao

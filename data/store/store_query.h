@@ -19,6 +19,70 @@
 
 namespace importacao {
 
+// The columns of a result as the driver describes them, with the field kind and size each
+// maps to: described once while the statement that gives them stays prepared.
+struct ResultShape {
+  struct Column {
+    odbc::ColumnDescription description;
+    FieldKind kind = FieldKind::Unknown;
+    int size = 0;
+  };
+  std::vector<Column> columns;
+  std::vector<ColumnInfo> infos;
+};
+
+// A statement prepared on the store connection and kept for the next execution, with the text
+// it was prepared from and, once described, the shape of its result. A use that fails discards
+// it, so it is prepared anew next time: psqlODBC leaks when a prepared statement that failed is
+// executed again, and the failure may have left it in any state. (PostgreSQL refuses a kept
+// statement once a table it reads has changed shape, "cached plan must not change result
+// type": that execution fails, the next one prepares afresh.)
+class KeptStatement {
+ public:
+  // The statement prepared from `text`: the one kept when it was prepared from the same text and
+  // the connection keeps prepared statements, else a new one (the shape forgotten).
+  odbc::Statement& prepare(StoreConnection& store, const std::u16string& text);
+  bool prepared() const noexcept { return statement_ != nullptr; }
+
+  // Runs `work` on the prepared statement and returns what it returns. When it throws, the
+  // statement is discarded and the error passes on.
+  template <class Work>
+  decltype(auto) use(Work&& work) {
+    try {
+      return work(*statement_);
+    } catch (...) {
+      discard();
+      throw;
+    }
+  }
+
+  void discard() noexcept;
+
+  const std::shared_ptr<const ResultShape>& shape() const noexcept { return shape_; }
+  void setShape(std::shared_ptr<const ResultShape> shape) noexcept { shape_ = std::move(shape); }
+
+ private:
+  std::unique_ptr<odbc::Statement> statement_;
+  std::u16string text_;
+  std::shared_ptr<const ResultShape> shape_;
+};
+
+// What finds a post's statement without building its text: insert or update, the columns it
+// sets and, for an update, the columns its row check compares, each with whether the value read
+// was null (compared by "is null", with no marker). Equal keys make equal texts while the
+// result's columns stay those the statement was made for.
+struct PostKey {
+  struct Compared {
+    std::size_t column = 0;
+    bool originalIsNull = false;
+    friend bool operator==(const Compared&, const Compared&) = default;
+  };
+  bool update = false;
+  std::vector<std::size_t> set;
+  std::vector<Compared> compared;
+  friend bool operator==(const PostKey&, const PostKey&) = default;
+};
+
 // A statement with named parameters, run on the store connection.
 //
 // Open sends the statement, its ":name" parameters bound by position (each value converted to
@@ -29,13 +93,16 @@ namespace importacao {
 // Post writes the row back into the table the statement reads ("select ... from <table> where
 // ..."): an insert of exactly the assigned columns, or an update of exactly the assigned columns
 // of the row that was read, found by the table's primary key. The update also requires each
-// assigned column still to hold the value it was read with; a row that was changed there or
-// deleted since it was read is not written and the post fails (nothing is locked meanwhile).
-// Read-only and auto-numbered columns are never written. Every statement is committed as it
-// completes.
+// assigned column still to hold the value it was read with (on SQL Server compared through the
+// column's own type where a parameter's would differ: comparisonCast); a row that was changed
+// there or deleted since it was read is not written and the post fails (nothing is locked
+// meanwhile). Read-only and auto-numbered columns are never written. A post and an execute read
+// every result their statement gives, and an error in any of them (a trigger's, after a first
+// result that succeeded) fails them. Every statement is committed as it completes.
 //
-// Store failures raise StoreError with the driver's own text (its component tags and trailing
-// blanks, control characters and full stops removed), without the query's name in front.
+// Store failures raise StoreError with the driver's own text (its first error record, the
+// component tags and trailing blanks, control characters and full stops removed), without the
+// query's name in front.
 class StoreQuery : public RecordSource, public StoreCommand {
  public:
   StoreQuery(std::string name, StoreConnection& connection);
@@ -63,6 +130,12 @@ class StoreQuery : public RecordSource, public StoreCommand {
   Parameter& parameterByName(std::string_view name) { return parameters_.byName(name); }
   Parameter& parameter(long long index) { return parameters_.at(index); }
 
+  // While open: the columns an update finds its row by, as the store names them (the table's
+  // primary key, else its first unique index). Throws the DataError the update itself would:
+  // "<name>: Table '<table>' has no primary key, so its rows cannot be updated", or "<name>:
+  // Cannot modify a read-only dataset" for a query that reads no single table.
+  std::vector<std::string> updateKey() const;
+
   // Runs the statement once with its parameters and fetches nothing (the insert of
   // EstInicial). Returns the number of rows it affected, -1 when the driver cannot say. The
   // query's own state and fields are not touched.
@@ -81,27 +154,35 @@ class StoreQuery : public RecordSource, public StoreCommand {
   bool kindFits(FieldKind declared, FieldKind actual) const override;
 
  private:
-  struct Column {
-    odbc::ColumnDescription description;
-    FieldKind kind = FieldKind::Unknown;
-    int size = 0;
-  };
+  using Column = ResultShape::Column;
   using Row = std::vector<Value>;
+  // Texts the store holds that code page 1252 cannot: the field reads them with '?' in place of
+  // what it cannot hold, so an update checks the row against the store's own text instead.
+  struct StoredText {
+    std::size_t row;
+    std::size_t column;
+    std::u16string text;
+  };
+  // A modified field that goes into the row, with the column it is bound to.
+  struct Assigned {
+    std::size_t column;
+    const Field* field;
+  };
 
-  void runMain();  // binds and executes the statement on statement_
   void fillFields();
-  Value readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column);
+  Value readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column, std::size_t row,
+                 std::vector<StoredText>& storedTexts);
   // The values of the statement's markers, converted into markerBuffers_.
   std::vector<odbc::ParameterBuffer>& bindMarkers();
   static odbc::ParameterBuffer& nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used);
+  // The modified fields bound to columns the store lets a post write (read-only and
+  // auto-numbered columns never are), in the order of their first assignment.
+  std::vector<Assigned> writableAssignments(std::span<Field* const> modified) const;
   void postInsert(std::span<Field* const> modified);
   void postUpdate(std::span<Field* const> modified);
-  // The statement, its text prepared once per connection and reused while the text stays.
-  odbc::Statement& prepared(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText,
-                            const std::u16string& text);
-  void discard(std::unique_ptr<odbc::Statement>& slot, std::u16string& preparedText) noexcept;
-  // The insert or update statement for a post, identified by the columns it names.
-  odbc::Statement& writer(const std::vector<int>& signature, const std::function<std::string()>& text);
+  // Runs the post's statement with writerBuffers_ bound, the statement kept for `key` or one
+  // prepared from `text()`; returns whether it changed a row.
+  bool runWriter(const PostKey& key, const std::function<std::string()>& text);
   // The table posts write into: as it goes into the statements, its name and schema as the
   // store's metadata spells them. Throws when the query reads no single table.
   struct WriteTable {
@@ -110,6 +191,12 @@ class StoreQuery : public RecordSource, public StoreCommand {
     std::string schema;
   };
   WriteTable writeTable() const;
+  // The columns of the result that hold the table's key (its primary key, else its first unique
+  // index), in key order. Fails when the table has none or one of them is not in the result.
+  std::vector<std::size_t> keyColumnIndexes(const WriteTable& table) const;
+  // The value an update compares a column of the current row with: what was read.
+  Value originalValue(std::size_t column) const;
+  std::shared_ptr<const ResultShape> describe(odbc::Statement& statement, SQLSMALLINT count);
 
   std::string text_;
   ScannedStatement scanned_;
@@ -118,36 +205,18 @@ class StoreQuery : public RecordSource, public StoreCommand {
   std::optional<std::string> selectTable_;  // the one table text_ reads, found as the text is set
   ParameterList parameters_;
 
-  std::unique_ptr<odbc::Statement> statement_;
-  std::u16string statementPrepared_;
-  std::unique_ptr<odbc::Statement> writer_;  // insert and update
-  std::u16string writerPrepared_;
-  std::vector<int> writerSignature_;
+  KeptStatement select_;  // the statement itself, opened or executed
+  KeptStatement writer_;  // a post's insert or update
+  PostKey writerKey_;     // what writer_ was made for
   // Parameter storage kept from one execution to the next, so a statement kept prepared keeps
   // its bindings and only the values change.
   std::vector<odbc::ParameterBuffer> markerBuffers_;
-  std::u16string scratch_;  // text as fetched, before its conversion
-  // Texts the store holds that code page 1252 cannot: the field reads them with '?' in place of
-  // what it cannot hold, so an update checks the row against the store's own text instead.
-  struct StoredText {
-    std::size_t row;
-    std::size_t column;
-    std::u16string text;
-  };
-  std::vector<StoredText> storedTexts_;
-  // The value an update compares a column of the current row with: what was read.
-  Value originalValue(std::size_t column) const;
   std::vector<odbc::ParameterBuffer> writerBuffers_;
+  std::u16string scratch_;  // text as fetched, before its conversion
 
-  // The result columns of a statement, described once while it stays prepared.
-  struct Shape {
-    std::vector<Column> columns;
-    std::vector<ColumnInfo> infos;
-  };
-  std::shared_ptr<const Shape> describe(odbc::Statement& statement, SQLSMALLINT count);
-  std::shared_ptr<const Shape> statementShape_;  // statement_'s
-  std::shared_ptr<const Shape> shape_;           // the open result's
+  std::shared_ptr<const ResultShape> shape_;  // the open result's
   std::vector<Row> rows_;
+  std::vector<StoredText> storedTexts_;
   std::size_t current_ = 0;
 };
 
@@ -187,8 +256,7 @@ class StoredProc : public StoreCommand {
   std::string name_;
   std::string procedureName_;
   ParameterList parameters_;
-  std::unique_ptr<odbc::Statement> statement_;
-  std::u16string prepared_;
+  KeptStatement call_;
   std::vector<odbc::ParameterBuffer> buffers_;
 };
 

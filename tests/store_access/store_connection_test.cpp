@@ -1,5 +1,10 @@
 // The store connection Tendaro against real stores: data-link files, the before-connect hook,
 // failures, disconnecting with queries open, and the rehearsal transaction.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -344,6 +349,46 @@ TEST(StoreConnectionFailure, AServerThatIsNotThereIsReportedByTheDriver) {
   } catch (const DataError& e) {
     ADD_FAILURE() << e.what();
   }
+}
+
+// A server that takes the connection and never says a word: the connect gives up after the
+// data-link file's Connect Timeout with the driver's message, through SQL Server's driver
+// (FreeTDS, which alone would wait for ever) and PostgreSQL's alike.
+TEST(StoreConnectionFailure, AServerThatDoesNotAnswerIsGivenUpAfterTheConnectTimeout) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);  // the kernel accepts; nobody ever answers
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  testing::TestStore store(StoreKind::Sqlite, testing::TestStoreOptions{false, ""});
+  struct {
+    std::string init;
+    std::string_view message;
+  } cases[] = {
+      {"Provider=SQLOLEDB.1;Data Source=127.0.0.1," + port + ";User ID=sa;Password=s3gr3d0;Connect Timeout=1",
+       "Timeout expired"},
+      {"Provider=MSDASQL.1;Connect Timeout=1;Extended Properties=\"Driver={PostgreSQL Unicode};"
+       "Server=127.0.0.1;Port=" + port + ";Database=loja;Uid=x;Pwd=s3gr3d0\"",
+       "timeout expired"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.init);
+    StoreConnection connection;
+    connection.setConnectionString(dataLinkTo(store, "silent.udl", c.init));
+    try {
+      connection.connect();
+      ADD_FAILURE() << "connected to a server that never answers";
+    } catch (const StoreError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(c.message));
+    }
+  }
+  ::close(listener);
 }
 
 }  // namespace
