@@ -2,8 +2,9 @@
 // and the eight settings the configuration page shows.
 //
 // On Linux the file is $XDG_CONFIG_HOME/Importacao.ini (by default ~/.config/Importacao.ini),
-// read and written by this program (profile_posix.cpp); on Windows %APPDATA%\Importacao\
-// Importacao.ini, read and written by the system's private-profile functions (profile_win32.cpp).
+// read and written by this program (profile_posix.cpp); on Windows Importacao.ini in the folder
+// %APPDATA%\Importacao, read and written by the system's private-profile functions
+// (profile_win32.cpp).
 // Reading follows the private-profile rules: sections and keys are found without regard to case
 // (the first match wins), blanks around keys and values are dropped, a value wholly enclosed in
 // single or double quotes is read without them, and a value is cut to 2047 characters. A missing
