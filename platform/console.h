@@ -28,6 +28,10 @@ bool isTerminal(StandardStream stream);
 // touch atomic or volatile sig_atomic_t state, writeErrorNow and exitNow.
 void installInterruptHandler(void (*handler)());
 
+// Makes a write to a pipe whose reader has gone fail instead of ending the program (POSIX: SIGPIPE
+// ignored; on Windows such a write only fails).
+void ignoreClosedPipes();
+
 // Writes to standard error without buffering (safe inside the interrupt handler).
 void writeErrorNow(std::string_view text) noexcept;
 

@@ -33,6 +33,8 @@ void installInterruptHandler(void (*handler)()) {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
+void ignoreClosedPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
 void writeErrorNow(std::string_view text) noexcept {
   (void)!::write(STDERR_FILENO, text.data(), text.size());
 }

@@ -111,6 +111,8 @@ void installInterruptHandler(void (*handler)()) {
   SetConsoleCtrlHandler(onControl, TRUE);
 }
 
+void ignoreClosedPipes() {}
+
 void writeErrorNow(std::string_view text) noexcept {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,

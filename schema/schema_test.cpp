@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <tuple>
 #include <sys/wait.h>
 
 namespace importacao::testing {
@@ -437,14 +438,21 @@ class MakeStore : public ::testing::Test {
 
 TEST_F(MakeStore, SqliteStoreAndItsDataLinkFiles) {
   fs::path db = dir_ / "loja.db";
-  for (auto [option, encoding] : {std::pair{"", DataLinkEncoding::Utf16}, std::pair{" --8bit", DataLinkEncoding::EightBit}}) {
+  // A write-ahead log and synchronous=NORMAL unless asked to leave SQLite's defaults: every post
+  // of an import is a commit of its own.
+  const std::string fast = ";JournalMode=WAL;SyncPragma=NORMAL";
+  for (auto [option, encoding, settings] : {std::tuple{"", DataLinkEncoding::Utf16, fast},
+                                            std::tuple{" --8bit", DataLinkEncoding::EightBit, fast},
+                                            std::tuple{" --durable", DataLinkEncoding::Utf16, std::string()}}) {
     SCOPED_TRACE(option);
     fs::remove(db);
     fs::path udl = dir_ / "loja.udl";
     auto r = run(makeStore() + " sqlite --udl " + quote(udl.string()) + option + " " + quote(db.string()));
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readFile(udl), dataLinkBytes("Driver=SQLite3;Database=" + db.string(), encoding));
+    EXPECT_EQ(readFile(udl), dataLinkBytes("Driver=SQLite3;Database=" + db.string() + settings, encoding));
   }
+  for (const char* help : {" --help", " sqlite --help"})
+    EXPECT_THAT(run(makeStore() + help).output, HasSubstr("synchronous=NORMAL"));
   fs::path udl = dir_ / "loja.udl";
   auto r = run(makeStore() + " sqlite --udl " + quote(udl.string()) + " " + quote((dir_ / "other.db").string()));
   ASSERT_EQ(r.status, 0) << r.output;
@@ -464,6 +472,7 @@ TEST_F(MakeStore, BadRequestsAreRefusedAndLoseNothing) {
       {"sqlite " + quote(existing.string()), "exists already; make-store never writes over a store"},
       {"sqlite " + quote((dir_ / "no" / "dir.db").string()), "is not a directory"},
       {"sqlite --8bit " + quote((dir_ / "x.db").string()), "--8bit goes with --udl FILE"},
+      {"sqlite --durable " + quote((dir_ / "x.db").string()), "--durable goes with --udl FILE"},
       {"sqlite --udl x.udl " + quote((dir_ / "a;b.db").string()), "cannot open a path with ';'"},
       {"postgresql 'host=127.0.0.1' 'x; drop table y'", "bad schema name"},
       {"postgresql 'host=127.0.0.1' Upper", "bad schema name"},

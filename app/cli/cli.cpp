@@ -88,23 +88,38 @@ class CliControls final : public RunControls {
   bool ticked_[3];
 };
 
-// What the runner does around the run: prints the warnings of each legacy table a section opens
-// and, for a dry run, opens the rehearsal's transaction once the store is connected.
+// What the runner does around the run: prints the warnings of each legacy table a section opens,
+// for a dry run opens the rehearsal's transaction once the store is connected, and notes where
+// the store connection was lost, if it was.
 class CliObserver final : public RunObserver {
  public:
   CliObserver(ImportObjects& objects, CliHost& host, bool rehearse)
       : objects_(objects), host_(host), rehearse_(rehearse) {}
+  void attach(const RunCore& core) { core_ = &core; }
+
   void storeConnected() override {
     if (rehearse_) objects_.beginRehearsal();
   }
   void legacyTableOpened(const LegacyTable& table) override {
     for (const std::string& warning : table.warnings()) host_.warn(warning);
   }
+  void recordFailed(const DataError& error, std::string_view errorLine) override {
+    if (storeLoss_) {
+      ++storeLoss_->failedAfter;
+      return;
+    }
+    const SectionStats* section = core_ != nullptr ? core_->currentSection() : nullptr;
+    if (section == nullptr || !isConnectionLost(error)) return;
+    storeLoss_ = StoreLoss{section->id, section->read, std::string(errorLine), 0};
+  }
+  const std::optional<StoreLoss>& storeLoss() const noexcept { return storeLoss_; }
 
  private:
   ImportObjects& objects_;
   CliHost& host_;
   bool rehearse_;
+  const RunCore* core_ = nullptr;
+  std::optional<StoreLoss> storeLoss_;
 };
 
 }  // namespace
@@ -119,6 +134,14 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       "The settings come from Importacao.ini (never written by this program).",
       "importacao-cli"};
   app.get_formatter()->column_width(28);
+  app.footer(
+      "Exit status:\n"
+      "  0    the run reached its end and every record read was written\n"
+      "  1    an error outside a record ended the run, or a dry run's rollback failed\n"
+      "  2    the command line is wrong\n"
+      "  3    the run reached its end, but records failed (their error lines say why; a\n"
+      "       lost store connection is also told on standard error)\n"
+      "  130  an interrupt (Ctrl-C) stopped the run after the record in hand");
   auto* settingsOption =
       app.add_option("--settings", settings, "settings file to read (default " +
                                                  utf8Path(options.settings) + ")")
@@ -224,6 +247,9 @@ int runCli(int argc, const char* const* argv) {
   }
 
   installInterruptHandler(onInterrupt);
+  // Output nobody reads any more (`importacao-cli ... | head`) must not end the import: writes to
+  // a closed pipe fail instead of killing the program, and the run goes on to its end.
+  ignoreClosedPipes();
   std::unique_ptr<ImportObjects> owned;
   try {
     owned = std::make_unique<ImportObjects>(builtInConnectionString(options.settings));
@@ -238,27 +264,34 @@ int runCli(int argc, const char* const* argv) {
   CliObserver observer(objects, host, options.dryRun);
   RunCore core(host, objects.runParts(noWriter, &observer));
   host.attach(core);
+  observer.attach(core);
   core.setLegacyCodePage(codePage);
 
-  std::optional<std::string> failure;
+  RunReport report;
+  report.sectionsChosen = options.products || options.customers || options.suppliers;
+  report.dryRun = options.dryRun;
   try {
     core.BitBtn1Click(CliControls(settings, options));
   } catch (const std::exception& error) {
-    failure = error.what();
+    report.failure = error.what();
   }
   if (options.dryRun) {
-    const std::string rollbackError = objects.endRehearsal();
-    if (!rollbackError.empty() && !failure) failure = rollbackError;
+    std::string rollbackError = objects.endRehearsal();
+    if (!rollbackError.empty()) report.rollbackFailure = std::move(rollbackError);
   }
 
   host.finishProgress();
-  writeSummary(std::cerr, core.summary(), options.dryRun,
-               std::chrono::steady_clock::now() - started, failure.has_value());
-  if (failure) {
-    std::cerr << messageText(*failure) << '\n';
-    return kExitFailed;
-  }
-  return core.summary().stopped ? kExitInterrupted : kExitCompleted;
+  report.total = std::chrono::steady_clock::now() - started;
+  writeSummary(std::cerr, core.summary(), report);
+  if (const auto& loss = observer.storeLoss()) std::cerr << storeLossText(*loss) << '\n';
+  if (const auto closed = host.outputClosedAfter())
+    std::cerr << "Standard output was closed after line " << *closed
+              << " of the log; the run went on to its end without printing the rest"
+              << (logFile ? " (the log file holds every line).\n" : ".\n");
+  if (report.failure) std::cerr << messageText(*report.failure) << '\n';
+  if (report.rollbackFailure)
+    std::cerr << "The dry run's rollback failed: " << messageText(*report.rollbackFailure) << '\n';
+  return exitStatus(core.summary(), report);
 }
 
 }  // namespace importacao

@@ -5,9 +5,11 @@
 //   importacao-cli --dump-dbf FILE [--dbf-code-page N]
 //   importacao-cli --check-store [--settings FILE] [--data-link FILE]
 //
-// Exit status: 0 when the run reached "Processo concluido"; 1 when an error outside a record
-// ended it (its message on standard error); 2 for a usage error; 130 when an interrupt (SIGINT,
-// acting as "Parar") stopped it. A second interrupt ends the program at once. --check-store:
+// Exit status: 0 when the run reached "Processo concluido" and every record read was written;
+// 1 when an error outside a record ended it (its message on standard error) or a dry run's
+// rollback failed; 2 for a usage error; 3 when the run reached its end but records failed (the
+// store connection lost on the way among them); 130 when an interrupt (SIGINT, acting as
+// "Parar") stopped it. A second interrupt ends the program at once. --check-store:
 // 0 when every check passed, 1 when any failed, 2 for a usage error.
 #pragma once
 
@@ -22,6 +24,7 @@ namespace importacao {
 inline constexpr int kExitCompleted = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitRecordsFailed = 3;
 inline constexpr int kExitInterrupted = 130;
 
 struct CliOptions {

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "app/cli/cli.h"
+#include "app/run/log_store.h"
 #include "app/run/utf8.h"
+#include "data/errors.h"
 #include "normalise/codepage.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -49,7 +52,7 @@ LogFile::LogFile(const std::filesystem::path& path) : path_(path) {
 
 void LogFile::append(std::string_view line) {
   std::string record(line);
-  record += "\r\n";
+  record += kLogFileLineEnd;
   std::error_code error;
   file_.append(record, error);
   if (error)
@@ -108,8 +111,7 @@ std::string progressText(const SectionStats& stats) {
   return text;
 }
 
-void writeSummary(std::ostream& err, const RunSummary& summary, bool dryRun,
-                  Steady::duration total, bool endedByError) {
+void writeSummary(std::ostream& err, const RunSummary& summary, const RunReport& report) {
   char row[160];
   err << "Summary\n";
   if (!summary.sections.empty()) {
@@ -126,16 +128,48 @@ void writeSummary(std::ostream& err, const RunSummary& summary, bool dryRun,
                   secondsText(s.elapsed).c_str());
     err << row;
   }
-  if (summary.sections.empty()) err << "  No section was chosen.\n";
-  if (endedByError)
-    err << "  The run ended with an error; the sections after it did not run.\n";
+  const std::string why = report.failure ? messageText(*report.failure) : std::string();
+  if (summary.sections.empty() && !report.sectionsChosen) err << "  No section was chosen.\n";
+  if (report.failure && summary.sections.empty() && report.sectionsChosen)
+    err << "  The run ended before its first section: " << why << "\n";
+  else if (report.failure)
+    err << "  The run ended with an error; the sections after it did not run: " << why << "\n";
   else if (summary.stopped)
     err << "  Stopped: the run ended after the record in hand.\n";
   else if (summary.completed)
     err << "  The run reached its end.\n";
-  if (dryRun) err << "  Dry run: every change was rolled back; nothing was kept in the store.\n";
-  err << "  Total time " << secondsText(total) << "\n";
+  if (report.dryRun && report.rollbackFailure)
+    err << "  Dry run: the rollback failed (" << messageText(*report.rollbackFailure)
+        << "); what the run wrote may have been kept in the store.\n";
+  else if (report.dryRun)
+    err << "  Dry run: every change was rolled back; nothing was kept in the store.\n";
+  err << "  Total time " << secondsText(report.total) << "\n";
   err.flush();
+}
+
+int exitStatus(const RunSummary& summary, const RunReport& report) noexcept {
+  if (report.failure || report.rollbackFailure) return kExitFailed;
+  if (summary.stopped) return kExitInterrupted;
+  for (const SectionStats& s : summary.sections)
+    if (s.failed > 0) return kExitRecordsFailed;
+  return kExitCompleted;
+}
+
+bool isConnectionLost(const DataError& error) noexcept {
+  const auto* store = dynamic_cast<const StoreError*>(&error);
+  return store != nullptr && store->sqlState.starts_with("08");
+}
+
+std::string storeLossText(const StoreLoss& loss) {
+  const std::string_view line = std::string_view(loss.errorLine).substr(0, loss.errorLine.find('\r'));
+  std::string text = "The store connection was lost during " + std::string(sectionCaption(loss.section)) +
+                     ", at its record " + std::to_string(loss.record) + " (" + cp1252ToUtf8(line) + "); ";
+  text += loss.failedAfter == 1 ? std::string("1 record after it failed")
+                                : std::to_string(loss.failedAfter) + " records after it failed";
+  text += " as well. Run the import again once the store is back: every record is found by its "
+          "key, so the new run writes what this one could not and leaves the store as one run "
+          "without the outage would have.";
+  return text;
 }
 
 CliHost::CliHost(std::ostream& out, bool outIsTerminal, std::ostream& err, bool errIsTerminal,
@@ -150,13 +184,23 @@ void CliHost::clearLog() {
 
 void CliHost::appendLogLine(std::string_view line) {
   if (logFile_ != nullptr) logFile_->append(line);
+  // A closed standard output (the reader of a pipe gone) takes no more lines, and the run goes
+  // on without printing them: the stream stays failed and writes to it do nothing.
+  if (outputClosedAfter_) return;
   // Both on one terminal: the bar gives way to the line and comes back under it.
   const bool sharesTerminal = progress_ && outIsTerminal_;
   if (sharesTerminal) eraseProgress();
   out_ << displayLine(line, outIsTerminal_) << '\n';
   out_.flush();
+  if (!out_) {
+    outputClosedAfter_ = linesShown_;
+    return;
+  }
+  ++linesShown_;
   if (sharesTerminal) drawProgress(false);
 }
+
+void CliHost::dataLinkMissing(const DataLinkNotice& notice) { warn(dataLinkNoticeText(notice)); }
 
 void CliHost::warn(std::string_view text) {
   const bool barWasShown = barShown_;

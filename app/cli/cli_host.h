@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -45,10 +47,40 @@ std::string displayLine(std::string_view line, bool terminal);
 // The progress bar's text: "Produtos  1234/10000  12%  310/s  0:28 left". Empty without stats.
 std::string progressText(const SectionStats& stats);
 
+// How a run of the runner ended, besides what the run core counted.
+struct RunReport {
+  bool sectionsChosen = false;                 // any of --products, --customers, --suppliers
+  bool dryRun = false;
+  std::optional<std::string> failure;          // the error that ended the run
+  std::optional<std::string> rollbackFailure;  // why a dry run's rollback failed
+  std::chrono::steady_clock::duration total{};
+};
+
 // The closing summary: one row per section walked (read, inserted, updated, skipped, failed,
-// time), how the run ended, and for a dry run that nothing was kept.
-void writeSummary(std::ostream& err, const RunSummary& summary, bool dryRun,
-                  std::chrono::steady_clock::duration total, bool endedByError);
+// time), how the run ended (and why, when an error ended it), and for a dry run whether its
+// changes were rolled back.
+void writeSummary(std::ostream& err, const RunSummary& summary, const RunReport& report);
+
+// The exit status a run earned: 1 when an error ended it or a dry run's rollback failed, 130
+// when stopped, 3 when it reached its end with records that failed, 0 when every record read
+// was written.
+int exitStatus(const RunSummary& summary, const RunReport& report) noexcept;
+
+// Whether a record failed because the store connection itself is gone, not because the store
+// refused the record: the drivers report that with an SQLSTATE of class 08 (connection
+// exception; 08S01 is a broken link).
+bool isConnectionLost(const DataError& error) noexcept;
+
+// Where the store connection was lost during a run, and how many records failed after it.
+struct StoreLoss {
+  SectionId section = SectionId::Products;
+  std::int64_t record = 0;       // the section's record in hand (the first read is 1)
+  std::string errorLine;         // that record's error line up to its carriage return (1252)
+  std::int64_t failedAfter = 0;  // records that failed after it, in every section
+};
+
+// The runner's one message about it, on standard error.
+std::string storeLossText(const StoreLoss& loss);
 
 class CliHost final : public RunHost {
  public:
@@ -65,6 +97,8 @@ class CliHost final : public RunHost {
   void setGaugeMaximum(int maximum) override;
   void setGaugePosition(int position) override;
   void processPendingEvents() override;
+  // Prints the notice on standard error as a warning.
+  void dataLinkMissing(const DataLinkNotice& notice) override;
 
   // Prints "warning: <text>" on standard error (the text in UTF-8, see messageText), the progress
   // bar giving way to it: for what was odd about a legacy table the run opened.
@@ -74,6 +108,10 @@ class CliHost final : public RunHost {
   void finishProgress();
   // Whether an interrupt was seen during the run.
   bool interrupted() const noexcept { return seenInterrupts_ > 0; }
+  // The log lines standard output took before it could take no more (a closed pipe); nullopt
+  // while it takes them all. The run goes on regardless: the log file and the store do not
+  // depend on anyone reading standard output.
+  std::optional<std::int64_t> outputClosedAfter() const noexcept { return outputClosedAfter_; }
 
  private:
   void drawProgress(bool force);
@@ -87,6 +125,8 @@ class CliHost final : public RunHost {
   const volatile std::sig_atomic_t* interrupts_;
   std::sig_atomic_t seenInterrupts_ = 0;
   RunCore* core_ = nullptr;
+  std::int64_t linesShown_ = 0;
+  std::optional<std::int64_t> outputClosedAfter_;
   std::string barText_;
   bool barShown_ = false;
   std::chrono::steady_clock::time_point lastDraw_{};

@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -115,7 +118,7 @@ TEST(CliOutput, ProgressTextGivesCountRateAndTimeLeft) {
   EXPECT_EQ(progressText(stats), "Produtos  1/720000  0%  200/s  1:00:00 left");
 }
 
-TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEnded) {
+TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEndedAndTheStatusFollows) {
   RunSummary summary;
   SectionStats products;
   products.id = SectionId::Products;
@@ -126,28 +129,55 @@ TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEnded) {
   products.elapsed = std::chrono::milliseconds(1500);
   summary.sections.push_back(products);
   summary.completed = true;
+  RunReport report;
+  report.sectionsChosen = true;
+  report.total = std::chrono::seconds(2);
 
   std::ostringstream err;
-  writeSummary(err, summary, false, std::chrono::seconds(2), false);
+  writeSummary(err, summary, report);
   EXPECT_EQ(err.str(),
             "Summary\n"
             "  Section          Read   Inserted    Updated    Skipped     Failed       Time\n"
             "  Produtos           10          7          2          0          1      1.5 s\n"
             "  The run reached its end.\n"
             "  Total time 2.0 s\n");
+  EXPECT_EQ(exitStatus(summary, report), 3);  // the end reached, a record failed
 
-  std::ostringstream dry;
-  summary.completed = false;
-  summary.stopped = true;
-  writeSummary(dry, summary, true, std::chrono::seconds(2), false);
-  EXPECT_THAT(dry.str(), HasSubstr("Stopped: the run ended after the record in hand."));
-  EXPECT_THAT(dry.str(), HasSubstr("Dry run: every change was rolled back; nothing was kept"));
-
-  std::ostringstream failed;
-  writeSummary(failed, RunSummary{}, false, std::chrono::seconds(0), true);
-  EXPECT_THAT(failed.str(), HasSubstr("No section was chosen."));
-  EXPECT_THAT(failed.str(), HasSubstr("The run ended with an error"));
-  EXPECT_THAT(failed.str(), Not(HasSubstr("reached its end")));
+  RunSummary clean = summary;
+  clean.sections[0].failed = 0;
+  const std::optional<std::string> noError, error("Data-link file 'x.udl' does not exist");
+  struct {
+    const char* what;
+    const RunSummary& summary;
+    bool chosen, dryRun;
+    std::optional<std::string> failure, rollbackFailure;
+    std::vector<std::string> says, never;
+    int status;
+  } cases[] = {
+      {"every record written", clean, true, true, noError, noError,
+       {"The run reached its end.", "Dry run: every change was rolled back; nothing was kept"}, {}, 0},
+      {"nothing chosen, then an error", RunSummary{}, false, false, error, noError,
+       {"No section was chosen.", "The run ended with an error; the sections after it did not run: " + *error},
+       {"reached its end"}, 1},
+      {"an error before the first of the sections chosen", RunSummary{}, true, false, error, noError,
+       {"  The run ended before its first section: " + *error + "\n"}, {"No section was chosen."}, 1},
+      {"a rehearsal whose rollback failed", clean, true, true, noError, std::optional<std::string>("link lost"),
+       {"Dry run: the rollback failed (link lost); what the run wrote may have been kept in the store."},
+       {"every change was rolled back"}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunReport r;
+    r.sectionsChosen = c.chosen;
+    r.dryRun = c.dryRun;
+    r.failure = c.failure;
+    r.rollbackFailure = c.rollbackFailure;
+    std::ostringstream out;
+    writeSummary(out, c.summary, r);
+    for (const std::string& text : c.says) EXPECT_THAT(out.str(), HasSubstr(text));
+    for (const std::string& text : c.never) EXPECT_THAT(out.str(), Not(HasSubstr(text)));
+    EXPECT_EQ(exitStatus(c.summary, r), c.status);
+  }
 }
 
 // A run core with nothing to walk, so the host can be driven through it.

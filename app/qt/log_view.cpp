@@ -1,10 +1,13 @@
 #include "app/qt/log_view.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -13,6 +16,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
+#include <optional>
 #include <utility>
 
 #include "normalise/codepage.h"
@@ -26,6 +31,11 @@ constexpr int kMargin = 2;  // pixels between the frame and the text
 QString toDisplay(std::string_view cp1252) {
   const std::u16string wide = cp1252ToUtf16(cp1252);
   return QString::fromUtf16(wide.data(), static_cast<qsizetype>(wide.size()));
+}
+
+QString chooseSaveFileInDialog(QWidget* parent) {
+  return QFileDialog::getSaveFileName(parent, QStringLiteral("Salvar log"), QString(),
+                                      QStringLiteral("Log (*.log);;All files (*.*)"));
 }
 
 }  // namespace
@@ -63,7 +73,22 @@ void LogScrollBar::paintEvent(QPaintEvent* event) {
 LogView::LogView(QWidget* parent)
     : QAbstractScrollArea(parent),
       vertical_(new LogScrollBar(Qt::Vertical)),
-      horizontal_(new LogScrollBar(Qt::Horizontal)) {
+      horizontal_(new LogScrollBar(Qt::Horizontal)),
+      copyAction_(new QAction(tr("&Copy"), this)),
+      selectAllAction_(new QAction(tr("Select All"), this)),
+      saveAction_(new QAction(QStringLiteral("Salvar log..."), this)),
+      nextErrorAction_(new QAction(QString::fromUtf8("Próximo erro"), this)),
+      chooseSaveFile_(chooseSaveFileInDialog) {
+  copyAction_->setShortcut(QKeySequence::Copy);
+  selectAllAction_->setShortcut(QKeySequence::SelectAll);
+  connect(copyAction_, &QAction::triggered, this, &LogView::copy);
+  connect(selectAllAction_, &QAction::triggered, this, &LogView::selectAll);
+  connect(saveAction_, &QAction::triggered, this, &LogView::saveLog);
+  connect(nextErrorAction_, &QAction::triggered, this, &LogView::nextError);
+  // F3 finds the next error wherever the focus is in the window, while the log is on show.
+  nextErrorAction_->setShortcut(QKeySequence(Qt::Key_F3));
+  nextErrorAction_->setShortcutContext(Qt::WindowShortcut);
+  addAction(nextErrorAction_);
   setVerticalScrollBar(vertical_);
   setHorizontalScrollBar(horizontal_);
   setFocusPolicy(Qt::StrongFocus);
@@ -274,13 +299,59 @@ void LogView::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
-  QAction* copyAction = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &LogView::copy);
-  copyAction->setEnabled(hasSelection());
+  copyAction_->setEnabled(hasSelection());
+  selectAllAction_->setEnabled(store_.lineCount() > 0);
+  menu.addAction(copyAction_);
   menu.addSeparator();
-  QAction* allAction =
-      menu.addAction(tr("Select All"), QKeySequence::SelectAll, this, &LogView::selectAll);
-  allAction->setEnabled(store_.lineCount() > 0);
+  menu.addAction(selectAllAction_);
+  menu.addSeparator();
+  menu.addAction(saveAction_);
+  menu.addAction(nextErrorAction_);
   menu.exec(event->globalPos());
+}
+
+std::size_t LogView::selectionFirst() const noexcept {
+  return static_cast<std::size_t>(std::min(anchor_, cursor_));
+}
+
+std::size_t LogView::selectionLast() const noexcept {
+  return static_cast<std::size_t>(std::max(anchor_, cursor_));
+}
+
+void LogView::saveLog() {
+  const QString file = chooseSaveFile_(this);
+  if (file.isEmpty()) return;
+  try {
+    saveLogFile(store_, std::filesystem::path(file.toStdString()));
+  } catch (const std::exception& error) {
+    QMessageBox::critical(this, QCoreApplication::applicationName(), QString::fromUtf8(error.what()));
+  }
+}
+
+void LogView::nextError() {
+  const std::optional<std::size_t> after =
+      hasSelection() ? std::optional<std::size_t>(selectionLast()) : std::nullopt;
+  const std::optional<std::size_t> found = nextErrorLine(store_, after);
+  if (!found) {
+    QApplication::beep();
+    return;
+  }
+  const auto line = static_cast<long long>(*found);
+  selectLines(line, line);
+  showLine(*found);
+}
+
+void LogView::showLine(std::size_t line) {
+  updateScrollRanges();  // lines appended since the last refresh are in the range now
+  const auto first = static_cast<long long>(store_.firstRowOf(line));
+  const auto last = static_cast<long long>(line + 1 < store_.lineCount() ? store_.firstRowOf(line + 1)
+                                                                         : store_.rowCount()) - 1;
+  const long long visibleRows = std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight());
+  QScrollBar* bar = verticalScrollBar();
+  if (first < bar->value())
+    bar->setValue(static_cast<int>(first));
+  else if (last >= bar->value() + visibleRows)
+    bar->setValue(static_cast<int>(std::max(first, last - visibleRows + 1)));
 }
 
 }  // namespace importacao

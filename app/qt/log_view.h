@@ -8,6 +8,9 @@
 // A carriage return inside a line shows as a break: the rest of the line goes on in the next
 // row, indented. Whole lines can be selected with the mouse (click, drag, Shift+click) or the
 // keyboard (Ctrl+A), and copied (Ctrl+C or the context menu) as UTF-8 text, one line per line.
+// The context menu also saves the whole log to a file ("Salvar log...", the bytes of the
+// runner's --log) and selects the next error line ("Próximo erro", also F3 anywhere in the
+// window).
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -16,11 +19,13 @@
 #include <QTimer>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "app/run/log_store.h"
 
+class QAction;
 class QMenu;
 
 namespace importacao {
@@ -91,10 +96,24 @@ class LogView : public QAbstractScrollArea {
   // a carriage return inside a line turned into a line break. Empty without a selection.
   QString selectedText() const;
   bool hasSelection() const noexcept { return anchor_ >= 0; }
+  // The selected lines, first and last (equal for one line); only with a selection.
+  std::size_t selectionFirst() const noexcept;
+  std::size_t selectionLast() const noexcept;
+
+  // Asks where "Salvar log..." writes: a file name, or empty to cancel. The default is the
+  // system's save dialog; tests put a stand-in in its place.
+  using SaveChooser = std::function<QString(QWidget* parent)>;
+  void setSaveChooser(SaveChooser chooser) { chooseSaveFile_ = std::move(chooser); }
 
  public slots:
   void selectAll();
   void copy();
+  // "Salvar log...": writes every line to the file the chooser names, as the runner's --log
+  // writes them; a file that cannot be written is named in an error box.
+  void saveLog();
+  // "Próximo erro" (F3): selects the first error line after the selection (from the top without
+  // one, round to the top after the last) and scrolls it into view; a beep when there is none.
+  void nextError();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -113,6 +132,7 @@ class LogView : public QAbstractScrollArea {
   int rowHeight() const;
   long long rowAt(int y) const;  // -1 above the first row; may be past the last
   void selectLines(long long from, long long to);
+  void showLine(std::size_t line);  // scrolls the line's rows into view
 
   LogScrollBar* vertical_;
   LogScrollBar* horizontal_;
@@ -123,6 +143,11 @@ class LogView : public QAbstractScrollArea {
   std::size_t measuredLongest_ = 0;
   long long anchor_ = -1;  // selected lines: anchor_..cursor_, either order; -1: none
   long long cursor_ = -1;
+  QAction* copyAction_;
+  QAction* selectAllAction_;
+  QAction* saveAction_;
+  QAction* nextErrorAction_;
+  SaveChooser chooseSaveFile_;
 };
 
 }  // namespace importacao

@@ -1,9 +1,15 @@
-// The log box: what it holds, what it shows after the repaint timer, selection and copy.
+// The log box: what it holds, what it shows after the repaint timer, selection and copy, the
+// next error line and saving the log from its context menu.
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <string>
 
@@ -142,7 +148,10 @@ class LogViewTest : public QObject {
     }
   }
 
-  void selectAllAndCopyGiveTheLinesAsText() {
+  // Copied, the lines are text; saved from the context menu (which offers copy, select all,
+  // "Salvar log..." and "Próximo erro"), they are what the runner's --log writes: each line's
+  // 1252 bytes and CR LF.
+  void selectAllCopyAndSaveGiveTheLinesAsTextAndAsTheRunnersLog() {
     LogView view;
     view.resize(300, 100);
     view.show();
@@ -158,6 +167,29 @@ class LogViewTest : public QObject {
         "Lendo Tabela de Produtos\nErro gravando o Produto - 7\nduplicate key value\nCartão\n");
     QCOMPARE(view.selectedText(), all);
     QCOMPARE(QApplication::clipboard()->text(), all);
+
+    view.appendLine("");
+    QTemporaryDir dir;
+    const QString file = dir.filePath("importacao.log");
+    view.setSaveChooser([&](QWidget*) { return file; });
+    QStringList items;
+    QTimer::singleShot(0, &view, [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      QVERIFY(menu != nullptr);
+      for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) continue;
+        items << action->text();
+        if (action->text() == "Salvar log...") action->trigger();
+      }
+      menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view.viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view.viewport(), &event);
+    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...", QString::fromUtf8("Próximo erro")}));
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
+                                         "value\r\nCart\xe3o\r\n\r\n"));
   }
 
   // Clicking a row selects its whole line; Shift+click extends to another line.
@@ -179,6 +211,39 @@ class LogViewTest : public QObject {
     QCOMPARE(view.selectedText(), QString("two\ntwo, continued\nthree\n"));
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 190));  // below the end
     QVERIFY(!view.hasSelection());
+  }
+
+  // "Próximo erro" (F3) takes the error lines in turn, round to the top after the last, each
+  // selected and scrolled into view; from a selection it goes on below it.
+  void nextErrorSelectsEachErrorLineInTurnAndShowsIt() {
+    LogView view;
+    view.resize(497, 225);
+    view.show();
+    view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    for (int i = 0; i < 400; ++i) {
+      const bool error = i == 40 || i == 300 || i == 399;
+      view.appendLine(error ? "Erro gravando o Produto - " + std::to_string(i) + "\rduplicate key value"
+                            : "Importando Produto - " + std::to_string(i));
+    }
+    view.appendLine("Erro gravando sem mensagem");  // no carriage return: not a record's error line
+    settle();
+    QScrollBar* bar = view.verticalScrollBar();
+    auto shown = [&](std::size_t line) {
+      const auto row = static_cast<int>(view.store().firstRowOf(line));
+      return bar->value() <= row && row + 1 < bar->value() + bar->pageStep();
+    };
+    for (const std::size_t expected : {40, 300, 399, 40}) {
+      QTest::keyClick(&view, Qt::Key_F3);
+      QVERIFY(view.hasSelection());
+      QCOMPARE(view.selectionFirst(), expected);
+      QCOMPARE(view.selectionLast(), expected);
+      QVERIFY2(shown(expected), qPrintable(QString::number(bar->value())));
+    }
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 2 + view.fontMetrics().lineSpacing() / 2));
+    const std::size_t clicked = view.selectionFirst();
+    view.nextError();
+    QCOMPARE(view.selectionFirst(), clicked < 300 ? std::size_t{300} : std::size_t{399});
   }
 
   // Very long rows widen the horizontal range; painting odd bytes never fails.

@@ -10,9 +10,13 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "app/qt/file_name_edit.h"
 #include "app/qt/gauge_widget.h"
@@ -25,8 +29,8 @@ namespace importacao {
 
 namespace {
 
-// The window's font: MS Sans Serif 8 pt where it exists, else the nearest sans serif face
-// the system has, at the same size.
+// The window's font as laid out: MS Sans Serif 8 pt where it exists, else the nearest sans
+// serif face the system has, at the same size.
 QFont windowFont() {
   QFont font;
   font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
@@ -36,6 +40,8 @@ QFont windowFont() {
   font.setPointSize(8);
   return font;
 }
+
+constexpr int kLabelGap = 3;  // pixels at least between a label and the edit box after it
 
 // Check boxes with the proportions of the classic desktop: a 13-pixel box and a 3-pixel gap
 // before the caption. The toolkit's own style leaves 20 pixels before the caption, and in the
@@ -81,6 +87,10 @@ void showCritical(QWidget* parent, const QString& title, const QString& text) {
   QMessageBox::critical(parent, title, text);
 }
 
+void showWarning(QWidget* parent, const QString& title, const QString& text) {
+  QMessageBox::warning(parent, title, text);
+}
+
 QString qtText(const std::string& text) {
   return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
@@ -94,10 +104,10 @@ TForm1::TForm1(std::unique_ptr<RunBackend> backend, std::filesystem::path settin
       backend_(std::move(backend)),
       settingsFile_(std::move(settingsPath)),
       settingsWriter_(settingsFile_),
-      errorBox_(showCritical) {
+      errorBox_(showCritical),
+      noticeBox_(showWarning) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(utf8(layout::kCaption));
-  setFont(windowFont());
   // A fixed border: the client area has one size, and the window offers no maximize.
   setFixedSize(layout::kClientWidth, layout::kClientHeight);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -105,6 +115,8 @@ TForm1::TForm1(std::unique_ptr<RunBackend> backend, std::filesystem::path settin
                  Qt::WindowCloseButtonHint);
   move(layout::kLeft, layout::kTop);
   buildControls();
+  chooseFont();
+  addKeys();
   // The core installs TendaroBeforeConnect on the store connection.
   core_ = std::make_unique<RunCore>(static_cast<RunHost&>(*this), backend_->parts(settingsWriter_));
   // The legacy code page override is read anew by each run, just after it saved the settings, so
@@ -175,6 +187,56 @@ void TForm1::buildControls() {
   connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
 }
 
+void TForm1::chooseFont() {
+  // The layout leaves a few pixels around its captions in the faces it was made for. Where they
+  // are missing (a system with DejaVu fonts only), a wider face would clip "Fornecedor" and
+  // press labels against their boxes: a narrower face of the family is tried, then smaller sizes.
+  QFont font = windowFont();
+  setFont(font);
+  QFont narrow = font;
+  narrow.setStretch(QFont::SemiCondensed);
+  std::vector<QFont> candidates{narrow};
+  for (const double size : {7.5, 7.0, 6.5, 6.0}) {
+    QFont smaller = font;
+    smaller.setPointSizeF(size);
+    candidates.push_back(smaller);
+  }
+  for (const QFont& candidate : candidates) {
+    if (fitsTheLayout()) break;
+    setFont(candidate);
+  }
+  for (QLabel* label : findChildren<QLabel*>()) label->adjustSize();
+}
+
+bool TForm1::fitsTheLayout() const {
+  for (const QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    const QRect caption = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+    if (caption.right() >= box->width() ||
+        box->fontMetrics().horizontalAdvance(box->text()) > caption.width())
+      return false;
+  }
+  const std::pair<const QLabel*, const QWidget*> beforeBoxes[] = {
+      {Label3, Edit1}, {Label4, Edit2}, {Label5, Edit3}, {Label6, Edit4}, {Label7, Edit5}, {Label8, Edit6}};
+  for (const auto& [label, box] : beforeBoxes)
+    if (label->x() + label->fontMetrics().horizontalAdvance(label->text()) + kLabelGap > box->x())
+      return false;
+  return true;
+}
+
+void TForm1::addKeys() {
+  for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] {
+      (QApplication::focusWidget() == BitBtn2 ? BitBtn2 : BitBtn1)->click();
+    });
+  }
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
+    if (core_->running()) BitBtn2->click();
+  });
+}
+
 QString TForm1::withFullStop(const QString& message) {
   return utf8(errorBoxText(message.toUtf8().toStdString()));
 }
@@ -223,6 +285,7 @@ bool TForm1::sectionTicked(SectionId section) const {
 void TForm1::BitBtn1Click() {
   // A second click while a run is going on arrives here from inside AddLogLine: it is ignored.
   if (const std::optional<std::string> error = runFromWindow(*core_, *this)) showError(utf8(*error));
+  if (std::exchange(closeAfterRun_, false)) close();
 }
 
 void TForm1::BitBtn2Click() { core_->BitBtn2Click(); }
@@ -237,10 +300,19 @@ void TForm1::setGaugePosition(int position) { Gauge1->setProgress(position); }
 
 void TForm1::processPendingEvents() { QCoreApplication::processEvents(); }
 
+void TForm1::dataLinkMissing(const DataLinkNotice& notice) {
+  noticeBox_(this, QCoreApplication::applicationName(), errorText(dataLinkNoticeText(notice)));
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
-  // The run cannot be left in the middle of a record, so a close during a run asks it to stop;
-  // the program's event loop ends once the click handler has returned.
-  if (core_->running()) core_->BitBtn2Click();
+  // The run cannot be left in the middle of a record, so a close during a run asks it to stop
+  // and waits: the window shows the run to its end, and BitBtn1Click closes it then.
+  if (core_->running()) {
+    core_->BitBtn2Click();
+    closeAfterRun_ = true;
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 

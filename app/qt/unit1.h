@@ -46,7 +46,8 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
 
  public:
   // Shows an error that left a handler: the default puts up a modal error box. Tests put a
-  // recorder in its place.
+  // recorder in its place. A notice box (the default: a modal warning box) tells the operator
+  // something the run goes on after, such as a data-link file that does not exist.
   using ErrorBox = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
   // Creates the window and runs FormCreate: the log is cleared and the settings are loaded from
@@ -65,6 +66,7 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
   static QString errorText(std::string_view what);
 
   void setErrorBox(ErrorBox box) { errorBox_ = std::move(box); }
+  void setNoticeBox(ErrorBox box) { noticeBox_ = std::move(box); }
 
   const RunCore& core() const noexcept { return *core_; }
   bool StopRequested() const noexcept { return core_->StopRequested; }
@@ -107,11 +109,20 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
   void BitBtn2Click();
 
  protected:
-  // Closing the window during a run acts as "Parar"; the program ends when the run has stopped.
+  // Closing the window during a run acts as "Parar", and the window stays until the run has
+  // ended (the record in hand finishes in it); then it closes.
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildControls();
+  // Enter presses "Importar" (or the button that has the focus); Esc presses "Parar" during a
+  // run.
+  void addKeys();
+  // The window's font: the faces it is laid out for, else one that fits (fitsTheLayout).
+  void chooseFont();
+  // Whether every caption with a fixed space fits it: each check box's beside its box, and each
+  // label of the settings page that stands before an edit box, clear of that box.
+  bool fitsTheLayout() const;
   void FormCreate();
   void showError(const QString& message);
 
@@ -121,6 +132,7 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
   void setGaugeMaximum(int maximum) override;
   void setGaugePosition(int position) override;
   void processPendingEvents() override;
+  void dataLinkMissing(const DataLinkNotice& notice) override;
   // RunControls
   SettingsValues settingsFromControls() const override;
   bool sectionTicked(SectionId section) const override;
@@ -130,6 +142,8 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
   ProfileSettingsWriter settingsWriter_;
   std::unique_ptr<RunCore> core_;
   ErrorBox errorBox_;
+  ErrorBox noticeBox_;
+  bool closeAfterRun_ = false;  // the window was closed during the run
 };
 
 }  // namespace importacao

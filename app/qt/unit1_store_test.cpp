@@ -1,6 +1,6 @@
 // The window on the real objects: legacy tables written to a folder, a store made by the store
 // fixture (SQLite file or PostgreSQL schema), the data-link file chosen through the browse
-// button, the settings in a private XDG_CONFIG_HOME.
+// button, the settings in a private XDG_CONFIG_HOME; the runner beside it, for the saved log.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@
 #include "app/run/settings.h"
 #include "app/qt/store_backend.h"
 #include "app/qt/unit1.h"
+#include "tests/support/cli_runner.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/store_fixture.h"
 
@@ -129,6 +131,51 @@ TEST_P(WindowOnAStore, ImportsTheProductsOfTheFolderThroughTheChosenDataLink) {
   QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
   EXPECT_THAT(w.errors, ElementsAre());
   EXPECT_EQ(*store().scalar("select count(*) from lj_produtos"), "2");
+}
+
+// A products table whose deleted records come first: the gauge rises with the records done and
+// reaches 100% with the last one (record numbers run ahead of the count the maximum holds). The
+// log saved through "Salvar log..." holds the bytes the runner's --log writes for the same run.
+TEST_P(WindowOnAStore, GaugeEndsWithTheLastRecordAndTheSavedLogIsTheRunnersLog) {
+  const fs::path work = store().workDirectory();
+  const fs::path folder = work / "legado";
+  fs::create_directories(folder);
+  DbfBuilder products = DbfBuilder::products().languageByte(0x03);
+  for (const char* code : {"91", "92", "93", "94"}) products.recordWith({{"pd_cod", code}}, true);
+  for (const char* code : {"1", "2", "3", "12345678901"})
+    products.recordWith({{"pd_cod", code}, {"pd_dsc", "PRODUTO"}, {"pd_und", "UN"}});
+  products.writeTo(folder / "cfa1010.DBF");
+
+  Window w(work / "config");
+  TForm1& f = *w.form;
+  f.edtconexao->setText(QString::fromStdString(folder.string()));
+  f.edtConexatSql->setText(QString::fromStdString(store().writeDataLink().string()));
+  f.CheckBox1->setChecked(true);
+  // The gauge as each product's first line is logged, that product not yet done.
+  std::vector<int> atProductStart;
+  bool running = true;
+  std::function<void()> sample = [&] {
+    if (!running) return;
+    const std::size_t lines = f.Memo1->lineCount();
+    if (lines > 0 && f.Memo1->line(lines - 1).starts_with("Importando Produto - "))
+      atProductStart.push_back(f.Gauge1->percentDone());
+    QMetaObject::invokeMethod(&f, sample, Qt::QueuedConnection);  // dropped with the window
+  };
+  QMetaObject::invokeMethod(&f, sample, Qt::QueuedConnection);
+  QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+  running = false;
+  EXPECT_THAT(w.errors, ElementsAre());
+  EXPECT_THAT(atProductStart, ElementsAre(0, 25, 50, 75));
+  EXPECT_EQ(f.Gauge1->maxValue(), 4);
+  EXPECT_EQ(f.Gauge1->text(), QString("100%"));
+
+  const fs::path saved = work / "janela.log", logged = work / "runner.log";
+  f.Memo1->setSaveChooser([&](QWidget*) { return QString::fromStdString(saved.string()); });
+  f.Memo1->saveLog();
+  const auto run = testing::runCli({"--settings", defaultSettingsPath().string(), "--log", logged.string(), "--products"});
+  EXPECT_EQ(run.status, 3) << run.err;  // the last product's key is too long for the store
+  EXPECT_THAT(readFile(saved), HasSubstr("Erro gravando o Produto - 12345678901\r"));
+  EXPECT_EQ(readFile(saved), readFile(logged));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, WindowOnAStore, testing::kAllStores, testing::storeTestName);

@@ -39,6 +39,29 @@ class StoreConnectionControl {
   virtual void connect() = 0;
 };
 
+// The data-link file the settings name does not exist, so the store connection goes on with the
+// data-link file it had: the built-in one, or the one an earlier run set. An operator who
+// mistyped the name would otherwise import into another database without a word.
+struct DataLinkNotice {
+  std::string typed;    // the file-name box's text, as the settings hold it (UTF-8)
+  std::string named;    // the file name the connection takes from it (dataLinkFileName)
+  std::string instead;  // the data-link file the connection uses instead; empty when its
+                        // connection string names none (it is not shown: it may hold a password)
+  bool builtIn = true;  // `instead` is the built-in one (no earlier run set another)
+};
+
+// What the operator reads: "The data-link file '/srv/loja.udl' does not exist; the store
+// connection uses '/home/ana/.config/Importacao.udl' (the built-in data-link file) instead."
+// A text whose file name is its first word only ("/srv/loja nova.udl") is shown as well.
+std::string dataLinkNoticeText(const DataLinkNotice& notice);
+
+// The error that ends a run when the file the connection would use instead is missing too: it
+// names the file the operator typed first, then the other one.
+std::string dataLinkMissingTooText(const DataLinkNotice& notice);
+
+// The data-link file of a connection string "FILE NAME=<path>"; empty for any other string.
+std::string dataLinkFileOf(std::string_view connectionString);
+
 // The store connection's before-connect handler: when the file-name box's file name
 // (dataLinkFileName of `fileBoxText`) names an existing file, sets the connection string to
 // "FILE NAME=" and that name; otherwise leaves it as it is (an earlier run's, or the built-in

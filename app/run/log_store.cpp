@@ -1,9 +1,15 @@
 #include "app/run/log_store.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+
+#include "platform/file.h"
+#include "platform/path.h"
 
 namespace importacao {
 
@@ -106,6 +112,43 @@ std::size_t LogStore::memoryUsed() const noexcept {
   total += blocks_.capacity() * sizeof(blocks_[0]) + blockSizes_.capacity() * sizeof(std::size_t);
   for (std::size_t size : blockSizes_) total += size;
   return total;
+}
+
+void saveLogFile(const LogStore& log, const std::filesystem::path& path) {
+  std::error_code error;
+  auto fail = [&] {
+    return std::runtime_error("Unable to write the log file " + utf8Path(path) + ": " +
+                              errorText(error));
+  };
+  OpenFile file = OpenFile::createForAppending(path, error);
+  if (error) throw fail();
+  // Written a megabyte at a time: half a million lines in a few writes, not one each.
+  std::string chunk;
+  for (std::size_t i = 0; i <= log.lineCount(); ++i) {
+    if (i < log.lineCount()) {
+      chunk += log.line(i);
+      chunk += kLogFileLineEnd;
+    }
+    if (chunk.size() >= (std::size_t{1} << 20) || (i == log.lineCount() && !chunk.empty())) {
+      file.append(chunk, error);
+      if (error) throw fail();
+      chunk.clear();
+    }
+  }
+}
+
+bool isErrorLine(std::string_view line) noexcept {
+  return line.starts_with("Erro gravando ") && line.find(kCr) != std::string_view::npos;
+}
+
+std::optional<std::size_t> nextErrorLine(const LogStore& log, std::optional<std::size_t> after) noexcept {
+  const std::size_t count = log.lineCount();
+  const std::size_t start = after ? *after + 1 : 0;
+  for (std::size_t step = 0; step < count; ++step) {
+    const std::size_t i = (start + step) % count;
+    if (isErrorLine(log.line(i))) return i;
+  }
+  return std::nullopt;
 }
 
 }  // namespace importacao

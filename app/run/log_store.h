@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,5 +74,22 @@ class LogStore {
   std::size_t longestRow_ = 0;
   std::size_t longestRowIndex_ = 0;
 };
+
+// How a log file holds the log (the runner's --log, the window's "Salvar log..."): each line's
+// code-page-1252 bytes as logged, then CR LF; the carriage return inside an error line stays a
+// lone byte 13.
+inline constexpr std::string_view kLogFileLineEnd = "\r\n";
+
+// Writes every line of `log` to `path` as a log file holds them, creating or emptying the file.
+// Throws std::runtime_error naming the file when it cannot be written.
+void saveLogFile(const LogStore& log, const std::filesystem::path& path);
+
+// Whether a line is a record's error line: every section's begins with "Erro gravando " and
+// holds the carriage return that comes before the error's message.
+bool isErrorLine(std::string_view line) noexcept;
+
+// The first error line after line `after` (from the first line when `after` is nullopt), going
+// round to the log's start when there is none further down; nullopt when the log has none.
+std::optional<std::size_t> nextErrorLine(const LogStore& log, std::optional<std::size_t> after) noexcept;
 
 }  // namespace importacao

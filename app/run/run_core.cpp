@@ -1,5 +1,7 @@
 #include "app/run/run_core.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "data/errors.h"
@@ -35,11 +37,27 @@ RunCore::RunCore(RunHost& host, RunParts parts)
       parts_(std::move(parts)),
       context_{*this,         parts_.tProduto, parts_.tClientes, parts_.tFornecedor,
                parts_.store,  parts_.clock != nullptr ? *parts_.clock : systemClock_} {
+  builtInConnection_ = parts_.Tendaro.connectionString();
   parts_.Tendaro.setBeforeConnect([this] { TendaroBeforeConnect(); });
 }
 
 void RunCore::TendaroBeforeConnect() {
-  ::importacao::TendaroBeforeConnect(parts_.Tendaro, current_.ConexaoSQL);
+  if (::importacao::TendaroBeforeConnect(parts_.Tendaro, current_.ConexaoSQL)) return;
+  DataLinkNotice notice;
+  notice.typed = current_.ConexaoSQL;
+  notice.named = dataLinkFileName(current_.ConexaoSQL);
+  if (notice.named.empty()) return;  // no file named: the connection's own string, as ever
+  const std::string connection = parts_.Tendaro.connectionString();
+  const std::filesystem::path instead = dataLinkFileOf(connection);
+  notice.builtIn = connection == builtInConnection_;
+  std::error_code error;
+  // Shown as a whole path: a relative one means the working folder, which the operator may not
+  // have in mind.
+  const std::filesystem::path shown = instead.empty() ? instead : std::filesystem::absolute(instead, error);
+  notice.instead = (error ? instead : shown).string();
+  if (!instead.empty() && !std::filesystem::is_regular_file(instead, error))
+    throw DataError(dataLinkMissingTooText(notice));
+  host_.dataLinkMissing(notice);
 }
 
 void RunCore::AddLogLine(std::string_view line) {
@@ -152,12 +170,15 @@ void RunCore::runSection(const SectionSlot& slot) {
       failed = true;
       ++stats().failed;
       errorLine = section.errorLine(context_, error);
+      if (parts_.observer != nullptr) parts_.observer->recordFailed(error, errorLine);
     }
     if (parts_.observer != nullptr) parts_.observer->recordFinished(failed);
     if (failed) AddLogLine(errorLine);
 
     table.next();
-    setGaugePosition(table.recordNumber());
+    // The records done so far, not the table's record number: that counts deleted records
+    // too, which the maximum (the record count) does not, and would fill the bar early.
+    setGaugePosition(stats().read);
     stats().elapsed = std::chrono::steady_clock::now() - started;
   }
   stats().elapsed = std::chrono::steady_clock::now() - started;

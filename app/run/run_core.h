@@ -55,6 +55,11 @@ class RunObserver {
   virtual void storeConnected() {}                 // after step 3
   virtual void recordStarting() {}                 // just before a record's capture opens
   virtual void recordFinished(bool failed) { (void)failed; }  // after the capture closed
+  // A record's work failed: `errorLine` is the line about to be logged for it.
+  virtual void recordFailed(const DataError& error, std::string_view errorLine) {
+    (void)error;
+    (void)errorLine;
+  }
   // A section has just opened its legacy table (before its first record): the headless runner
   // prints what was odd about the file (LegacyTable::warnings()) on its standard error.
   virtual void legacyTableOpened(const LegacyTable& table) { (void)table; }
@@ -128,6 +133,9 @@ class RunCore final : public RunLog {
   void AddLogLine(std::string_view line) override;
 
   // The connection's before-connect handler: uses the file-name box's text saved at step 1.
+  // When that names a file that does not exist, the host hears of it (RunHost::dataLinkMissing)
+  // before the connection opens; when the data-link file the connection would use instead is
+  // missing too, throws DataError naming both (dataLinkMissingTooText), which ends the run.
   void TendaroBeforeConnect();
 
   // True from "Parar" until step 4 of the next run.
@@ -153,6 +161,7 @@ class RunCore final : public RunLog {
   GaugeModel gauge_;
   RunSummary summary_;
   SettingsValues current_;  // the controls' texts as step 1 saved them
+  std::string builtInConnection_;  // the store connection's string before any run set one
   std::function<std::optional<int>()> legacyCodePageSource_ = [] { return std::optional<int>(); };
   bool running_ = false;
   bool walking_ = false;

@@ -132,6 +132,9 @@ class FakeHost final : public RunHost {
   void processPendingEvents() override {
     if (onEvents) onEvents(log.back());
   }
+  void dataLinkMissing(const DataLinkNotice& notice) override {
+    journal_.push_back("notice " + dataLinkNoticeText(notice));
+  }
 
   std::vector<std::string> log;
   std::function<void(const std::string& lastLine)> onEvents;  // what "arrives" at this line
@@ -306,11 +309,11 @@ TEST(RunCore, FullRunWalksTheSectionsInOrder) {
                                          "tFornecedor.close", "tFornecedor.open",
                                          "tFornecedor.first"));
   EXPECT_LT(indexOf(rig.journal, "log.clear"), indexOf(rig.journal, "tProduto.close"));
-  // The products gauge: position 0, maximum 3, then each record's number.
+  // The products gauge: position 0, maximum 3, then the records done after each one.
   const Journal gauge = rig.only("gauge");
   EXPECT_THAT(Journal(gauge.begin(), gauge.begin() + 6),
-              ElementsAre("gauge.pos=0", "gauge.max=3", "gauge.pos=0", "gauge.pos=2",
-                          "gauge.pos=3", "gauge.pos=3"));
+              ElementsAre("gauge.pos=0", "gauge.max=3", "gauge.pos=0", "gauge.pos=1",
+                          "gauge.pos=2", "gauge.pos=3"));
   EXPECT_EQ(rig.core.gauge().percent(), 100);
 
   const RunSummary& summary = rig.core.summary();
@@ -344,7 +347,7 @@ TEST(RunCore, StopActsAfterTheRecordInHandAsEachSectionPrescribes) {
        true, true, true, 2, 2},
       {"during products: the run ends there", "Importando Produto - 2", false,
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2"}, false,
-       false, false, 3, 3},
+       false, false, 3, 2},
       {"at the products heading: no product is imported", "Lendo Tabela de Produtos", false,
        {"Lendo Tabela de Produtos"}, false, false, false, 3, 0},
       {"during customers: suppliers rewinds and resets the gauge, then the run ends normally",
@@ -356,7 +359,7 @@ TEST(RunCore, StopActsAfterTheRecordInHandAsEachSectionPrescribes) {
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1", "Cliente - 2", "Fornecedor - 1",
         "Processo concluido"},
-       true, true, true, 2, 2},
+       true, true, true, 2, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -544,13 +547,14 @@ TEST(RunCore, EmptyTableLeavesTheGaugeAtZeroOfZero) {
   EXPECT_THAT(rig.host.log, ElementsAre("Lendo Tabela de Produtos", "Processo concluido"));
 }
 
-TEST(RunCore, GaugeEndsAtTheLastRecordNumberTakenAsTheMaximum) {
+TEST(RunCore, GaugeCountsTheRecordsDoneNotTheirNumbers) {
   // Record numbers with gaps (deleted records are not presented): 3 records, last number 7.
+  // Each record moves the bar by a third; only the last one fills it.
   Rig rig({2, 5, 7}, {}, {});
   rig.controls.ticked[0] = true;
   rig.run();
   EXPECT_THAT(rig.only("gauge"), ElementsAre("gauge.pos=0", "gauge.max=3", "gauge.pos=0",
-                                             "gauge.pos=3", "gauge.pos=3", "gauge.pos=3"));
+                                             "gauge.pos=1", "gauge.pos=2", "gauge.pos=3"));
   EXPECT_EQ(rig.core.gauge().percent(), 100);
 }
 
@@ -587,36 +591,50 @@ TEST(RunCore, ImportarDuringARunStartsNoSecondRun) {
   EXPECT_FALSE(rig.core.running());
 }
 
-TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExists) {
+TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExistsAndSaysWhenItDoesNot) {
   namespace fs = std::filesystem;
   const fs::path folder = fs::temp_directory_path() / ("run-core-test-" + std::to_string(::getpid()));
   fs::create_directories(folder);
   const fs::path udl = folder / "loja nova.udl";
+  const fs::path builtIn = folder / "Importacao.udl";
   std::ofstream(udl) << "[oledb]\n";
+  std::ofstream(builtIn) << "[oledb]\n";
 
   Rig rig;
-  // No such file yet (a folder is no file either), so the built-in string stays.
-  for (const std::string& text : {(folder / "outra.udl").string(), folder.string(),
-                                  "\"" + folder.string() + "\""}) {
-    SCOPED_TRACE(text);
+  rig.tendaro.setConnectionString("FILE NAME=" + builtIn.string());
+  RunCore core(rig.host, RunParts{rig.writer, rig.conDb, rig.tendaro, {}});
+  auto run = [&](const std::string& text) {
     rig.journal.clear();
     rig.controls.settings.ConexaoSQL = text;
-    rig.run();
-    EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=/cfg/Importacao.udl"));
+    core.BitBtn1Click(rig.controls);
+  };
+  // No such file (a folder is no file either): the built-in string stays, and the host hears
+  // which file was named and which one is used instead before the store connects.
+  for (const std::string& text : {(folder / "outra.udl").string() + " -x", folder.string(),
+                                  "\"" + folder.string() + "\""}) {
+    SCOPED_TRACE(text);
+    run(text);
+    const Journal notice = rig.only("notice");
+    ASSERT_EQ(notice.size(), 1u);
+    EXPECT_THAT(notice[0], ::testing::HasSubstr("The data-link file '" + dataLinkFileName(text) + "'"));
+    EXPECT_THAT(notice[0], ::testing::EndsWith(" does not exist; the store connection uses '" + builtIn.string() +
+                                               "' (the built-in data-link file) instead."));
+    EXPECT_LT(indexOf(rig.journal, notice[0]), indexOf(rig.journal, "Tendaro.connect FILE NAME=" + builtIn.string()));
   }
+  // Nothing named: the built-in string, without a word.
+  run("");
+  EXPECT_THAT(rig.only("notice"), ElementsAre());
   // The browse button's quoted form and the bare form both connect to the file.
   for (const std::string& text : {"\"" + udl.string() + "\"", udl.string()}) {
     SCOPED_TRACE(text);
-    rig.journal.clear();
-    rig.controls.settings.ConexaoSQL = text;
-    rig.run();
+    run(text);
     EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=" + udl.string()));
+    EXPECT_THAT(rig.only("notice"), ElementsAre());
   }
   // Once set, the string stays when the box later names no existing file.
-  rig.journal.clear();
-  rig.controls.settings.ConexaoSQL = "/nenhum/arquivo.udl";
-  rig.run();
+  run("/nenhum/arquivo.udl");
   EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=" + udl.string()));
+  EXPECT_THAT(rig.only("notice"), ElementsAre(::testing::HasSubstr("(the data-link file of an earlier run)")));
   fs::remove_all(folder);
 }
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "app/run/connections.h"
 #include "app/run/settings.h"
 
 namespace importacao {
@@ -31,6 +32,11 @@ class RunHost {
   // Processes every pending event (repaints, a click on "Parar", typing). Called only from
   // AddLogLine, after the line was appended. A "Parar" seen here calls RunCore::BitBtn2Click.
   virtual void processPendingEvents() = 0;
+
+  // Step 3 found that the data-link file named does not exist and connects with `notice.instead`.
+  // Called before the store connection opens, so before any record is written; the host must
+  // make it plain to the operator (the log's lines stay as they are). Does nothing by default.
+  virtual void dataLinkMissing(const DataLinkNotice& notice) { (void)notice; }
 };
 
 // The controls a run reads, each when its step is reached.

@@ -329,6 +329,10 @@ void TForm1::clearLog() {
 
 void TForm1::appendLogLine(std::string_view line) { log_.append(line); }
 
+void TForm1::dataLinkMissing(const DataLinkNotice& notice) {
+  MessageBoxW(form_, wide(dataLinkNoticeText(notice)).c_str(), kErrorTitle, MB_OK | MB_ICONWARNING);
+}
+
 void TForm1::flushLog(bool force) {
   const ULONGLONG now = GetTickCount64();
   if (!force && now - lastLogFlush_ < kLogFlushMs) return;
@@ -447,6 +451,17 @@ LRESULT CALLBACK TForm1::gaugeProc(HWND window, UINT message, WPARAM w, LPARAM l
 LRESULT TForm1::handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_COMMAND:
+      // Enter presses the focused button, "Importar" from anywhere else; Esc is "Parar" during
+      // a run (the dialog keys arrive as IDOK and IDCANCEL, with no control).
+      if (l == 0 && LOWORD(w) == IDOK) {
+        if (GetFocus() == BitBtn2) core_->BitBtn2Click();
+        else BitBtn1Click();
+        return 0;
+      }
+      if (l == 0 && LOWORD(w) == IDCANCEL) {
+        if (core_->running()) core_->BitBtn2Click();
+        return 0;
+      }
       return command(reinterpret_cast<HWND>(l), HIWORD(w));
     case WM_NOTIFY:
       return notify(*reinterpret_cast<const NMHDR*>(l));

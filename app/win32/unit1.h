@@ -62,6 +62,7 @@ class TForm1 final : private RunHost, private RunControls {
   // RunHost
   void clearLog() override;
   void appendLogLine(std::string_view line) override;
+  void dataLinkMissing(const DataLinkNotice& notice) override;
   void setGaugeMaximum(int maximum) override;
   void setGaugePosition(int position) override;
   void processPendingEvents() override;

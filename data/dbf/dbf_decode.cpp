@@ -2,8 +2,8 @@
 
 #include <bit>
 #include <charconv>
-#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace importacao {
@@ -35,8 +35,6 @@ bool isBlank(std::span<const std::byte> raw) {
   return zeros || blanks;
 }
 
-constexpr std::chrono::sys_days kDayZero =
-    std::chrono::sys_days{std::chrono::year{1899} / std::chrono::December / 30};
 constexpr std::int64_t kJulianDayOfDayZero = 2415019;  // Julian day number of 30 December 1899
 constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr double kDayZeroFromYearOne = 693594.0;  // day zero when 1 January of year 1 is day 1
@@ -88,25 +86,58 @@ std::optional<double> dbf_detail::generalNumber(std::string_view raw, bool negat
   return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
 }
 
-std::string dayText(DateTime value) {
-  using namespace std::chrono;
-  const auto days = static_cast<int>(std::floor(value.days));
-  const year_month_day ymd{kDayZero + std::chrono::days{days}};
-  char text[16];
-  const int y = static_cast<int>(ymd.year());
-  const unsigned m = static_cast<unsigned>(ymd.month());
-  const unsigned d = static_cast<unsigned>(ymd.day());
-  auto put = [&text](std::size_t at, unsigned v, int width) {
-    for (int i = width - 1; i >= 0; --i, v /= 10) text[at + static_cast<std::size_t>(i)] =
-        static_cast<char>('0' + v % 10);
+void putDayText(DateTime value, char* out) noexcept {
+  // Days since 1 March of year 0 in 400-year eras (the civil calendar's own cycle), as
+  // std::chrono counts them, without its call overhead in a dump's inner loop.
+  constexpr long kDayZeroFromEpoch = -25569;  // 30 December 1899, counted from 1 January 1970
+  const long z = static_cast<long>(std::floor(value.days)) + kDayZeroFromEpoch + 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long dayOfEra = z - era * 146097;
+  const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long shifted = (5 * dayOfYear + 2) / 153;  // months from March
+  const long day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  const long month = shifted < 10 ? shifted + 3 : shifted - 9;
+  const long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  if (year < 0 || year > 9999) {
+    std::memcpy(out, "0000-00-00", 10);
+    return;
+  }
+  auto put = [out](std::size_t at, long v, int width) {
+    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
   };
-  if (y < 0 || y > 9999) return "0000-00-00";
-  put(0, static_cast<unsigned>(y), 4);
-  text[4] = '-';
-  put(5, m, 2);
-  text[7] = '-';
-  put(8, d, 2);
-  return std::string(text, 10);
+  put(0, year, 4);
+  out[4] = '-';
+  put(5, month, 2);
+  out[7] = '-';
+  put(8, day, 2);
+}
+
+std::string dayText(DateTime value) {
+  std::string text(10, '0');
+  putDayText(value, text.data());
+  return text;
+}
+
+std::string dateTimeText(DateTime value) {
+  const double whole = std::floor(value.days);
+  auto millis = static_cast<long long>(std::llround((value.days - whole) * 86400000.0));
+  DateTime day{whole};
+  if (millis >= 86400000) {  // rounding reached midnight
+    millis -= 86400000;
+    day.days += 1;
+  }
+  std::string text = dayText(day);
+  char clock[40];
+  const auto seconds = millis / 1000;
+  std::snprintf(clock, sizeof clock, "T%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+  text += clock;
+  if (millis % 1000 != 0) {
+    std::snprintf(clock, sizeof clock, ".%03lld", millis % 1000);
+    text += clock;
+  }
+  return text;
 }
 
 std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept {

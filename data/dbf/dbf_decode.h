@@ -44,6 +44,10 @@ inline bool hasZeroByte(std::uint64_t w) noexcept {
 
 inline bool isPadding(char c) noexcept { return c == ' ' || c == '\0'; }
 
+// What may follow a number in its field: blanks, NULs and the other control bytes (0x00-0x1F),
+// which some writers leave after the digits.
+inline bool isTrailingPadding(char c) noexcept { return static_cast<unsigned char>(c) <= ' '; }
+
 // The length of p[0, n) without its trailing blanks: eight bytes at a time, and in the last
 // word that is not all blanks the position of its last other byte, found without a loop.
 inline std::size_t withoutTrailingBlanks(const char* p, std::size_t n) noexcept {
@@ -143,9 +147,10 @@ inline std::string_view trimCharacterInRecord(const char* p, std::size_t length,
   return text;
 }
 
-// A numeric (N, F) field: blanks and NULs around a decimal number (optional sign, digits with at
-// most one '.', an optional exponent). Blank, a '*' overflow, a ',' decimal or anything else that
-// is not such a number: nullopt. Never reads the C locale.
+// A numeric (N, F) field: blanks and NULs before a decimal number (optional sign, digits with at
+// most one '.', an optional exponent), blanks, NULs or other control bytes after it. Blank, a '*'
+// overflow, a ',' decimal or anything else that is not such a number: nullopt. Never reads the C
+// locale.
 inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
   using namespace dbf_detail;
   // Numbers are right-aligned: skip the blanks before them eight at a time.
@@ -158,7 +163,7 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
     raw.remove_prefix(8);
   }
   while (!raw.empty() && isPadding(raw.front())) raw.remove_prefix(1);
-  while (!raw.empty() && isPadding(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && isTrailingPadding(raw.back())) raw.remove_suffix(1);
   if (raw.empty()) return std::nullopt;
 
   bool negative = false;
@@ -189,6 +194,12 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
   return negative ? -value + 0.0 : value;  // + 0.0: "-0.00" is zero, not minus zero
 }
 
+// Whether a numeric field holds no number at all: nothing but blanks, NULs and other control
+// bytes. A field that is not blank and that parseDbfNumber cannot read is a value lost.
+inline bool isBlankNumber(std::string_view raw) noexcept {
+  return std::all_of(raw.begin(), raw.end(), dbf_detail::isTrailingPadding);
+}
+
 // parseDbfNumber for a field inside a record that record() gave, the same answer: a field of at
 // most 16 bytes holding the usual shape (blanks, an optional sign, digits with at most one '.',
 // at most 15 digits, blanks) is read from masks of its bytes, without a search for where the
@@ -196,7 +207,10 @@ inline std::optional<double> parseDbfNumber(std::string_view raw) noexcept {
 // follow the field, which kRecordSlack guarantees. Sets `value` and returns true for a number;
 // returns false (null) otherwise. (No optional here: its return through memory costs the walk
 // a stall per field.)
-inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& value) noexcept {
+namespace dbf_detail {
+// parseDbfNumberInRecord and isDbfNumberInRecord: `kRead` false leaves the digits unread.
+template <bool kRead>
+inline bool numberInRecord(const char* p, std::size_t length, double& value) noexcept {
 #if defined(__SSE2__)
   if (length <= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -217,6 +231,7 @@ inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& va
     const std::uint32_t sign = (negative || p[first] == '+') ? std::uint32_t{1} << first : 0;
     if (used == span && (digits | point | sign) == span && (point & (point - 1)) == 0 &&
         digits != 0 && digits != 0xFFFF) {  // 16 digits: not exact in every case
+      if constexpr (!kRead) return true;
       std::uint64_t whole = 0;
       for (int i = first; i <= last; ++i) {
         const auto digit = static_cast<std::uint64_t>(static_cast<unsigned char>(p[i]) - '0');
@@ -235,6 +250,17 @@ inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& va
   if (number) value = *number;
   return number.has_value();
 }
+}  // namespace dbf_detail
+
+inline bool parseDbfNumberInRecord(const char* p, std::size_t length, double& value) noexcept {
+  return dbf_detail::numberInRecord<true>(p, length, value);
+}
+
+// Whether parseDbfNumberInRecord reads a number there, found without reading it.
+inline bool isDbfNumberInRecord(const char* p, std::size_t length) noexcept {
+  double ignored = 0;
+  return dbf_detail::numberInRecord<false>(p, length, ignored);
+}
 
 // Converts `text` byte by byte through `toAnsi` into out[0, text.size()). Every code page we read
 // keeps ASCII (bytes below 0x80) as it is.
@@ -244,6 +270,12 @@ void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, c
 // A date (D) field: YYYYMMDD, trailing blanks allowed, as days since 30 December 1899. Blank,
 // "00000000" and dates that do not exist (20231345, year 0): nullopt.
 std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept;
+
+// Whether a date field holds no date at all: nothing but blanks, NULs and zeros (some writers
+// leave an empty date as "00000000").
+inline bool isBlankDate(std::string_view raw) noexcept {
+  return std::all_of(raw.begin(), raw.end(), [](char c) { return c == ' ' || c == '\0' || c == '0'; });
+}
 
 // The date-time of a calendar day; nullopt when the day does not exist.
 inline std::optional<DateTime> dateTimeOfDay(int year, int month, int day) noexcept {
@@ -281,8 +313,13 @@ inline bool parseDbfDateInRecord(const char* p, std::size_t length, DateTime& va
   return day.has_value();
 }
 
-// The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text.
+// The calendar day of a date-time (its whole days), as "YYYY-MM-DD" text ("0000-00-00" outside
+// the years 0 to 9999); putDayText writes its 10 characters at `out`.
 std::string dayText(DateTime value);
+void putDayText(DateTime value, char* out) noexcept;
+
+// A date-time as "YYYY-MM-DDTHH:MM:SS", with ".mmm" when it has milliseconds (rounded to them).
+std::string dateTimeText(DateTime value);
 
 // A logical (L) field: T, t, Y, y true; F, f, N, n false; '?', blank and anything else nullopt.
 std::optional<bool> parseDbfLogical(std::string_view raw) noexcept;

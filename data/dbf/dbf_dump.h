@@ -20,7 +20,8 @@ class DbfTable;
 // milliseconds); logicals true/false; blank values, memo and binary fields null. A field name
 // that appears twice keeps the value of its first field (the one a lookup by name reaches).
 // `codePage` overrides the table's own. Returns 0; when the file cannot be read, writes the
-// reader's message and a line break to `err` and returns 1. The warnings also go to `err`.
+// reader's message and a line break to `err` and returns 1. The warnings also go to `err`, in
+// UTF-8. The output is written in blocks, so its memory does not grow with the table.
 int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& out,
             std::ostream& err);
 

@@ -8,7 +8,9 @@
 #include <system_error>
 
 #include "data/errors.h"
+#include "data/dbf/dbf_decode.h"
 #include "normalise/codepage.h"
+#include "normalise/codepage_guess.h"
 #include "platform/file.h"
 #include "platform/path.h"
 
@@ -213,7 +215,11 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
     refuse(fileName, "header length " + std::to_string(h.headerLength) +
                          " leaves no room for a field descriptor");
   }
-  if (h.recordLength == 0) refuse(fileName, "record length 0 cannot hold a record");
+  // A table of no fields at all (a shapefile's attributes when there are none): the descriptors
+  // end at once, and a record is its deletion mark alone (or nothing, when there is no record).
+  const bool noFields = bytes[kHeaderSize] == kHeaderEnd &&
+                        (h.recordLength == 1 || (h.recordLength == 0 && h.recordCount == 0));
+  if (h.recordLength == 0 && !noFields) refuse(fileName, "record length 0 cannot hold a record");
 
   // The low bits 4 mean dBASE 7 (48-byte descriptors after a 68-byte header), but some writers
   // put 0x04 on dBASE IV files: take the dBASE 7 layout only when its descriptors fit.
@@ -237,14 +243,30 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
     fields = readDescriptors(bytes, h, kLayout3);
     placeFields(fields, h.recordLength);
   }
-  if (fields.empty()) {
+  if (fields.empty() && !noFields) {
     refuse(fileName, "the header holds no field descriptor (header length " +
                          std::to_string(h.headerLength) + ")");
+  }
+  const auto filled =
+      fields.empty() ? h.recordLength : static_cast<std::uint32_t>(fields.back().offset + fields.back().length);
+  // Some writers state a record length one byte short of the fields. When the file's size fits
+  // records of the fields' length, and not records of the stated one, the fields are right.
+  if (filled == h.recordLength + 1 && h.recordCount > 0) {
+    auto fits = [&](std::uint64_t length) {
+      const std::uint64_t records = std::uint64_t{h.recordCount} * length;
+      return fileSize - h.headerLength == records || fileSize - h.headerLength == records + 1;
+    };
+    if (fits(filled) && !fits(h.recordLength)) {
+      h.warnings.push_back("the header's record length " + std::to_string(h.recordLength) +
+                           " is one byte short of the fields (" + std::to_string(filled) +
+                           "), and the file's size fits records of " + std::to_string(filled) +
+                           " bytes: reading those");
+      h.recordLength = filled;
+    }
   }
   // A field of width 0 is kept when the widths fill the record exactly (some writers make empty
   // columns); when the record is longer than its fields, the 0 is a damaged width byte and the
   // fields after it would be read from the wrong bytes of every record.
-  const auto filled = static_cast<std::uint32_t>(fields.back().offset + fields.back().length);
   if (filled != h.recordLength) {
     for (const auto& f : fields) {
       if (f.length == 0) {
@@ -508,6 +530,76 @@ DbfTable DbfTable::open(const std::filesystem::path& path, const DbfOpenOptions&
   return t;
 }
 
+namespace {
+
+// The numeric and date values of the walk that are neither blank nor readable: how many, and
+// where the first is.
+struct Unreadable {
+  std::uint64_t count = 0;
+  const DbfField* field = nullptr;
+  std::size_t slot = 0;
+  std::string shown;  // the first one's text, for the warning
+};
+
+// Whether any byte of `bytes` is above 0x7F: most records of most tables hold none, and then
+// none of their texts is worth a look for the code page's guess.
+bool hasHighByte(std::span<const std::byte> bytes) {
+  std::uint64_t high = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, bytes.data() + i, 8);
+    high |= w;
+  }
+  for (; i < bytes.size(); ++i) high |= std::to_integer<std::uint64_t>(bytes[i]);
+  return (high & dbf_detail::kHighBits) != 0;
+}
+
+std::string unreadableWarning(const Unreadable& u) {
+  const std::string what = u.count == 1 ? " numeric or date value is" : " numeric or date values are";
+  return std::to_string(u.count) + what + " neither blank nor readable and read" +
+         (u.count == 1 ? "s" : "") + " as null (blank); the first is '" + u.shown +
+         "' in field '" + u.field->name + "' of record " + std::to_string(u.slot + 1);
+}
+
+// A value as a warning quotes it: blanks and NULs around it removed, other control bytes as
+// '?', at most 40 characters, in code page 1252.
+std::string quoted(std::string_view raw, const std::array<char, 256>& toAnsi) {
+  while (!raw.empty() && dbf_detail::isTrailingPadding(raw.back())) raw.remove_suffix(1);
+  while (!raw.empty() && dbf_detail::isPadding(raw.front())) raw.remove_prefix(1);
+  std::string out;
+  for (char c : raw.substr(0, 40)) {
+    const auto b = static_cast<unsigned char>(c);
+    out.push_back(b < 0x20 ? '?' : toAnsi[b]);
+  }
+  return out;
+}
+
+// The warning of a guess that the table's text is in another code page than `readAs`, with a
+// word of it as it reads now and as it would read in the page guessed (when 1252 can show it).
+std::string codePageGuessWarning(const CodePageGuess& guess, int readAs) {
+  const std::string page = codePageName(guess.codePage);
+  std::string then;
+  if (guess.codePage == kUtf8CodePage) then = utf8ToCp1252(guess.example);
+  else if (guess.readable) then = toCp1252(guess.example, guess.codePage);
+  auto questionMarks = [](const std::string& t) { return std::count(t.begin(), t.end(), '?'); };
+  std::string example;
+  if (!then.empty() && questionMarks(then) <= questionMarks(guess.example)) {
+    example = " (\"" + then + "\", not \"" + toCp1252(guess.example, readAs) + "\")";
+  }
+  const std::string head = "read as code page " + std::to_string(readAs) +
+                           " for want of its own, but its text ";
+  if (guess.readable) {
+    return head + "reads as code page " + page + example + "; if it is, choose it with " +
+           "--dbf-code-page " + page + " or PaginaCodigoDBF=" + page + " in the settings";
+  }
+  return head + (guess.codePage == kUtf8CodePage ? "is UTF-8" : "reads as code page " + page) +
+         example + ", which this reader cannot read: its letters outside ASCII read wrong in "
+         "every code page";
+}
+
+}  // namespace
+
 void DbfTable::load(std::string fileName, const DbfOpenOptions& options) {
   fileName_ = std::move(fileName);
   std::optional<std::string_view> cpg;
@@ -523,15 +615,25 @@ void DbfTable::load(std::string fileName, const DbfOpenOptions& options) {
   }
   for (const auto& w : header_.warnings) warnings_.push_back(fileName_ + ": " + w);
   for (const auto& w : choice.warnings) warnings_.push_back(fileName_ + ": " + w);
-  countRecords();
+  // A table that does not say its code page is read as 850; its text may tell otherwise.
+  std::optional<CodePageSample> sample;
+  if (choice.source == CodePageSource::Default) sample.emplace();
+  surveyRecords(sample ? &*sample : nullptr);
+  if (sample) {
+    if (auto guess = guessCodePage(*sample, codePage_)) {
+      warnings_.push_back(fileName_ + ": " + codePageGuessWarning(*guess, codePage_));
+    }
+  }
 }
 
-void DbfTable::countRecords() {
+void DbfTable::surveyRecords(CodePageSample* sample) {
   // Records: the complete ones the header counts. A header that counts more than the file holds
   // presents what is there; an end-of-file mark (0x1A) where a record should begin ends the
   // table; records after the counted ones are not presented. Each case is a warning.
+  // The same pass counts the numeric and date values that cannot be read (a warning too: they
+  // read as null like blank ones), and gathers text for the code page's guess when asked.
   const auto& h = header_;
-  const std::uint64_t room = (size_ - h.headerLength) / h.recordLength;
+  const std::uint64_t room = h.recordLength == 0 ? 0 : (size_ - h.headerLength) / h.recordLength;
   std::uint64_t slots = std::min<std::uint64_t>(h.recordCount, room);
   slotCount_ = static_cast<std::size_t>(slots);
   if (memory_) {
@@ -539,17 +641,51 @@ void DbfTable::countRecords() {
     windowFirst_ = 0;
     windowCount_ = slotCount_;
   }
+  std::vector<const DbfField*> checked, texts;
+  for (const auto& f : fields_) {
+    if (f.reading == DbfReading::Number || f.reading == DbfReading::Date) checked.push_back(&f);
+    if (f.reading == DbfReading::Character && f.lengthBit < 0) texts.push_back(&f);
+  }
+  Unreadable unreadable;
   std::uint64_t deleted = 0;
   std::optional<std::uint64_t> markAt;
   for (std::uint64_t i = 0; i < slots; ++i) {
-    const std::byte mark = record(static_cast<std::size_t>(i))[0];
+    const auto rec = record(static_cast<std::size_t>(i));
+    const std::byte mark = rec[0];
     if (mark == kEndMarker) {
       markAt = i;
       break;
     }
     // Only '*' marks a deleted record; dBASE takes any other first byte for a live one.
-    if (mark == kDeletedMark) ++deleted;
+    if (mark == kDeletedMark) {
+      ++deleted;
+      continue;
+    }
+    const char* bytes = reinterpret_cast<const char*>(rec.data());
+    for (const DbfField* f : checked) {
+      const char* raw = bytes + f->offset;
+      const auto length = static_cast<std::size_t>(f->length);
+      DateTime day{};
+      const bool read = f->reading == DbfReading::Number
+                            ? isDbfNumberInRecord(raw, length) || isBlankNumber({raw, length})
+                            : parseDbfDateInRecord(raw, length, day) || isBlankDate({raw, length});
+      if (read) continue;
+      if (unreadable.count++ == 0) {
+        unreadable.field = f;
+        unreadable.slot = static_cast<std::size_t>(i);
+        unreadable.shown = quoted({raw, length}, *toAnsi_);
+      }
+    }
+    if (sample != nullptr && !sample->full() && hasHighByte(rec)) {
+      for (const DbfField* f : texts) {
+        std::uint64_t high = 0;
+        const auto length = static_cast<std::size_t>(f->length);
+        const std::string_view text = trimCharacterInRecord(bytes + f->offset, length, high);
+        if (high != 0) sample->add(text, text.size() == length);
+      }
+    }
   }
+  if (unreadable.count > 0) warnings_.push_back(fileName_ + ": " + unreadableWarning(unreadable));
   const std::string counted = std::to_string(h.recordCount);
   if (markAt) {
     slots = *markAt;

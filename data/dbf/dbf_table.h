@@ -21,6 +21,8 @@
 
 namespace importacao {
 
+class CodePageSample;
+
 // How the bytes of a field are read; decided once per field from its type letter and the
 // table's format (a 'B' is a double in Visual FoxPro and a memo block number in dBASE).
 enum class DbfReading {
@@ -70,7 +72,11 @@ struct DbfHeader {
 // Reads and checks the header of a table file. Throws DbfError, naming the file and the length
 // that is wrong, when the bytes are not a table this reader knows or when a length cannot be
 // right: the file shorter than a header, a header length past the end of the file or shorter
-// than its descriptors, a record length of 0, no field at all, a field running past the record.
+// than its descriptors, a record length of 0 for records that exist, no field descriptor where
+// records have room for fields, a field running past the record. A table of no fields at all
+// (the descriptors end at once, a record is its deletion mark) is read. A record length one
+// byte short of the fields is taken as the fields' when the file's size fits records of theirs
+// and not of it (a warning says so); refused otherwise.
 DbfHeader parseHeader(std::span<const std::byte> bytes, std::string_view fileName);
 // The same from the first bytes of a file of `fileSize` bytes: at least its first 65535 bytes
 // (the longest header), or all of it when it is shorter.
@@ -140,7 +146,10 @@ class DbfTable {
   CodePageSource codePageSource() const noexcept { return codePageSource_; }
   // The byte-to-1252 table of the table's code page; lives for the whole program.
   const std::array<char, 256>& toAnsi() const noexcept { return *toAnsi_; }
-  // Everything odd found at open that did not stop it, as sentences for a person.
+  // Everything odd found at open that did not stop it, as sentences for a person: the header
+  // against the file, numeric and date values that are not blank and cannot be read (they read
+  // as null; counted, the first named), and for a table read as 850 because it says nothing of
+  // its code page, a page its text reads clearly better in (guessCodePage).
   const std::vector<std::string>& warnings() const noexcept { return warnings_; }
 
   // Physical records the walk looks at: complete, counted by the header, before any end marker.
@@ -188,7 +197,9 @@ class DbfTable {
   // Reads `length` bytes at `offset` of the table into `out`; DbfError when they are not there.
   void readAt(std::uint64_t offset, std::span<std::byte> out) const;
   std::span<const std::byte> fetch(std::size_t slot) const;
-  void countRecords();
+  // Counts the records (and warns of what is odd about them); gathers text into `sample` when
+  // given.
+  void surveyRecords(CodePageSample* sample);
 
   // fromBytes: the whole table, and kRecordSlack bytes of slack after it (size_ is the table's)
   std::shared_ptr<const std::vector<std::byte>> memory_;

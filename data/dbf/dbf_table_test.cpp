@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 
@@ -97,10 +98,15 @@ TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
        "t.dbf: record length 12 is too short for field 'QTY', which ends at byte 16"},
       {"a width damaged to 0", [&] { auto b = good.bytes(); b[32 + 16] = std::byte{0}; return b; }(),
        "t.dbf: field 'NAME' has a width of 0 in records of 16 bytes"},
-      {"a field past the record", DbfBuilder().field("A", 'C', 3).recordLength(3).record({"x"}).bytes(),
-       "t.dbf: record length 3 is too short for field 'A', which ends at byte 4"},
-      {"no field at all", DbfBuilder().recordLength(1).rawRecord(" ").bytes(),
+      {"a field past the record", DbfBuilder().field("A", 'C', 3).recordLength(2).record({"x"}).bytes(),
+       "t.dbf: record length 2 is too short for field 'A', which ends at byte 4"},
+      {"no field, records of 3 bytes", DbfBuilder().recordLength(3).rawRecord(" ").bytes(),
        "t.dbf: the header holds no field descriptor (header length 33)"},
+      {"a descriptor of NULs", [] {
+         auto b = DbfBuilder().field("A", 'C', 3).record({"x"}).bytes();
+         std::fill_n(b.begin() + 32, 32, std::byte{0});
+         return b;
+       }(), "t.dbf: the header holds no field descriptor (header length 65)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -208,6 +214,101 @@ TEST(DbfTable, RecordsAgreeWithTheFileNotWithAHeaderThatSaysOtherwise) {
   }
 }
 
+// A header whose record length is one byte short of its fields: read with records of the
+// fields' length when the file's size fits those and not the stated ones; refused otherwise.
+TEST(DbfTable, ARecordLengthOneByteShortIsReadWhenTheFileSizeProvesIt) {
+  auto short15 = [] {
+    return DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15)
+        .record({"Ana", "3"}).record({"Bia", "4"}).record({"Cai", "5"});
+  };
+  const std::string read =
+      "t.dbf: the header's record length 15 is one byte short of the fields (16), and the file's "
+      "size fits records of 16 bytes: reading those";
+  const std::string refused = "t.dbf: record length 15 is too short for field 'QTY', which ends at byte 16";
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    std::string outcome;  // the warning when read, else the refusal
+  } cases[] = {
+      {"records of 16 bytes and the end mark", short15().bytes(), read},
+      {"records of 16 bytes, no end mark", short15().endMarker(false).bytes(), read},
+      {"records of 15 bytes: the stated length is right, the fields wrong",
+       DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15)
+           .rawRecord(" Ana          3").rawRecord(" Bia          4").bytes(), refused},
+      {"one record: 16 bytes, or 15 and the end mark",
+       DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15).record({"Ana", "3"})
+           .endMarker(false).bytes(), refused},
+      {"two bytes short", DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(14)
+           .record({"Ana", "3"}).record({"Bia", "4"}).bytes(),
+       "t.dbf: record length 14 is too short for field 'QTY', which ends at byte 16"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.outcome != read) {
+      EXPECT_THAT(dbfErrorOf(c.bytes), StartsWith(c.outcome));
+      continue;
+    }
+    auto t = DbfTable::fromBytes(c.bytes, "t.dbf");
+    EXPECT_THAT(t.warnings(), ElementsAre(c.outcome));
+    EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:Ana", "number:3"), ElementsAre("text:Bia", "number:4"),
+                                        ElementsAre("text:Cai", "number:5")));
+  }
+}
+
+// A table with no fields at all (33-byte header: no descriptor, then the end mark) presents its
+// records, each of nothing but its deletion mark.
+TEST(DbfTable, ATableWithoutFieldsPresentsItsRecords) {
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    std::size_t presented;
+  } cases[] = {
+      {"three records, one deleted", DbfBuilder().recordLength(1).rawRecord(" ").rawRecord("*").rawRecord(" ").bytes(), 2},
+      {"no record, record length 1", DbfBuilder().recordLength(1).bytes(), 0},
+      {"no record, record length 0", DbfBuilder().recordLength(0).endMarker(false).bytes(), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto t = DbfTable::fromBytes(c.bytes, "t.dbf");
+    EXPECT_THAT(t.fields(), IsEmpty());
+    EXPECT_EQ(t.recordCount(), c.presented);
+    EXPECT_THAT(t.warnings(), IsEmpty());
+    EXPECT_EQ(showAll(t).size(), c.presented);
+  }
+  // Records of length 0 cannot be stepped through.
+  EXPECT_THAT(dbfErrorOf(DbfBuilder().recordLength(0).rawRecord("").headerCount(2).bytes()),
+              StartsWith("t.dbf: record length 0 cannot hold a record"));
+}
+
+// Numeric and date values that are not blank and cannot be read are null, as blank ones, but
+// the table's warnings count them and name the first. Deleted records are not looked at.
+TEST(DbfTable, UnreadableNumbersAndDatesAreCountedInTheWarnings) {
+  auto base = [] { return DbfBuilder().field("QTY", 'N', 6, 2).field("DAY", 'D', 8); };
+  struct Case {
+    const char* what;
+    std::vector<std::byte> bytes;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"readable or blank",
+       base().record({"12.5", "20240131"}).record({"", ""}).record({"0.00\x0B", "00000000"})
+           .record({std::string_view("1\0\0", 3), std::string_view("\0\0\0\0\0\0\0\0", 8)})
+           .deletedRecord({"*22", "NotAYear"}).bytes(),
+       {}},
+      {"an overflow, a comma, a month 13",
+       base().record({"1", "20240131"}).record({"***", ""}).record({"1,5", "20231345"}).bytes(),
+       {"t.dbf: 3 numeric or date values are neither blank nor readable and read as null (blank); "
+        "the first is '***' in field 'QTY' of record 2"}},
+      {"one, with a control byte shown as '?'", base().record({"1\x01" "2", ""}).bytes(),
+       {"t.dbf: 1 numeric or date value is neither blank nor readable and reads as null (blank); "
+        "the first is '1?2' in field 'QTY' of record 1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto t = DbfTable::fromBytes(c.bytes, "t.dbf");
+    EXPECT_EQ(t.warnings(), c.warnings);
+  }
+}
+
 TEST(DbfTable, RecordsAreSteppedByTheHeadersRecordLength) {
   // Some writers leave room after the last field: the record length is then larger than the sum
   // of the widths, and stepping by the widths would read the second record from the wrong place.
@@ -289,6 +390,9 @@ TEST(DbfDecode, NumericFieldsReadWithoutTheLocale) {
       {"-", std::nullopt}, {".", std::nullopt}, {"1e", std::nullopt}, {"e5", std::nullopt},
       {"inf", std::nullopt}, {"nan", std::nullopt}, {"1e999", std::nullopt},
       {"0x1A", std::nullopt}, {"1 2", std::nullopt}, {"1*", std::nullopt},
+      // Control bytes after the number are padding, as NULs are; before it or inside, not.
+      {"0.00\x0B", 0.0}, {"  12\x0B\x1A ", 12.0}, {"\x0B", std::nullopt}, {"\x0B" "12", std::nullopt},
+      {"1\x0B" "2", std::nullopt}, {"0         2", std::nullopt}, {"*22", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.raw));
@@ -353,6 +457,18 @@ TEST(DbfDecode, DatesLogicalsAndCharacters) {
   }
   EXPECT_EQ(dayText(*day(2024, 1, 31)), "2024-01-31");
   EXPECT_EQ(dayText(*day(1, 1, 1)), "0001-01-01");
+  // The day's text is computed by hand: it must be std::chrono's day, from year 0 to 9999 (the
+  // years dates and date-times read as), fractions of a day left out.
+  for (long d = -693959; d <= 2958465; d += 7) {
+    using namespace std::chrono;
+    const year_month_day ymd{sys_days{year{1899} / December / 30} + days{d}};
+    char want[16];
+    std::snprintf(want, sizeof want, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    ASSERT_EQ(dayText(DateTime{static_cast<double>(d) + 0.75}), want) << d;
+  }
+  EXPECT_EQ(dayText(DateTime{-693961.0}), "0000-00-00");  // 31 December of year -1
+  EXPECT_EQ(dayText(DateTime{2958466.0}), "0000-00-00");  // 1 January 10000
 
   struct {
     std::string_view raw;
@@ -431,6 +547,7 @@ TEST(DbfDecode, InRecordReadersAgreeWithTheReferenceReadings) {
     const auto want = parseDbfNumber(std::string_view(bytes.data(), length));
     double got = -1.0;
     const bool read = parseDbfNumberInRecord(bytes.data(), length, got);
+    ASSERT_EQ(isDbfNumberInRecord(bytes.data(), length), read);
     const std::string shown(bytes.data(), length);
     ASSERT_EQ(read, want.has_value()) << "'" << shown << "'";
     if (want) {
@@ -514,6 +631,41 @@ TEST(DbfCodePage, OverrideThenCpgThenLanguageByteThenDefault) {
               ::testing::ThrowsMessage<DbfError>(HasSubstr(
                   "t.dbf: code page 65001 is not one this reader can read (437, 850, 852, 866, "
                   "1250, 1251, 1252)")));
+}
+
+// A table that does not say its code page is read as 850; when its text reads clearly better in
+// another page, a warning names that page and how to choose it. A table that says (language byte,
+// .cpg file, the operator's choice) is not second-guessed.
+TEST(DbfCodePage, ATableThatDoesNotSayIsWarnedOfThePageItsTextReadsIn) {
+  auto spanish = [](std::uint8_t language) {
+    return DbfBuilder().languageByte(language).field("NAME", 'C', 20).field("N", 'N', 3)
+        .record({"A\xF1" "asco", "1"}).record({"Bayam\xF3n", "2"}).record({"Pe\xF1uelas", "3"}).bytes();
+  };
+  const std::string warning =
+      "t.dbf: read as code page 850 for want of its own, but its text reads as code page 1252 "
+      "(\"A\xF1" "asco\", not \"A\xB1" "asco\"); if it is, choose it with --dbf-code-page 1252 or "
+      "PaginaCodigoDBF=1252 in the settings";
+  struct {
+    const char* what;
+    std::vector<std::byte> bytes;
+    DbfOpenOptions options;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"language byte 0", spanish(0), {}, {warning}},
+      {"language byte 0x02: it says 850", spanish(0x02), {}, {}},
+      {"the operator chose 850", spanish(0), {850, std::nullopt}, {}},
+      {"a .cpg file says 850", spanish(0), {std::nullopt, "850"}, {}},
+      {"Portuguese in 850", DbfBuilder().field("NAME", 'C', 20).record({"S\xC7O PAULO"}).record({"Macei\xA2"})
+           .record({"CORA\x80\xC7O"}).bytes(), {}, {}},
+      {"UTF-8", DbfBuilder().field("NAME", 'C', 24).record({"S\xC3\xBC" "dliche Weinstra\xC3\x9F" "e"}).bytes(), {},
+       {"t.dbf: read as code page 850 for want of its own, but its text is UTF-8 (\"S\xFC" "dliche\", not "
+        "\"S??dliche\"), which this reader cannot read: its letters outside ASCII read wrong in every "
+        "code page"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(DbfTable::fromBytes(c.bytes, "t.dbf", c.options).warnings(), c.warnings);
+  }
 }
 
 TEST(DbfCodePage, LanguageBytesAndCpgTexts) {

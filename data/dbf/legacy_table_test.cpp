@@ -122,6 +122,23 @@ TEST(LegacyTable, DerivedFieldsFollowTheFile) {
   setDecimalSeparator('.');
 }
 
+// A product table with no fields at all opens and walks its records; asking for a field fails
+// as for any field the file lacks, naming it.
+TEST(LegacyTable, ATableWithoutFieldsWalksItsRecordsAndLacksEveryField) {
+  LegacyTable t("tProduto", DbfTable::fromBytes(DbfBuilder().recordLength(1).rawRecord(" ").rawRecord(" ").bytes(),
+                                                "cfa1010.DBF"));
+  t.open();
+  EXPECT_EQ(t.fieldCount(), 0u);
+  EXPECT_EQ(t.recordCount(), 2);
+  EXPECT_THAT([&] { t.fieldByName("pd_cod"); },
+              ThrowsMessage<DataError>("tProduto: Field 'pd_cod' not found"));
+  t.next();
+  EXPECT_FALSE(t.eof());
+  EXPECT_EQ(t.recordNumber(), 2);
+  t.next();
+  EXPECT_TRUE(t.eof());
+}
+
 // The walk fills its fields by ways of its own for the usual character, numeric and date
 // columns: what each field holds must be what decodeField (the dump's reading) gives for the same
 // bytes, in every code page, for fields short and long, blank, damaged or full.

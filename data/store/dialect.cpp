@@ -306,7 +306,12 @@ ProcedureCall procedureCall(StoreKind store, std::string_view name, const Parame
     case StoreKind::Other:
       call.text = returnAt < parameters.size() ? "{? = call " : "{call ";
       call.text += base;
-      if (!inputs.empty()) call.text += "(" + markers(inputs.size()) + ")";
+      if (!inputs.empty()) {
+        // Piece by piece: GCC 12 at -O2 warns falsely (-Wrestrict) on `"(" + std::string`.
+        call.text += '(';
+        call.text += markers(inputs.size());
+        call.text += ')';
+      }
       call.text += "}";
       if (returnAt < parameters.size()) call.boundParameters.push_back(returnAt);
       call.boundParameters.insert(call.boundParameters.end(), inputs.begin(), inputs.end());

@@ -95,14 +95,14 @@ class CliRun : public StoreTest {
   fs::path work_, folder_, dataLink_, settings_, log_;
 };
 
-TEST_P(CliRun, CompletedRunWritesTheLogAsTheWindowHoldsItAndExitsZero) {
+TEST_P(CliRun, CompletedRunWritesTheLogAsTheWindowHoldsItAndExitsThreeForItsFailedRecord) {
   writeProducts(2, true);
   const std::string settingsBefore = readFile(settings_);
   const auto settingsTime = fs::last_write_time(settings_);
 
   const Outcome run = runCli(withSettings({"--products"}));
 
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 3) << run.err;
   std::vector<std::string> lines{"Lendo Tabela de Produtos"};
   for (const std::string key : {"1", "2"})
     for (const auto& line : productLines(key)) lines.push_back(line);
@@ -144,14 +144,14 @@ TEST_P(CliRun, DryRunLogsWhatARealRunLogsAndKeepsNothing) {
 
   const Outcome dry = runCli(withSettings({"--products", "--dry-run"}));
   const std::string dryLog = readFile(log_);
-  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.status, 3) << dry.err;
   EXPECT_THAT(dry.err, HasSubstr("Dry run: every change was rolled back"));
   EXPECT_EQ(count("lj_produtos"), 0);
   EXPECT_EQ(count("lj_referBar"), 0);
   EXPECT_EQ(count("lj_referEst"), 0);
 
   const Outcome real = runCli(withSettings({"--products"}));
-  EXPECT_EQ(real.status, 0) << real.err;
+  EXPECT_EQ(real.status, 3) << real.err;
   EXPECT_EQ(dryLog, readFile(log_));
   EXPECT_EQ(dry.out, real.out);
   EXPECT_THAT(dryLog, HasSubstr("Erro gravando o Produto - 3\r"));
@@ -206,26 +206,30 @@ TEST_P(CliRun, ASecondInterruptEndsAtOnce) {
 }
 
 TEST_P(CliRun, AnErrorOutsideARecordEndsWithStatusOneAndItsMessage) {
+  // The summary says where the run ended and why: before its first section, or in one.
+  const std::string inSection = "  The run ended with an error; the sections after it did not run: ";
+  const std::string beforeSections = "  The run ended before its first section: ";
   struct {
     const char* what;
     std::function<void(CliRun&)> arrange;
     const char* message;
     std::string log;
+    std::string summary;
   } cases[] = {
       {"legacy folder without the products table", [](CliRun&) {}, "cfa1010.DBF",
-       "Lendo Tabela de Produtos\r\n"},
+       "Lendo Tabela de Produtos\r\n", inSection},
       {"store that cannot be reached",
        [](CliRun& t) {
          t.writeProducts(1, false);
          std::ofstream(t.dataLink_, std::ios::trunc) << "[oledb]\r\nProvider=Nenhum.1\r\n";
        },
-       "Nenhum", ""},
+       "Nenhum", "", beforeSections},
       {"code page setting that is no code page",
        [](CliRun& t) {
          t.writeProducts(1, false);
          std::ofstream(t.settings_, std::ios::app) << "PaginaCodigoDBF=utf8\n";
        },
-       "PaginaCodigoDBF=utf8", ""},
+       "PaginaCodigoDBF=utf8", "", ""},  // refused as the settings are read: no run, no summary
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -238,6 +242,12 @@ TEST_P(CliRun, AnErrorOutsideARecordEndsWithStatusOneAndItsMessage) {
     const Outcome run = runCli(withSettings({"--products"}));
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr(c.message));
+    if (!c.summary.empty()) {
+      const std::size_t said = run.err.find(c.summary);
+      ASSERT_NE(said, std::string::npos) << run.err;
+      EXPECT_THAT(run.err.substr(said, run.err.find('\n', said) - said), HasSubstr(c.message));
+    }
+    EXPECT_THAT(run.err, Not(HasSubstr("No section was chosen.")));
     EXPECT_EQ(fs::exists(log_) ? readFile(log_) : "", c.log);
     EXPECT_THAT(run.out, Not(HasSubstr("Processo concluido")));
   }
@@ -253,7 +263,67 @@ TEST_P(CliRun, OptionsOverrideTheSettingsFolderAndDataLink) {
   EXPECT_EQ(count("lj_produtos"), 1);
 }
 
+// `importacao-cli ... | head -1`: the reader goes away after the first line. The import runs to
+// its end all the same: every line in the log file, every product in the store, the status earned.
+TEST_P(CliRun, AClosedStandardOutputNeitherStopsNorKillsTheImport) {
+  writeProducts(60, false);
+  const Outcome run = runCli(withSettings({"--products"}), {}, true);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, StartsWith("Lendo Tabela de Produtos\n"));
+  const std::vector<std::string> logged = split(readFile(log_), "\r\n");
+  ASSERT_EQ(logged.size(), 1 + 60 * 5 + 1 + 1u);
+  EXPECT_EQ(logged[logged.size() - 2], "Processo concluido");
+  EXPECT_EQ(count("lj_produtos"), 60);
+  EXPECT_THAT(run.err, HasSubstr("The run reached its end."));
+  EXPECT_THAT(run.err, HasSubstr("Standard output was closed after line "));
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, CliRun, testing::kAllStores, testing::storeTestName);
+
+// ConexaoSQL names a file that is not there: the runner says so on standard error, with the file
+// it uses instead (Importacao.udl beside the settings), and imports there. With that one missing
+// too, the run ends before it connects, naming the file typed first.
+TEST(CliProgram, AMissingDataLinkFileIsToldWithTheOneUsedInstead) {
+  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
+  const fs::path config = store.workDirectory() / "config";
+  fs::create_directories(config);
+  const fs::path builtIn = config / "Importacao.udl", typed = store.workDirectory() / "lojaa.udl";
+  fs::copy_file(store.writeDataLink(), builtIn);
+  const fs::path settings = config / "Importacao.ini";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=" << typed.string()
+                          << "\n";
+
+  const Outcome run = runCli({"--settings", settings.string(), "--products"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("warning: The data-link file '" + typed.string() +
+                                 "' does not exist; the store connection uses '" + builtIn.string() +
+                                 "' (the built-in data-link file) instead.\n"));
+  EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "1");
+
+  fs::remove(builtIn);
+  const Outcome none = runCli({"--settings", settings.string(), "--products"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_THAT(none.err, HasSubstr("The data-link file '" + typed.string() + "' does not exist, and neither does '" +
+                                  builtIn.string() + "'"));
+  EXPECT_EQ(none.out, "");
+}
+
+// Scripts read the status: every one is listed where an operator looks.
+TEST(CliProgram, EveryExitStatusIsListedInTheHelpTheManualPageAndTheReadme) {
+  const Outcome help = runCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  const std::string manual = readFile(IMP_SOURCE_ROOT "/packaging/importacao-cli.1");
+  const std::string readme = readFile(IMP_SOURCE_ROOT "/README.md");
+  for (const char* status : {"0", "1", "2", "3", "130"}) {
+    SCOPED_TRACE(status);
+    EXPECT_THAT(help.out, HasSubstr("\n  " + std::string(status) + " "));
+    EXPECT_THAT(manual, HasSubstr(".B " + std::string(status) + "\n"));
+    EXPECT_THAT(readme, HasSubstr("| " + std::string(status) + " |"));
+  }
+}
 
 TEST(CliProgram, UsageErrorsEndWithStatusTwo) {
   for (const std::vector<std::string>& args :
@@ -277,8 +347,9 @@ TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
   EXPECT_THAT(run.err, HasSubstr("No section was chosen."));
 }
 
-// A products table whose header counts more records than the file holds: the run reads what is
-// there and says so on standard error, naming the file; the log is what it would have been.
+// A products table whose header counts more records than the file holds, with a quantity that
+// cannot be read: the run reads what is there and says both on standard error, naming the file
+// (and the value, which reads as null); the log is what it would have been.
 TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   TestStore store(StoreKind::Sqlite, testing::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
@@ -286,7 +357,7 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   DbfBuilder::products()
       .languageByte(0x03)
       .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
-      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}})
+      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}, {"pd_qtd", "1,5"}})
       .headerCount(4)
       .writeTo(folder / "cfa1010.DBF");
   const fs::path settings = store.workDirectory() / "Importacao.ini";
@@ -298,6 +369,10 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   EXPECT_THAT(run.err, HasSubstr("warning: " + (folder / "cfa1010.DBF").string() +
                                  ": the header counts 4 records but the file holds only 2 "
                                  "complete ones; reading 2\n"));
+  EXPECT_THAT(run.err, HasSubstr("warning: " + (folder / "cfa1010.DBF").string() +
+                                 ": 1 numeric or date value is neither blank nor readable and "
+                                 "reads as null (blank); the first is '1,5' in field 'pd_qtd' of "
+                                 "record 2\n"));
   EXPECT_THAT(run.out, Not(HasSubstr("warning")));
   EXPECT_THAT(run.out, HasSubstr("Importando Produto - 6\n"));
 
@@ -415,7 +490,7 @@ TEST(CliProgram, OnATerminalShowsAProgressBarAndBreaksErrorLines) {
   ::close(terminal);
   int status = 0;
   ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << screen;  // a record failed
   EXPECT_THAT(screen, HasSubstr("\x1b[KProdutos  "));
   // The terminal turns "\n" into "\r\n"; the CR inside the error line became a break + indent.
   EXPECT_THAT(screen, HasSubstr("Erro gravando o Produto - 12345678901\r\n    "));

@@ -145,6 +145,14 @@ class PrivateServer {
   std::string port_;
 };
 
+// Whether a log holds an error line (a record's line with the carriage return before the
+// message): a run with one ends with status 3.
+inline bool hasErrorLine(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines)
+    if (line.find('\r') != std::string::npos) return true;
+  return false;
+}
+
 // Code page 1252 text (e.g. from utf8ToCp1252) as code page 850 bytes, the way the legacy
 // system wrote its tables. Throws std::invalid_argument for a character 850 cannot hold.
 inline std::string toCp850(std::string_view cp1252) {

@@ -2,9 +2,13 @@
 // suppliers against a PostgreSQL server of the test's own, which the test stops after some
 // products. What was committed stays, every later record gets its error line, the run ends;
 // once the server is back a second run leaves the store as one clean run would.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -97,6 +101,17 @@ fs::path writeSettings(const TestStore& store, const fs::path& folder) {
 
 long count(const TestStore& store, const std::string& sql) { return std::stol(*store.scalar(sql)); }
 
+// Runs importacao-cli, pausing it when product kStopAt is read to stop the server under it.
+faults::CliOutcome runStoppingTheServer(PrivateServer& server, const std::vector<std::string>& args, bool& stopped) {
+  const std::string stopLine = "Importando Produto - P" + std::to_string(kStopAt) + "\n";
+  return runCli(args, [&](const std::string& out, pid_t child) {
+    if (stopped || out.find(stopLine) == std::string::npos) return;
+    ::kill(child, SIGSTOP);
+    stopped = server.stop();
+    ::kill(child, SIGCONT);
+  });
+}
+
 TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanRun) {
   PrivateServer server;
   ASSERT_EQ(::setenv("IMP_TEST_PG_CONN", server.connectionString().c_str(), 1), 0);
@@ -114,18 +129,11 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   store.disconnect();
   clean.disconnect();
   bool stopped = false;
-  const std::string stopLine = "Importando Produto - P" + std::to_string(kStopAt) + "\n";
-  const faults::CliOutcome first =
-      runCli(withSettings(settings, log, sections), [&](const std::string& out, pid_t child) {
-        if (stopped || out.find(stopLine) == std::string::npos) return;
-        ::kill(child, SIGSTOP);
-        stopped = server.stop();
-        ::kill(child, SIGCONT);
-      });
+  const faults::CliOutcome first = runStoppingTheServer(server, withSettings(settings, log, sections), stopped);
   ASSERT_TRUE(stopped) << first.out << first.err;
 
-  // The run completed (a run with error lines still reaches its end) without a crash.
-  EXPECT_EQ(first.status, 0) << first.err;
+  // The run reached its end without a crash, and its status says records failed.
+  EXPECT_EQ(first.status, 3) << first.err;
   const std::vector<std::string> lines = split(readFile(log), "\r\n");
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "Processo concluido");
@@ -158,6 +166,14 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   EXPECT_EQ(customerErrors, kCustomers);
   EXPECT_EQ(supplierErrors, kSuppliers);
   EXPECT_THAT(first.out + first.err + readFile(log), Not(HasSubstr(PrivateServer::kPassword)));
+  // Standard error says once where the connection went and that a re-run converges.
+  const std::string lost = "The store connection was lost during Produtos, at its record " +
+                           std::to_string(firstFailed) + " (Erro gravando o Produto - P" +
+                           std::to_string(firstFailed) + "); " +
+                           std::to_string(productErrors + customerErrors + supplierErrors - 1) +
+                           " records after it failed as well. Run the import again once the store is back";
+  EXPECT_THAT(first.err, HasSubstr(lost));
+  EXPECT_EQ(split(first.err, "connection was lost").size(), 2u) << first.err;
 
   // What was committed before the server went away is still there.
   ASSERT_TRUE(server.restart());
@@ -179,6 +195,7 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   store.disconnect();
   const faults::CliOutcome second = runCli(withSettings(settings, log, sections));
   EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_THAT(second.err, Not(HasSubstr("connection was lost")));
   EXPECT_THAT(readFile(log), Not(HasSubstr("Erro gravando")));
   const fs::path cleanSettings = writeSettings(clean, folder);
   const faults::CliOutcome once = runCli(withSettings(cleanSettings, clean.workDirectory() / "log", sections));
@@ -193,6 +210,57 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   EXPECT_EQ(count(clean, "select count(*) from estoqueinicial"), kProducts);
   EXPECT_EQ(count(store, "select count(*) from estoqueinicial"), entriesAfterOutage + kProducts);
   EXPECT_EQ(FolderSnapshot::of(folder), legacyBefore) << legacyBefore.describe();
+}
+
+// A rehearsal whose rollback cannot be made, the server gone after the last statement and before
+// the rollback: the runner says so with the rollback's error, never that every change was rolled
+// back, and ends with status 1. The log goes to a FIFO the test holds both ends of: filled up, it
+// keeps the runner waiting at its last log line, in its transaction, while the server stops.
+TEST(StoreOutage, ADryRunWhoseRollbackFailsSaysSoAndEndsWithStatusOne) {
+  PrivateServer server;
+  ASSERT_EQ(::setenv("IMP_TEST_PG_CONN", server.connectionString().c_str(), 1), 0);
+  TestStore store(StoreKind::Postgres, testing::kNoSeed);
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  writeLegacyTables(folder);
+  const fs::path settings = writeSettings(store, folder);
+  const fs::path fifo = store.workDirectory() / "log.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int logEnds = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(logEnds, 0);
+  store.disconnect();
+
+  const std::string lastLine = "Fornecedor - " + std::to_string(kSuppliers) + "\n";
+  bool stopped = false;
+  const faults::CliOutcome run = runCli(
+      {"--settings", settings.string(), "--log", fifo.string(), "--suppliers", "--dry-run"},
+      [&](const std::string& out, pid_t child) {
+        if (stopped || out.find(lastLine) == std::string::npos) return;
+        char bytes[4096];
+        while (::read(logEnds, bytes, sizeof bytes) > 0) {
+        }
+        std::memset(bytes, '.', sizeof bytes);
+        for (std::size_t size : {sizeof bytes, std::size_t{1}})
+          while (::write(logEnds, bytes, size) > 0) {
+          }
+        // The last supplier's statements done, the runner waits to log "Processo concluido".
+        const std::string writing = std::to_string(SYS_write) + " ";
+        const fs::path syscall = "/proc/" + std::to_string(child) + "/syscall";
+        for (int i = 0; i < 1000 && readFile(syscall).rfind(writing, 0) != 0; ++i) ::usleep(10000);
+        stopped = server.stop();
+        while (::read(logEnds, bytes, sizeof bytes) > 0) {
+        }
+      });
+  ::close(logEnds);
+  ASSERT_TRUE(stopped) << run.out << run.err;
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_THAT(run.out, EndsWith(lastLine + "Processo concluido\n"));
+  EXPECT_THAT(run.err, HasSubstr("  Dry run: the rollback failed ("));
+  EXPECT_THAT(run.err, HasSubstr("\nThe dry run's rollback failed: "));
+  EXPECT_THAT(run.err, Not(HasSubstr("every change was rolled back")));
+  // PostgreSQL dropped the transaction with its connection: nothing was kept.
+  ASSERT_TRUE(server.restart());
+  EXPECT_EQ(count(store, "select count(*) from fornecedores"), 0);
 }
 
 }  // namespace

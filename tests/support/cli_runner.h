@@ -30,10 +30,12 @@ struct CliOutcome {
 };
 
 // Runs importacao-cli with `args`. `onOutput` is called with all standard output so far after
-// each new piece of it, and the child's pid (to pause it or send it signals). Gives up and kills
-// the child after three minutes.
+// each new piece of it, and the child's pid (to pause it or send it signals). With
+// `closeOutputAfterFirstLine` the reading end of standard output is closed once a line has come,
+// as `importacao-cli ... | head -1` does. Gives up and kills the child after three minutes.
 inline CliOutcome runCli(const std::vector<std::string>& args,
-                         const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {}) {
+                         const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {},
+                         bool closeOutputAfterFirstLine = false) {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0) throw std::runtime_error("pipe");
   if (::pipe(errPipe) != 0) throw std::runtime_error("pipe");
@@ -73,6 +75,11 @@ inline CliOutcome runCli(const std::vector<std::string>& args,
       }
       (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
       if (i == 0 && onOutput) onOutput(outcome.out, child);
+      if (i == 0 && closeOutputAfterFirstLine && outcome.out.find('\n') != std::string::npos) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
     }
   }
   if (open > 0) ::kill(child, SIGKILL);

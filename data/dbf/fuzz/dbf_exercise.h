@@ -1,17 +1,20 @@
 // Everything the fuzz target does with one input, shared with the test that replays the inputs
 // the fuzzer once crashed on: parse the header, walk every presented record through the table
-// source, read every field as text, float, integer and date-time, and bind the supplier table's
-// declared fields. DataError (a refused file, a text that is not a number) is the expected
-// answer; anything else escaping, a crash, a hang, a leak or an out-of-bounds read is a finding.
+// source, read every field as text, float, integer and date-time, dump the table as the preview
+// does, and bind the supplier table's declared fields. DataError (a refused file, a text that is
+// not a number) is the expected answer; anything else escaping, a crash, a hang, a leak or an
+// out-of-bounds read is a finding.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 
 #include "data/dbf/dbf_decode.h"
+#include "data/dbf/dbf_dump.h"
 #include "data/dbf/legacy_database.h"
 #include "data/dbf/legacy_table.h"
 #include "data/errors.h"
@@ -58,6 +61,8 @@ inline void exerciseDbf(std::span<const std::byte> bytes) {
   for (auto s = table->nextLive(0); s < table->slotCount(); s = table->nextLive(s + 1)) {
     for (const auto& f : table->fields()) decodeField(*table, f, table->record(s), scratch, sink);
   }
+  std::ostringstream lines, warnings;
+  dumpDbf(*table, lines, warnings);
   try {
     LegacyTable derived("tProduto", *table);
     readEverything(derived);
