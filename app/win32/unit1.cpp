@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <windowsx.h>
 
 #include <array>
 #include <cstring>
@@ -99,7 +100,13 @@ void TForm1::show(int how) {
 }
 
 bool TForm1::dialogMessage(MSG& message) {
-  return form_ != nullptr && IsDialogMessageW(form_, &message);
+  if (form_ == nullptr) return false;
+  // F3 is "Próximo erro" anywhere in the window.
+  if (message.message == WM_KEYDOWN && message.wParam == VK_F3 && IsChild(form_, message.hwnd)) {
+    nextError();
+    return true;
+  }
+  return IsDialogMessageW(form_, &message);
 }
 
 HWND TForm1::create(const wchar_t* windowClass, const layout::Control& spec, DWORD style,
@@ -396,6 +403,64 @@ void TForm1::paintGauge(HDC dc, const RECT& area) {
   SelectObject(dc, old);
 }
 
+void TForm1::logMenu(int x, int y) {
+  enum : UINT { kCopy = 1, kSelectAll, kSave, kNextError };
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, kCopy, L"&Copy\tCtrl+C");
+  AppendMenuW(menu, MF_STRING, kSelectAll, L"Select All\tCtrl+A");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kSave, L"Salvar log...");
+  AppendMenuW(menu, MF_STRING, kNextError, L"Pr\u00F3ximo erro\tF3");
+  if (x == -1 && y == -1) {  // from the keyboard: at the list's corner
+    RECT area;
+    GetWindowRect(Memo1, &area);
+    x = area.left;
+    y = area.top;
+  }
+  const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, form_, nullptr);
+  DestroyMenu(menu);
+  if (chosen == kCopy) copySelectedLog();
+  if (chosen == kSelectAll) ListView_SetItemState(Memo1, -1, LVIS_SELECTED, LVIS_SELECTED);
+  if (chosen == kSave) saveLog();
+  if (chosen == kNextError) nextError();
+}
+
+void TForm1::saveLog() {
+  // "Salvar log...": every line, as the runner's --log writes them.
+  wchar_t chosen[32768] = {};
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = form_;
+  dialog.lpstrFilter = L"Log (*.log)\0*.log\0All files (*.*)\0*.*\0";
+  dialog.lpstrFile = chosen;
+  dialog.nMaxFile = static_cast<DWORD>(std::size(chosen));
+  dialog.lpstrTitle = L"Salvar log";
+  dialog.lpstrDefExt = L"log";
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+  if (!GetSaveFileNameW(&dialog)) return;
+  try {
+    saveLogFile(log_, std::filesystem::path(chosen));
+  } catch (const std::exception& error) {
+    MessageBoxW(form_, wide(errorBoxText(error.what())).c_str(), kErrorTitle, MB_OK | MB_ICONERROR);
+  }
+}
+
+void TForm1::nextError() {
+  // The first error line after the selection (from the top without one, round after the last).
+  std::optional<std::size_t> after;
+  const int selected = ListView_GetNextItem(Memo1, -1, LVNI_SELECTED);
+  if (selected >= 0) after = log_.row(static_cast<std::size_t>(selected)).line;
+  const std::optional<std::size_t> line = nextErrorLine(log_, after);
+  if (!line) {
+    MessageBeep(MB_OK);
+    return;
+  }
+  const int row = static_cast<int>(log_.firstRowOf(*line));
+  ListView_SetItemState(Memo1, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_SetItemState(Memo1, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  ListView_EnsureVisible(Memo1, row, FALSE);
+}
+
 void TForm1::copySelectedLog() {
   std::u16string text;
   for (int i = ListView_GetNextItem(Memo1, -1, LVNI_SELECTED); i >= 0;
@@ -427,7 +492,7 @@ LRESULT CALLBACK TForm1::formProc(HWND window, UINT message, WPARAM w, LPARAM l)
 
 LRESULT CALLBACK TForm1::pageProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   // A page hands what its controls report to the window.
-  if (message == WM_COMMAND || message == WM_NOTIFY)
+  if (message == WM_COMMAND || message == WM_NOTIFY || message == WM_CONTEXTMENU)
     return SendMessageW(GetParent(window), message, w, l);
   return DefWindowProcW(window, message, w, l);
 }
@@ -465,6 +530,9 @@ LRESULT TForm1::handle(UINT message, WPARAM w, LPARAM l) {
       return command(reinterpret_cast<HWND>(l), HIWORD(w));
     case WM_NOTIFY:
       return notify(*reinterpret_cast<const NMHDR*>(l));
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(w) == Memo1) logMenu(GET_X_LPARAM(l), GET_Y_LPARAM(l));
+      return 0;
     case WM_DPICHANGED: {
       dpi_ = HIWORD(w);
       const RECT* suggested = reinterpret_cast<const RECT*>(l);

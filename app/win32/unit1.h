@@ -57,6 +57,9 @@ class TForm1 final : private RunHost, private RunControls {
   void browse();
   void flushLog(bool force);
   void copySelectedLog();
+  void logMenu(int x, int y);  // the log's context menu, at screen point x, y
+  void saveLog();              // "Salvar log..."
+  void nextError();            // "Próximo erro" (F3)
   void paintGauge(HDC dc, const RECT& area);
 
   // RunHost
