@@ -1,7 +1,5 @@
 #include "app/cli/cli.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cctype>
@@ -21,29 +19,40 @@
 #include "data/dbf/dbf_dump.h"
 #include "data/errors.h"
 #include "normalise/ascii.h"
+#include "platform/console.h"
+#include "platform/path.h"
 
 namespace importacao {
 namespace {
 
 volatile std::sig_atomic_t gInterrupts = 0;
 
-// The first interrupt is "Parar", seen at the next log line; the second ends the program at
-// once (the log file holds every line written so far; the store keeps what it committed).
-extern "C" void onInterrupt(int) {
+// The first interrupt (Ctrl+C; on Windows Ctrl+Break too) is "Parar", seen at the next log line;
+// the second ends the program at once (the log file holds every line written so far; the store
+// keeps what it committed).
+void onInterrupt() {
   if (gInterrupts > 0) {
-    static const char kNewline[] = "\n";
-    (void)!::write(STDERR_FILENO, kNewline, 1);
-    ::_exit(kExitInterrupted);
+    writeErrorNow("\n");
+    exitNow(kExitInterrupted);
   }
   gInterrupts = gInterrupts + 1;
 }
 
-void installInterruptHandler() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+// A file option's check: the file must exist. The name is UTF-8 (a Windows path is UTF-16, so it
+// is looked at through pathFromUtf8, not as a narrow string).
+CLI::Validator existing(bool folder) {
+  return CLI::Validator(
+      [folder](std::string& name) -> std::string {
+        std::error_code error;
+        const std::filesystem::path path = pathFromUtf8(name);
+        const bool found = folder ? std::filesystem::is_directory(path, error)
+                                  : std::filesystem::is_regular_file(path, error);
+        if (found) return {};
+        if (!std::filesystem::exists(path, error))
+          return (folder ? "Directory does not exist: " : "File does not exist: ") + name;
+        return (folder ? "Directory is actually a file: " : "File is actually a directory: ") + name;
+      },
+      folder ? "DIR" : "FILE");
 }
 
 // The log file is created or emptied, so it must never be a file the run reads: a dBASE
@@ -52,13 +61,13 @@ void installInterruptHandler() {
 // refused, or nothing.
 std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, const std::filesystem::path& settings,
                                             const std::string& dataLink) {
-  if (lowerAscii(log.extension().string()) == ".dbf") return "it names a dBASE table";
+  if (lowerAscii(utf8Path(log.extension())) == ".dbf") return "it names a dBASE table";
   auto same = [&](const std::filesystem::path& other) {
     std::error_code ignored;
     return !other.empty() && std::filesystem::equivalent(log, other, ignored);
   };
   if (same(settings)) return "it is the settings file";
-  if (same(dataLinkFileName(dataLink))) return "it is the data-link file";
+  if (same(pathFromUtf8(dataLinkFileName(dataLink)))) return "it is the data-link file";
   return std::nullopt;
 }
 
@@ -133,16 +142,16 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       "  130  an interrupt (Ctrl-C) stopped the run after the record in hand");
   auto* settingsOption =
       app.add_option("--settings", settings, "settings file to read (default " +
-                                                 options.settings.string() + ")")
-          ->check(CLI::ExistingFile)
+                                                 utf8Path(options.settings) + ")")
+          ->check(existing(false))
           ->option_text("FILE");
   auto* folderOption = app.add_option("--dbf-folder", options.dbfFolder,
                                       "folder of the legacy tables, instead of ConexaoDBF")
-                           ->check(CLI::ExistingDirectory)
+                           ->check(existing(true))
                            ->option_text("DIR");
   auto* linkOption = app.add_option("--data-link", options.dataLink,
                                     "data-link file of the store, instead of ConexaoSQL")
-                         ->check(CLI::ExistingFile)
+                         ->check(existing(false))
                          ->option_text("FILE");
   auto* productsFlag = app.add_flag("--products", options.products, "import products (Produtos)");
   auto* customersFlag =
@@ -197,8 +206,8 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       }
     }
   }
-  if (!settings.empty()) options.settings = settings;
-  if (!logFile.empty()) options.logFile = logFile;
+  if (!settings.empty()) options.settings = pathFromUtf8(settings);
+  if (!logFile.empty()) options.logFile = pathFromUtf8(logFile);
   return options;
 }
 
@@ -211,8 +220,8 @@ int runCli(int argc, const char* const* argv) {
   if (options.checkStore) return runStoreCheck(options.settings, options.dataLink, std::cout, std::cerr);
 
   const auto started = std::chrono::steady_clock::now();
-  const bool outIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  const bool outIsTerminal = isTerminal(StandardStream::Output);
+  const bool errIsTerminal = isTerminal(StandardStream::Error);
 
   std::optional<LogFile> logFile;
   std::optional<int> codePage;
@@ -225,7 +234,7 @@ int runCli(int argc, const char* const* argv) {
     if (options.dataLink) settings.ConexaoSQL = *options.dataLink;
     if (options.logFile) {
       if (const auto refusal = logTargetRefusal(*options.logFile, options.settings, settings.ConexaoSQL)) {
-        std::cerr << "--log " << options.logFile->string() << ": the log is never written there: " << *refusal << '\n';
+        std::cerr << "--log " << utf8Path(*options.logFile) << ": the log is never written there: " << *refusal << '\n';
         return kExitUsage;
       }
       logFile.emplace(*options.logFile);
@@ -235,10 +244,10 @@ int runCli(int argc, const char* const* argv) {
     return kExitFailed;
   }
 
-  installInterruptHandler();
+  installInterruptHandler(onInterrupt);
   // Output nobody reads any more (`importacao-cli ... | head`) must not end the import: writes to
   // a closed pipe fail instead of killing the program, and the run goes on to its end.
-  ::signal(SIGPIPE, SIG_IGN);
+  ignoreClosedPipes();
   std::unique_ptr<ImportObjects> owned;
   try {
     owned = std::make_unique<ImportObjects>(builtInConnectionString(options.settings));

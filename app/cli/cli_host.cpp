@@ -1,9 +1,5 @@
 #include "app/cli/cli_host.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +10,8 @@
 #include "app/run/utf8.h"
 #include "data/errors.h"
 #include "normalise/codepage.h"
+#include "platform/file.h"
+#include "platform/path.h"
 
 namespace importacao {
 namespace {
@@ -45,35 +43,29 @@ std::string secondsText(Steady::duration d) {
 }  // namespace
 
 LogFile::LogFile(const std::filesystem::path& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
-  if (fd_ < 0)
-    throw std::runtime_error("Unable to open the log file " + path.string() + ": " +
-                             std::strerror(errno));
-}
-
-LogFile::~LogFile() {
-  if (fd_ >= 0) ::close(fd_);
+  std::error_code error;
+  file_ = OpenFile::createForAppending(path, error);
+  if (error)
+    throw std::runtime_error("Unable to open the log file " + utf8Path(path) + ": " +
+                             errorText(error));
 }
 
 void LogFile::append(std::string_view line) {
   std::string record(line);
   record += kLogFileLineEnd;
-  std::string_view rest = record;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(fd_, rest.data(), rest.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("Unable to write the log file " + path_.string() + ": " +
-                               std::strerror(errno));
-    }
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
+  std::error_code error;
+  file_.append(record, error);
+  if (error)
+    throw std::runtime_error("Unable to write the log file " + utf8Path(path_) + ": " +
+                             errorText(error));
 }
 
 void LogFile::clear() {
-  if (::ftruncate(fd_, 0) != 0)
-    throw std::runtime_error("Unable to write the log file " + path_.string() + ": " +
-                             std::strerror(errno));
+  std::error_code error;
+  file_.truncate(error);
+  if (error)
+    throw std::runtime_error("Unable to write the log file " + utf8Path(path_) + ": " +
+                             errorText(error));
 }
 
 std::string displayLine(std::string_view line, bool terminal) {

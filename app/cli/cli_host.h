@@ -14,6 +14,7 @@
 
 #include "app/run/run_core.h"
 #include "app/run/run_host.h"
+#include "platform/file.h"
 
 namespace importacao {
 
@@ -24,7 +25,6 @@ class LogFile {
  public:
   // Creates or truncates the file. Throws std::runtime_error naming the file when it cannot.
   explicit LogFile(const std::filesystem::path& path);
-  ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
@@ -36,7 +36,7 @@ class LogFile {
 
  private:
   std::filesystem::path path_;
-  int fd_ = -1;
+  OpenFile file_;
 };
 
 // A log line as standard output shows it: UTF-8. On a terminal the carriage return inside an

@@ -2,14 +2,17 @@
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QStyle>
 #include <QToolButton>
 
+#include "app/run/window_common.h"
+#include "app/run/window_layout.h"
+
 namespace importacao {
 
-const QString FileNameEdit::kFilter = QStringLiteral("All files (*.*)");
+const QString FileNameEdit::kFilter = QString::fromUtf8(layout::kFileFilterName.data(),
+                                                        qsizetype(layout::kFileFilterName.size()));
 
 namespace {
 
@@ -36,24 +39,13 @@ void FileNameEdit::setText(const QString& text) { edit_->setText(text); }
 
 void FileNameEdit::acceptChosen(const QString& path) {
   if (path.isEmpty()) return;
-  const QString native = QDir::toNativeSeparators(path);
-  edit_->setText(native.contains(QLatin1Char(' ')) ? QLatin1Char('"') + native + QLatin1Char('"')
-                                                   : native);
+  edit_->setText(QString::fromStdString(fileBoxText(QDir::toNativeSeparators(path).toStdString())));
 }
 
 void FileNameEdit::browse() {
   // Start in the folder of the file the box names (quotes removed), when that folder exists;
   // otherwise wherever the dialog likes.
-  QString current = edit_->text().trimmed();
-  if (current.size() >= 2 && current.startsWith(QLatin1Char('"'))) {
-    current = current.mid(1, current.indexOf(QLatin1Char('"'), 1) - 1);
-  }
-  QString start;
-  const QFileInfo info(current);
-  if (!current.isEmpty() && info.isAbsolute()) {
-    start = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    if (!QFileInfo(start).isDir()) start.clear();
-  }
+  const QString start = QString::fromStdString(browseStartFolder(edit_->text().toStdString()));
   acceptChosen(chooser_(this, start));
   edit_->setFocus();
 }

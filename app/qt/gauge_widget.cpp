@@ -35,9 +35,7 @@ GaugeWidget::Look GaugeWidget::look() const noexcept {
 }
 
 int GaugeWidget::filledWidth(int innerWidth) const noexcept {
-  if (model_.maximum() == 0 || innerWidth <= 0) return 0;
-  return static_cast<int>(static_cast<long long>(innerWidth) * model_.position() /
-                          model_.maximum());
+  return model_.filledWidth(innerWidth);
 }
 
 QString GaugeWidget::text() const { return QStringLiteral("%1%").arg(percentDone()); }

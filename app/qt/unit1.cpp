@@ -11,17 +11,19 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStringDecoder>
 #include <QStyleOptionButton>
 #include <QTabWidget>
 
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "app/qt/file_name_edit.h"
 #include "app/qt/gauge_widget.h"
 #include "app/qt/log_view.h"
-#include "normalise/codepage.h"
+#include "app/run/utf8.h"
+#include "app/run/window_common.h"
+#include "app/run/window_layout.h"
 
 namespace importacao {
 
@@ -57,19 +59,26 @@ class CompactCheckStyle final : public QProxyStyle {
   }
 };
 
-template <typename W, typename... Args>
-W* place(QWidget* parent, const char* name, int left, int top, int width, int height,
-         Args&&... args) {
-  auto* w = new W(std::forward<Args>(args)..., parent);
-  w->setObjectName(QLatin1String(name));
-  w->setGeometry(left, top, width, height);
+QString utf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// A control of the shared layout, with its caption when it has one.
+template <typename W>
+W* place(QWidget* parent, const layout::Control& spec) {
+  W* w;
+  if constexpr (std::is_constructible_v<W, QString, QWidget*>) {
+    w = new W(utf8(spec.caption), parent);
+  } else {
+    w = new W(parent);
+  }
+  w->setObjectName(utf8(spec.name));
+  w->setGeometry(spec.left, spec.top, spec.width, spec.height);
   return w;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& caption, int left, int top) {
-  auto* l = new QLabel(caption, parent);
-  l->setObjectName(QLatin1String(name));
-  l->move(left, top);
+QLabel* label(QWidget* parent, const layout::Control& spec) {
+  auto* l = new QLabel(utf8(spec.caption), parent);
+  l->setObjectName(utf8(spec.name));
+  l->move(spec.left, spec.top);
   l->adjustSize();
   return l;
 }
@@ -98,13 +107,13 @@ TForm1::TForm1(std::unique_ptr<RunBackend> backend, std::filesystem::path settin
       errorBox_(showCritical),
       noticeBox_(showWarning) {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromUtf8("Sistema de Importação"));
+  setWindowTitle(utf8(layout::kCaption));
   // A fixed border: the client area has one size, and the window offers no maximize.
-  setFixedSize(556, 392);
+  setFixedSize(layout::kClientWidth, layout::kClientHeight);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  move(109, 123);
+  move(layout::kLeft, layout::kTop);
   buildControls();
   chooseFont();
   addKeys();
@@ -120,54 +129,55 @@ TForm1::TForm1(std::unique_ptr<RunBackend> backend, std::filesystem::path settin
 TForm1::~TForm1() = default;
 
 void TForm1::buildControls() {
-  BitBtn1 = place<QPushButton>(this, "BitBtn1", 367, 360, 75, 25, QStringLiteral("Importar"));
-  BitBtn2 = place<QPushButton>(this, "BitBtn2", 453, 360, 75, 25, QStringLiteral("Parar"));
-  PageControl1 = place<QTabWidget>(this, "PageControl1", 8, 8, 521, 345);
+  BitBtn1 = place<QPushButton>(this, layout::BitBtn1);
+  BitBtn2 = place<QPushButton>(this, layout::BitBtn2);
+  PageControl1 = place<QTabWidget>(this, layout::PageControl1);
 
   TabSheet1 = new QWidget;
   TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
   TabSheet2 = new QWidget;
   TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
-  PageControl1->addTab(TabSheet1, QStringLiteral("Processo"));
-  PageControl1->addTab(TabSheet2, QString::fromUtf8("Configuração"));
+  PageControl1->addTab(TabSheet1, utf8(layout::TabSheet1));
+  PageControl1->addTab(TabSheet2, utf8(layout::TabSheet2));
 
   // The run page.
-  CheckBox1 = place<QCheckBox>(TabSheet1, "CheckBox1", 8, 0, 72, 17, QStringLiteral("Produtos"));
-  CheckBox2 = place<QCheckBox>(TabSheet1, "CheckBox2", 88, 0, 72, 17, QStringLiteral("Clientes"));
-  CheckBox3 =
-      place<QCheckBox>(TabSheet1, "CheckBox3", 156, 0, 72, 17, QStringLiteral("Fornecedor"));
+  CheckBox1 = place<QCheckBox>(TabSheet1, layout::CheckBox1);
+  CheckBox2 = place<QCheckBox>(TabSheet1, layout::CheckBox2);
+  CheckBox3 = place<QCheckBox>(TabSheet1, layout::CheckBox3);
   auto* checkStyle = new CompactCheckStyle;
   checkStyle->setParent(this);
   for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3}) box->setStyle(checkStyle);
-  GroupBox1 = place<QGroupBox>(TabSheet1, "GroupBox1", 8, 16, 497, 49, QStringLiteral("Processo"));
-  Gauge1 = place<GaugeWidget>(GroupBox1, "Gauge1", 8, 16, 481, 25);
-  Memo1 = place<LogView>(TabSheet1, "Memo1", 8, 68, 497, 225);
+  GroupBox1 = place<QGroupBox>(TabSheet1, layout::GroupBox1);
+  Gauge1 = place<GaugeWidget>(GroupBox1, layout::Gauge1);
+  Memo1 = place<LogView>(TabSheet1, layout::Memo1);
 
   // The settings page.
-  Label1 = label(TabSheet2, "Label1", QStringLiteral("Caminho DBF"), 4, 16);
-  edtconexao = place<QLineEdit>(TabSheet2, "edtconexao", 4, 40, 477, 21);
-  Label2 = label(TabSheet2, "Label2", QStringLiteral("Banco SQL"), 4, 68);
-  edtConexatSql = place<FileNameEdit>(TabSheet2, "edtConexatSql", 4, 80, 477, 21);
-  Label3 = label(TabSheet2, "Label3", QStringLiteral("Duplicata"), 8, 120);
-  Label4 = label(TabSheet2, "Label4", QStringLiteral("Cheque"), 8, 148);
-  Label5 = label(TabSheet2, "Label5", QStringLiteral("Avista"), 8, 176);
-  Label6 = label(TabSheet2, "Label6", QString::fromUtf8("Cartão"), 8, 204);
-  Label7 = label(TabSheet2, "Label7", QStringLiteral("Dep.Banc"), 8, 228);
-  Edit1 = place<QLineEdit>(TabSheet2, "Edit1", 64, 120, 57, 21);
-  Edit2 = place<QLineEdit>(TabSheet2, "Edit2", 64, 146, 57, 21);
-  Edit3 = place<QLineEdit>(TabSheet2, "Edit3", 64, 173, 57, 21);
-  Edit4 = place<QLineEdit>(TabSheet2, "Edit4", 64, 200, 57, 21);
-  Edit5 = place<QLineEdit>(TabSheet2, "Edit5", 64, 224, 57, 21);
-  Label8 = label(TabSheet2, "Label8", QStringLiteral("Vendedor"), 364, 120);
-  Edit6 = place<QLineEdit>(TabSheet2, "Edit6", 420, 120, 57, 21);
+  Label1 = label(TabSheet2, layout::Label1);
+  edtconexao = place<QLineEdit>(TabSheet2, layout::edtconexao);
+  Label2 = label(TabSheet2, layout::Label2);
+  edtConexatSql = place<FileNameEdit>(TabSheet2, layout::edtConexatSql);
+  Label3 = label(TabSheet2, layout::Label3);
+  Label4 = label(TabSheet2, layout::Label4);
+  Label5 = label(TabSheet2, layout::Label5);
+  Label6 = label(TabSheet2, layout::Label6);
+  Label7 = label(TabSheet2, layout::Label7);
+  Edit1 = place<QLineEdit>(TabSheet2, layout::Edit1);
+  Edit2 = place<QLineEdit>(TabSheet2, layout::Edit2);
+  Edit3 = place<QLineEdit>(TabSheet2, layout::Edit3);
+  Edit4 = place<QLineEdit>(TabSheet2, layout::Edit4);
+  Edit5 = place<QLineEdit>(TabSheet2, layout::Edit5);
+  Label8 = label(TabSheet2, layout::Label8);
+  Edit6 = place<QLineEdit>(TabSheet2, layout::Edit6);
 
   // Tab order: the buttons, the page control, then the controls of the page on show (Qt
   // skips those of the hidden page).
-  QWidget* order[] = {BitBtn1,    BitBtn2,    PageControl1,   CheckBox1, CheckBox2,
-                      CheckBox3,  Memo1,      edtconexao,     edtConexatSql->lineEdit(),
-                      Edit1,      Edit2,      Edit3,          Edit4,     Edit5,
-                      Edit6};
-  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  QWidget* previous = nullptr;
+  for (const layout::Control* spec : layout::kTabOrder) {
+    QWidget* widget = findChild<QWidget*>(utf8(spec->name));
+    if (widget == edtConexatSql) widget = edtConexatSql->lineEdit();
+    if (previous != nullptr) setTabOrder(previous, widget);
+    previous = widget;
+  }
   GroupBox1->setFocusPolicy(Qt::NoFocus);
 
   PageControl1->setCurrentWidget(TabSheet1);
@@ -228,20 +238,13 @@ void TForm1::addKeys() {
 }
 
 QString TForm1::withFullStop(const QString& message) {
-  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
-  return message;
+  return utf8(errorBoxText(message.toUtf8().toStdString()));
 }
 
-QString TForm1::errorText(std::string_view what) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8.decode(QByteArrayView(what.data(), qsizetype(what.size())));
-  if (!utf8.hasError()) return text;
-  const std::u16string wide = cp1252ToUtf16(what);
-  return QString::fromUtf16(wide.data(), qsizetype(wide.size()));
-}
+QString TForm1::errorText(std::string_view what) { return utf8(messageText(what)); }
 
 void TForm1::showError(const QString& message) {
-  errorBox_(this, QCoreApplication::applicationName(), withFullStop(message));
+  errorBox_(this, QCoreApplication::applicationName(), message);
 }
 
 void TForm1::FormCreate() {
@@ -280,16 +283,8 @@ bool TForm1::sectionTicked(SectionId section) const {
 }
 
 void TForm1::BitBtn1Click() {
-  // A second click while a run is going on arrives here from inside AddLogLine: it is ignored
-  // (the core would ignore it too), so no run ever starts inside another one.
-  if (core_->running()) return;
-  try {
-    core_->BitBtn1Click(*this);
-  } catch (const std::exception& error) {
-    showError(errorText(error.what()));
-  } catch (...) {
-    showError(QStringLiteral("Unexpected error"));
-  }
+  // A second click while a run is going on arrives here from inside AddLogLine: it is ignored.
+  if (const std::optional<std::string> error = runFromWindow(*core_, *this)) showError(utf8(*error));
   if (std::exchange(closeAfterRun_, false)) close();
 }
 

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/run/settings.h"
+#include "platform/path.h"
 
 namespace importacao {
 
@@ -45,7 +46,7 @@ bool TendaroBeforeConnect(StoreConnectionControl& Tendaro, std::string_view file
   const std::string fileName = dataLinkFileName(fileBoxText);
   if (fileName.empty()) return false;
   std::error_code error;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(fileName), error)) return false;
+  if (!std::filesystem::is_regular_file(pathFromUtf8(fileName), error)) return false;
   Tendaro.setConnectionString(std::string(kFileNamePrefix) + fileName);
   return true;
 }

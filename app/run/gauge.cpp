@@ -21,6 +21,11 @@ void GaugeModel::setPosition(std::int64_t position) noexcept {
   position_ = static_cast<int>(position);
 }
 
+int GaugeModel::filledWidth(int width) const noexcept {
+  if (maximum_ <= 0 || width <= 0) return 0;
+  return static_cast<int>(static_cast<std::int64_t>(width) * position_ / maximum_);
+}
+
 int GaugeModel::percent() const noexcept {
   if (maximum_ <= 0) return 0;
   return static_cast<int>(static_cast<std::int64_t>(position_) * 100 / maximum_);

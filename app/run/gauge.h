@@ -29,6 +29,10 @@ class GaugeModel {
   // The whole percentage shown on the bar, rounded down; 0 when the maximum is 0.
   int percent() const noexcept;
 
+  // How much of a bar `width` pixels wide is filled (position over maximum, rounded down); 0 when
+  // the maximum is 0 or the width is not positive.
+  int filledWidth(int width) const noexcept;
+
  private:
   int maximum_ = kInitialMaximum;
   int position_ = 0;

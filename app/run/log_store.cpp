@@ -8,6 +8,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/file.h"
+#include "platform/path.h"
+
 namespace importacao {
 
 namespace {
@@ -112,20 +115,26 @@ std::size_t LogStore::memoryUsed() const noexcept {
 }
 
 void saveLogFile(const LogStore& log, const std::filesystem::path& path) {
-  auto fail = [&path](int error) {
-    return std::runtime_error("Unable to write the log file " + path.string() + ": " +
-                              std::strerror(error));
+  std::error_code error;
+  auto fail = [&] {
+    return std::runtime_error("Unable to write the log file " + utf8Path(path) + ": " +
+                              errorText(error));
   };
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!file) throw fail(errno);
-  for (std::size_t i = 0; i < log.lineCount(); ++i) {
-    const std::string_view line = log.line(i);
-    if ((!line.empty() && std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) ||
-        std::fwrite(kLogFileLineEnd.data(), 1, kLogFileLineEnd.size(), file.get()) !=
-            kLogFileLineEnd.size())
-      throw fail(errno);
+  OpenFile file = OpenFile::createForAppending(path, error);
+  if (error) throw fail();
+  // Written a megabyte at a time: half a million lines in a few writes, not one each.
+  std::string chunk;
+  for (std::size_t i = 0; i <= log.lineCount(); ++i) {
+    if (i < log.lineCount()) {
+      chunk += log.line(i);
+      chunk += kLogFileLineEnd;
+    }
+    if (chunk.size() >= (std::size_t{1} << 20) || (i == log.lineCount() && !chunk.empty())) {
+      file.append(chunk, error);
+      if (error) throw fail();
+      chunk.clear();
+    }
   }
-  if (std::fclose(file.release()) != 0) throw fail(errno);
 }
 
 bool isErrorLine(std::string_view line) noexcept {

@@ -1,7 +1,10 @@
 // The settings file Importacao.ini: a private-profile file of [sections] and Key=Value lines,
 // and the eight settings the configuration page shows.
 //
-// On Linux the file is $XDG_CONFIG_HOME/Importacao.ini (by default ~/.config/Importacao.ini).
+// On Linux the file is $XDG_CONFIG_HOME/Importacao.ini (by default ~/.config/Importacao.ini),
+// read and written by this program (profile_posix.cpp); on Windows Importacao.ini in the folder
+// %APPDATA%\Importacao, read and written by the system's private-profile functions
+// (profile_win32.cpp).
 // Reading follows the private-profile rules: sections and keys are found without regard to case
 // (the first match wins), blanks around keys and values are dropped, a value wholly enclosed in
 // single or double quotes is read without them, and a value is cut to 2047 characters. A missing
@@ -10,8 +13,9 @@
 // whole file atomically (temporary file beside it, fsync, rename), so a crash or a full disk
 // leaves either the old file or the new one, never a mixture.
 //
-// Values are UTF-8 text in memory (paths on Linux are UTF-8). A file whose value is not valid
-// UTF-8 is taken to be code page 1252 (a file copied from a Windows machine) and converted.
+// Values are UTF-8 text in memory (paths too, see platform/path.h). On Linux a file whose value
+// is not valid UTF-8 is taken to be code page 1252 (a file copied from a Windows machine) and
+// converted; on Windows the file is in the system's ANSI code page, as Windows keeps it.
 #pragma once
 
 #include <filesystem>
@@ -27,7 +31,10 @@ inline constexpr std::size_t kProfileValueLimit = 2047;  // characters a read re
 
 // The settings file's location: $XDG_CONFIG_HOME/Importacao.ini when XDG_CONFIG_HOME is set to
 // an absolute path, else $HOME/.config/Importacao.ini. Never throws; with neither variable set
-// it names Importacao.ini in the working folder.
+// it names Importacao.ini in the working folder. On Windows: %APPDATA%\Importacao\Importacao.ini
+// (a standard user cannot write the Windows folder from a 64-bit program); when that file does not
+// exist yet and the Windows folder holds an Importacao.ini of an earlier installation, that one
+// is copied there first (never moved or changed).
 std::filesystem::path defaultSettingsPath();
 
 // One private-profile file. Every call opens the file, does its work and closes it; no handle is

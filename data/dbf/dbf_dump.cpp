@@ -15,6 +15,7 @@
 #include "data/dbf/dbf_table.h"
 #include "data/errors.h"
 #include "normalise/codepage.h"
+#include "platform/path.h"
 
 namespace importacao {
 namespace {
@@ -185,7 +186,7 @@ int dumpDbf(const std::string& path, std::optional<int> codePage, std::ostream& 
             std::ostream& err) {
   std::optional<DbfTable> table;
   try {
-    table = DbfTable::open(path, {codePage, std::nullopt});
+    table = DbfTable::open(pathFromUtf8(path), {codePage, std::nullopt});
   } catch (const DataError& e) {
     err << e.what() << '\n';
     return 1;

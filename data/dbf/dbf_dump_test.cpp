@@ -8,11 +8,19 @@
 #include <sstream>
 
 #include "data/dbf/dbf_table.h"
+#include "platform/file.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/dbf_dump_reference.h"
 
 namespace importacao {
 namespace {
+
+// The system's own words for a missing file ("No such file or directory", "File not found").
+std::string missingFileText() {
+  std::error_code error;
+  OpenFile::openForReading(std::filesystem::temp_directory_path() / "nao-existe.dbf", error);
+  return errorText(error);
+}
 
 using testing::DbfBuilder;
 
@@ -73,7 +81,9 @@ TEST_F(DumpDbf, WarningsGoToTheHeaderAndToStandardError) {
   const std::string warning = (dir_ / "t.dbf").string() +
                               ": the header counts 5 records but the file holds only 1 complete "
                               "ones; reading 1";
-  EXPECT_THAT(r.out, ::testing::HasSubstr("\"records\":1,\"code_page\":850,\"warnings\":[\"" + warning + "\"]}\n"));
+  std::string inJson;  // a Windows path's backslashes are escaped in JSON
+  for (const char c : warning) inJson += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_THAT(r.out, ::testing::HasSubstr("\"records\":1,\"code_page\":850,\"warnings\":[\"" + inJson + "\"]}\n"));
   EXPECT_EQ(r.err, warning + "\n");
 }
 
@@ -84,7 +94,7 @@ TEST_F(DumpDbf, AFileItCannotReadExitsWithTheReadersMessage) {
     std::optional<int> codePage;
     std::string message;
   } cases[] = {
-      {dir_ / "none.dbf", std::nullopt, (dir_ / "none.dbf").string() + ": cannot open the table: No such file or directory\n"},
+      {dir_ / "none.dbf", std::nullopt, (dir_ / "none.dbf").string() + ": cannot open the table: " + missingFileText() + "\n"},
       {dir_ / "bad.dbf", std::nullopt, (dir_ / "bad.dbf").string() + ": not a dBASE table: the file is 11 bytes long, shorter than a table header (32 bytes)\n"},
   };
   for (const auto& c : cases) {
@@ -172,9 +182,9 @@ TEST_F(DumpDbf, ATableCutShortDuringTheDumpEndsItWithTheReadersMessage) {
   std::ostringstream out, err;
   EXPECT_EQ(dumpDbf(table, out, err), 1);
   EXPECT_THAT(out.str(), ::testing::StartsWith("{\"fields\":[{\"name\":\"PAD\""));
-  EXPECT_THAT(err.str(), ::testing::MatchesRegex(
-                             ".*cut\\.dbf: the file is shorter than when it was opened \\(another "
-                             "program changed it\\); reading stopped at byte [0-9]+\n"));
+  EXPECT_THAT(err.str(), ::testing::HasSubstr("cut.dbf: the file is shorter than when it was opened "
+                                              "(another program changed it); reading stopped at byte "));
+  EXPECT_THAT(err.str(), ::testing::EndsWith("\n"));
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "data/dbf/dbf_table.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +11,8 @@
 #include "data/dbf/dbf_decode.h"
 #include "normalise/codepage.h"
 #include "normalise/codepage_guess.h"
+#include "platform/file.h"
+#include "platform/path.h"
 
 namespace importacao {
 namespace {
@@ -442,25 +441,20 @@ CodePageChoice chooseCodePage(std::optional<int> override, std::optional<std::st
 
 // The open file of a table; closed when the last copy of the table goes.
 struct DbfTable::File {
-  int fd = -1;
-  explicit File(int d) : fd(d) {}
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File() {
-    if (fd >= 0) ::close(fd);
-  }
+  OpenFile file;
 };
 
 namespace {
 
 constexpr std::size_t kWindowBytes = 256 * 1024;  // about what a core's L2 cache holds
 
-[[noreturn]] void refuseFile(const std::filesystem::path& path, const std::string& what, int err) {
-  throw DbfError(path.string() + ": " + what + ": " + std::generic_category().message(err));
+[[noreturn]] void refuseFile(const std::filesystem::path& path, const std::string& what,
+                             const std::error_code& error) {
+  throw DbfError(utf8Path(path) + ": " + what + ": " + errorText(error));
 }
 
 std::optional<std::string> readCpgBeside(const std::filesystem::path& path) {
-  auto cpgName = path.stem().string() + ".cpg";
+  auto cpgName = utf8Path(path.stem()) + ".cpg";
   auto folder = path.parent_path();
   if (folder.empty()) folder = ".";
   auto found = findFileIgnoringCase(folder, cpgName);
@@ -515,24 +509,24 @@ DbfTable DbfTable::fromBytes(std::span<const std::byte> bytes, std::string fileN
 }
 
 DbfTable DbfTable::open(const std::filesystem::path& path, const DbfOpenOptions& options) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) refuseFile(path, "cannot open the table", errno);
+  std::error_code error;
+  OpenFile file = OpenFile::openForReading(path, error);
+  if (error == std::errc::is_a_directory) refuseFile(path, "cannot read the table", error);
+  if (error) refuseFile(path, "cannot open the table", error);
   DbfTable t;
-  t.file_ = std::make_shared<const File>(fd);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) refuseFile(path, "cannot read the table", errno);
-  if (S_ISDIR(st.st_mode)) refuseFile(path, "cannot read the table", EISDIR);
-  t.size_ = static_cast<std::uint64_t>(st.st_size);
+  t.size_ = file.size(error);
+  if (error) refuseFile(path, "cannot read the table", error);
+  t.file_ = std::make_shared<const File>(File{std::move(file)});
 
   // The header is at most 65535 bytes long (its length is a 16-bit number).
   std::vector<std::byte> first(static_cast<std::size_t>(std::min<std::uint64_t>(t.size_, 65535)));
-  t.fileName_ = path.string();
+  t.fileName_ = utf8Path(path);
   t.readAt(0, first);
   t.header_ = parseHeader(first, t.size_, t.fileName_);
 
   DbfOpenOptions withCpg = options;
   if (!withCpg.cpgText) withCpg.cpgText = readCpgBeside(path);
-  t.load(path.string(), withCpg);
+  t.load(utf8Path(path), withCpg);
   return t;
 }
 
@@ -727,19 +721,15 @@ void DbfTable::readAt(std::uint64_t offset, std::span<std::byte> out) const {
   }
   std::size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = ::pread(file_->fd, out.data() + done, out.size() - done,
-                              static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      throw DbfError(fileName_ + ": cannot read the table: " +
-                     std::generic_category().message(errno));
-    }
+    std::error_code error;
+    const std::size_t n = file_->file.readAt(offset + done, out.subspan(done), error);
+    if (error) throw DbfError(fileName_ + ": cannot read the table: " + errorText(error));
     if (n == 0) {
       throw DbfError(fileName_ + ": the file is shorter than when it was opened (another "
                      "program changed it); reading stopped at byte " +
                      std::to_string(offset + done));
     }
-    done += static_cast<std::size_t>(n);
+    done += n;
   }
 }
 
@@ -767,13 +757,13 @@ bool DbfTable::flagBit(std::span<const std::byte> record, int bit) const noexcep
 }
 
 void DbfTable::adviseSequential() const noexcept {
-  if (file_) ::posix_fadvise(file_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (file_) file_->file.adviseSequential();
 }
 
 std::optional<std::filesystem::path> findFileIgnoringCase(const std::filesystem::path& folder,
                                                           std::string_view name) {
   std::error_code ec;
-  const auto exact = folder / std::filesystem::path(std::string(name));
+  const auto exact = folder / pathFromUtf8(name);
   if (std::filesystem::is_regular_file(exact, ec)) return exact;
   auto lower = [](std::string_view s) {
     std::string out(s);
@@ -785,7 +775,7 @@ std::optional<std::filesystem::path> findFileIgnoringCase(const std::filesystem:
   std::vector<std::filesystem::path> matches;
   std::filesystem::directory_iterator it(folder, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    if (lower(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+    if (lower(utf8Path(it->path().filename())) == wanted && it->is_regular_file(ec)) {
       matches.push_back(it->path());
     }
   }

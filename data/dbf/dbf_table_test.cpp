@@ -734,7 +734,7 @@ TEST_F(DbfFolder, OpensAFileFoundWithoutRegardToCaseWithItsCpg) {
   std::ofstream(dir_ / "cfa1010.CPG") << "1252";
   auto path = findFileIgnoringCase(dir_, "cfa1010.dbf");
   ASSERT_TRUE(path);
-  EXPECT_EQ(path->filename(), "CFA1010.DBF");
+  EXPECT_TRUE(std::filesystem::equivalent(*path, dir_ / "CFA1010.DBF"));
   auto t = DbfTable::open(*path);
   EXPECT_EQ(t.codePage(), 1252);
   EXPECT_EQ(t.codePageSource(), CodePageSource::CpgFile);
@@ -745,8 +745,8 @@ TEST_F(DbfFolder, OpensAFileFoundWithoutRegardToCaseWithItsCpg) {
 
 TEST_F(DbfFolder, MissingOrUnreadableFilesAreRefusedNamingThePath) {
   EXPECT_THAT([&] { DbfTable::open(dir_ / "none.dbf"); },
-              ::testing::ThrowsMessage<DbfError>(
-                  (dir_ / "none.dbf").string() + ": cannot open the table: No such file or directory"));
+              ::testing::ThrowsMessage<DbfError>(::testing::StartsWith(
+                  (dir_ / "none.dbf").string() + ": cannot open the table: ")));
   EXPECT_THAT([&] { DbfTable::open(dir_); },
               ::testing::ThrowsMessage<DbfError>(HasSubstr("cannot read the table: Is a directory")));
   std::ofstream(dir_ / "empty.dbf").close();

@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "data/errors.h"
+#include "platform/file.h"
+#include "platform/path.h"
 
 namespace importacao {
 namespace {
@@ -121,7 +123,7 @@ void LegacyDatabase::setCodePageOverride(std::optional<int> codePage) {
 
 std::filesystem::path LegacyDatabase::folder() const {
   auto path = param("PATH");
-  if (path && !path->empty()) return std::filesystem::path(*path);
+  if (path && !path->empty()) return pathFromUtf8(*path);
   std::error_code ec;
   auto here = std::filesystem::current_path(ec);
   return ec ? std::filesystem::path(".") : here;
@@ -133,8 +135,8 @@ void LegacyDatabase::connect() {
   std::error_code ec;
   std::filesystem::directory_iterator probe(where, ec);
   if (ec) {
-    throw DbfError("Folder of the legacy tables '" + where.string() + "' cannot be read: " +
-                   ec.message());
+    throw DbfError("Folder of the legacy tables '" + utf8Path(where) + "' cannot be read: " +
+                   errorText(ec));
   }
   connected_ = true;
 }
@@ -151,7 +153,7 @@ DbfTable LegacyDatabase::openTableFile(std::string_view tableName) {
   auto path = findFileIgnoringCase(where, tableName);
   if (!path) {
     throw DbfError("Table '" + std::string(tableName) + "' not found in folder '" +
-                   where.string() + "'");
+                   utf8Path(where) + "'");
   }
   return DbfTable::open(*path, {codePage_, std::nullopt});
 }

@@ -323,7 +323,10 @@ class LegacyFolder : public ::testing::Test {
     std::filesystem::create_directories(root_ / "a");
     std::filesystem::create_directories(root_ / "b");
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
+  void TearDown() override {
+    objects_.ConDb.disconnect();  // Windows removes no folder holding an open file
+    std::filesystem::remove_all(root_);
+  }
   void reconnect(const std::filesystem::path& folder) {
     objects_.ConDb.disconnect();
     objects_.ConDb.setPath(folder.string());

@@ -1,8 +1,5 @@
 #include "data/record/number_text.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <array>
 #include <atomic>
 #include <charconv>
@@ -10,6 +7,8 @@
 #include <cstdlib>
 #include <limits>
 #include <system_error>
+
+#include "platform/locale.h"
 
 namespace importacao {
 namespace {
@@ -71,15 +70,7 @@ void setDecimalSeparator(char separator) noexcept {
 }
 
 char initDecimalSeparatorFromEnvironment() {
-  // newlocale reads LC_ALL, LC_NUMERIC and LANG as setlocale(LC_NUMERIC, "") would, but leaves
-  // the process locale alone, so nothing else in the program starts writing ','.
-  char separator = '.';
-  if (locale_t locale = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr))) {
-    const char* radix = nl_langinfo_l(RADIXCHAR, locale);
-    // A multi-byte separator cannot stand in our single-byte text; keep '.' then.
-    if (radix != nullptr && radix[0] != '\0' && radix[1] == '\0') separator = radix[0];
-    freelocale(locale);
-  }
+  const char separator = userDecimalSeparator();
   setDecimalSeparator(separator);
   return separator;
 }

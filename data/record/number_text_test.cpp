@@ -344,6 +344,8 @@ TEST(FormatGeneral, WritesTheRangeBoundsAsDigits) {
   }
 }
 
+// The POSIX locale environment (Windows reads the user's regional settings instead).
+#ifndef _WIN32
 // Builds a tiny locale whose decimal point is ',' (only what LC_NUMERIC needs) into a
 // directory of its own, so the test does not depend on the locales installed on the machine.
 std::filesystem::path buildCommaLocale() {
@@ -400,6 +402,7 @@ TEST(DecimalSeparator, ComesFromTheUsersNumericLocaleWithoutChangingTheProcessLo
   }
   std::filesystem::remove_all(dir);
 }
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace importacao

@@ -11,6 +11,7 @@
 #include "data/store/dialect.h"
 #include "data/store/odbc.h"
 #include "normalise/codepage.h"
+#include "platform/path.h"
 
 namespace importacao {
 
@@ -110,24 +111,36 @@ SqlServerAddress parseDataSource(std::string_view dataSource, std::string_view s
   return address;
 }
 
-// The SQL Server driver to use: Microsoft's newest when installed, else FreeTDS.
-std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>& drivers) {
+// The installed driver named `prefix`, a version number and `suffix` ("ODBC Driver 18 for SQL
+// Server", "SQL Server Native Client 11.0") with the highest version.
+std::optional<std::string> newestVersioned(const std::vector<std::string>& drivers,
+                                           std::string_view prefix, std::string_view suffix) {
   std::optional<std::string> best;
   int bestVersion = -1;
   for (const std::string& name : drivers) {
-    // "ODBC Driver 18 for SQL Server"
-    if (startsWithNoCase(name, "ODBC Driver ") && name.size() > 26 &&
-        equalsNoCaseAscii(std::string_view(name).substr(name.size() - 15), " for SQL Server")) {
-      int version = 0;
-      const std::string_view digits = std::string_view(name).substr(12, name.size() - 27);
-      std::from_chars(digits.data(), digits.data() + digits.size(), version);
-      if (version > bestVersion) {
-        bestVersion = version;
-        best = name;
-      }
+    if (name.size() <= prefix.size() + suffix.size() || !startsWithNoCase(name, prefix) ||
+        !equalsNoCaseAscii(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+      continue;
+    const std::string_view middle =
+        std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    int version = 0;
+    std::from_chars(middle.data(), middle.data() + middle.size(), version);
+    if (version > bestVersion) {
+      bestVersion = version;
+      best = name;
     }
   }
-  if (best) return best;
+  return best;
+}
+
+// The "SQL Server" driver that comes with every Windows: the oldest, the last choice.
+constexpr std::string_view kWindowsSqlServerDriver = "SQL Server";
+
+// The SQL Server driver to use: Microsoft's newest ODBC driver when installed, then the newest
+// Native Client, then FreeTDS, then the driver every Windows has.
+std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>& drivers) {
+  if (auto best = newestVersioned(drivers, "ODBC Driver ", " for SQL Server")) return best;
+  if (auto best = newestVersioned(drivers, "SQL Server Native Client ", "")) return best;
   for (const std::string& name : drivers) {
     if (equalsNoCaseAscii(name, "FreeTDS")) return name;
   }
@@ -135,6 +148,9 @@ std::optional<std::string> chooseSqlServerDriver(const std::vector<std::string>&
     if (name.find("FreeTDS") != std::string::npos || name.find("freetds") != std::string::npos) {
       return name;
     }
+  }
+  for (const std::string& name : drivers) {
+    if (equalsNoCaseAscii(name, kWindowsSqlServerDriver)) return name;
   }
   return std::nullopt;
 }
@@ -210,9 +226,10 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
     } else {
       append(c, "Encrypt", strict ? "strict" : on ? "yes" : "no");
     }
-  } else if (!freeTds && !startsWithNoCase(provider, "MSOLEDBSQL19")) {
+  } else if (!freeTds && !startsWithNoCase(provider, "MSOLEDBSQL19") &&
+             !equalsNoCaseAscii(*driver, kWindowsSqlServerDriver)) {
     // The older providers never encrypted unless asked; Microsoft's newer drivers do by default
-    // and then refuse servers without a trusted certificate.
+    // and then refuse servers without a trusted certificate. (Windows' own driver never does.)
     append(c, "Encrypt", "no");
   }
   if (auto trust = properties.get("Trust Server Certificate"); trust && isTrue(*trust) && !freeTds) {
@@ -383,7 +400,7 @@ std::string initStringFromDataLink(std::string_view bytes, std::string_view file
 }
 
 std::string readDataLinkFile(const std::filesystem::path& path) {
-  const std::string name = path.string();
+  const std::string name = utf8Path(path);
   const std::string source = "Data-link file '" + name + "'";
   std::error_code error;
   if (!std::filesystem::exists(path, error)) fail(source, "does not exist");
@@ -498,7 +515,7 @@ OdbcTarget resolveConnectionString(std::string_view connectionString,
   constexpr std::string_view kFileName = "FILE NAME=";
   std::error_code error;
   if (startsWithNoCase(text, kFileName) &&
-      std::filesystem::exists(std::filesystem::path(std::string(trim(text.substr(kFileName.size())))), error)) {
+      std::filesystem::exists(pathFromUtf8(trim(text.substr(kFileName.size()))), error)) {
     // The whole rest names the file, even when the path holds a ';'.
     fileName = std::string(trim(text.substr(kFileName.size())));
   } else {
@@ -522,7 +539,7 @@ OdbcTarget resolveConnectionString(std::string_view connectionString,
   }
   const std::string source = "Data-link file '" + fileName + "'";
   if (fileName.empty()) throw DataError("The store connection string names no data-link file");
-  const std::string initString = readDataLinkFile(std::filesystem::path(fileName));
+  const std::string initString = readDataLinkFile(pathFromUtf8(fileName));
   InitProperties properties;
   try {
     properties = parseInitString(initString);

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "data/errors.h"
 
@@ -17,6 +19,10 @@ using ::testing::Not;
 const std::vector<std::string> kFreeTdsOnly = {"PostgreSQL Unicode", "FreeTDS", "SQLite3"};
 const std::vector<std::string> kMicrosoftToo = {"FreeTDS", "ODBC Driver 17 for SQL Server",
                                                 "ODBC Driver 18 for SQL Server", "SQLite3"};
+// A Windows machine without Microsoft's newer drivers, and one with only its own.
+const std::vector<std::string> kNativeClient = {"SQL Server", "SQL Server Native Client 10.0",
+                                                "SQL Server Native Client 11.0"};
+const std::vector<std::string> kWindowsOnly = {"Microsoft Access Driver (*.mdb)", "SQL Server"};
 
 // A data-link file as Windows writes it: UTF-16LE with its mark, CR LF line ends.
 std::string windowsDataLink(std::u16string_view initString) {
@@ -43,8 +49,10 @@ std::string messageOf(const std::function<void()>& action) {
 class TempDir {
  public:
   TempDir() {
-    char pattern[] = "/tmp/imp-datalink-XXXXXX";
-    path_ = mkdtemp(pattern);
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("imp-datalink-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() { std::filesystem::remove_all(path_); }
   std::filesystem::path write(const std::string& name, std::string_view bytes) const {
@@ -203,6 +211,14 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
        "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD=pw;Encryption=require"},
       {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=\"p;w}\";Application Name=Importacao",
        &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD={p;w}}};APP=Importacao"},
+      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv\\INST;Initial Catalog=Loja",
+       &kNativeClient,
+       "Driver={SQL Server Native Client 11.0};Server=srv\\INST;Database=Loja;Trusted_Connection=Yes;"
+       "Encrypt=no"},
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Password=pw", &kWindowsOnly,
+       "Driver={SQL Server};Server=srv;UID=sa;PWD=pw"},
+      {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Use Encryption for Data=True", &kWindowsOnly,
+       "Driver={SQL Server};Server=srv;UID=sa;Encrypt=yes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.init);

@@ -7,6 +7,10 @@
 // conversions are those of normalise/codepage.h.
 #pragma once
 
+// Windows' ODBC headers use the Windows types without declaring them.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

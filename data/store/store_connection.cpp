@@ -1,37 +1,18 @@
 #include "data/store/store_connection.h"
 
-#include <langinfo.h>
-
 #include <algorithm>
-#include <clocale>
-#include <cstring>
 
 #include "data/errors.h"
 #include "data/store/data_link.h"
 #include "normalise/ascii.h"
 #include "normalise/codepage.h"
+#include "platform/locale.h"
 
 namespace importacao {
 
 StoreConnection::StoreConnection(std::string name) : name_(std::move(name)) {}
 
 StoreConnection::~StoreConnection() { disconnect(); }
-
-namespace {
-
-// The SQLite3 driver turns the statement text and the names it reports between UTF-16 and UTF-8
-// with the C library's character conversions, which follow the process's character type: under
-// the "C" locale it reads "descrição" in a statement as Latin-1 and misses the column. psqlODBC
-// sets the character type from the environment as it loads. The character type only decides
-// how characters convert (numbers and messages keep their own settings), so when it is not
-// UTF-8 it is made so.
-void useUtf8CharacterType() {
-  const char* codeset = nl_langinfo(CODESET);
-  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) return;
-  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
-}
-
-}  // namespace
 
 void StoreConnection::connect() {
   if (connected()) return;

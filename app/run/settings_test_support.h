@@ -1,0 +1,80 @@
+// What the settings tests share: a scratch folder and small file helpers.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "normalise/codepage.h"
+
+namespace importacao::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the temporary folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device random;
+    do {
+      path_ = fs::temp_directory_path() / ("settings-test-" + std::to_string(random()));
+    } while (!fs::create_directory(path_));
+  }
+  ~TempDir() {
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(path_, error))
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+inline void writeFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Whether the settings file is read and written by this program itself (POSIX), or by the
+// system's private-profile functions (Windows: the file in the ANSI code page, odd lines read the
+// system's way).
+#ifdef _WIN32
+inline constexpr bool kOwnProfileReader = false;
+#else
+inline constexpr bool kOwnProfileReader = true;
+#endif
+
+// The entries of a settings file as text to compare: UTF-8 (a Windows file is in code page
+// 1252), "\n" line ends, no blank lines.
+inline std::string settingsText(const fs::path& path) {
+  std::string text = readFile(path);
+  if (!isValidUtf8(text)) text = cp1252ToUtf8(text);
+  std::string lines;
+  for (const char c : text) {
+    if (c == '\r' || (c == '\n' && (lines.empty() || lines.back() == '\n'))) continue;
+    lines += c;
+  }
+  return lines;
+}
+
+inline std::vector<std::string> folderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace importacao::testing
