@@ -5,7 +5,12 @@
 namespace importacao {
 namespace {
 
-constexpr bool isBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+template <typename Strip>
+std::string_view trimmed(std::string_view text, Strip strip) noexcept {
+  while (!text.empty() && strip(text.front())) text.remove_prefix(1);
+  while (!text.empty() && strip(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 }  // namespace
 
@@ -21,10 +26,16 @@ bool equalsNoCaseAscii(std::string_view a, std::string_view b) noexcept {
          });
 }
 
-std::string_view trimBlanks(std::string_view text) noexcept {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
+std::string upperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = upperAscii(c);
+  return out;
+}
+
+std::string_view trimBlanks(std::string_view text) noexcept { return trimmed(text, isBlankOrTab); }
+
+std::string_view trimBlanksAndLineBreaks(std::string_view text) noexcept {
+  return trimmed(text, isBlankOrLineBreak);
 }
 
 }  // namespace importacao

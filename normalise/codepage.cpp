@@ -126,11 +126,16 @@ std::string toCp1252(std::string_view bytes, int codePage) {
 }
 
 std::u16string cp1252ToUtf16(std::string_view text) {
-  std::u16string out(text.size(), u'\0');
+  std::u16string out;
+  cp1252ToUtf16(text, out);
+  return out;
+}
+
+void cp1252ToUtf16(std::string_view text, std::u16string& out) {
+  out.resize(text.size());
   std::transform(text.begin(), text.end(), out.begin(), [](char c) {
     return tables::kCp1252ToUnicode[static_cast<unsigned char>(c)];
   });
-  return out;
 }
 
 std::string utf16ToCp1252(std::u16string_view text, bool& lossless) {

@@ -53,6 +53,9 @@ inline std::string toCp1252(std::string_view bytes, CodePage codePage) {
 
 // 1252 to UTF-16: one code unit per byte.
 std::u16string cp1252ToUtf16(std::string_view text);
+// The same into `out`, replacing what it held: in the storage it already has when that is
+// large enough, so converting into a buffer kept for the purpose costs no allocation.
+void cp1252ToUtf16(std::string_view text, std::u16string& out);
 
 // UTF-16 to 1252: one byte per character; '?' for a character 1252 cannot hold (a pair of
 // surrogates is one character) and for a surrogate without its partner.

@@ -254,6 +254,9 @@ TEST(CodePage, Cp1252ToUnicodeMatchesIconvAndKeepsTheUndefinedFiveAsC1Controls) 
   const std::u16string wide = cp1252ToUtf16(bytes);
   const std::string utf8 = cp1252ToUtf8(bytes);
   ASSERT_EQ(wide.size(), 256u);
+  std::u16string reused(300, u'x');  // the form that converts into a buffer already there
+  cp1252ToUtf16(bytes, reused);
+  EXPECT_EQ(reused, wide);
   std::string utf8Want;
   for (int b = 0; b < 256; ++b) {
     SCOPED_TRACE(b);

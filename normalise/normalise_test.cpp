@@ -285,10 +285,18 @@ TEST(Ascii, FoldsOnlyPlainLettersAndTrimsOnlyBlanksAndTabs) {
     EXPECT_EQ(equalsNoCaseAscii(c.a, c.b), c.equal);
   }
   EXPECT_EQ(lowerAscii("Cidade \xC9 Z@["), "cidade \xC9 z@[");
+  EXPECT_EQ(upperAscii("cidade \xE9 z`{"), "CIDADE \xE9 Z`{");
   struct {
-    std::string_view text, trimmed;
-  } blanks[] = {{" \t valor \t ", "valor"}, {"a b", "a b"}, {" \t", ""}, {"\rx\n", "\rx\n"}};
-  for (const auto& c : blanks) EXPECT_EQ(trimBlanks(c.text), c.trimmed);
+    std::string_view text, trimmed, trimmedOfLineBreaks;
+  } blanks[] = {{" \t valor \t ", "valor", "valor"},
+                {"a b", "a b", "a b"},
+                {" \t", "", ""},
+                {"\rx\n", "\rx\n", "x"},
+                {" \r\n x \n\t", "\r\n x \n", "x"}};
+  for (const auto& c : blanks) {
+    EXPECT_EQ(trimBlanks(c.text), c.trimmed);
+    EXPECT_EQ(trimBlanksAndLineBreaks(c.text), c.trimmedOfLineBreaks);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/run/utf8.h"
+#include "normalise/ascii.h"
 #include "platform/path.h"
 
 namespace importacao {
@@ -33,10 +34,7 @@ std::string fileBoxText(std::string_view chosenPath) {
 }
 
 std::string browseStartFolder(std::string_view boxText) {
-  while (!boxText.empty() && (boxText.front() == ' ' || boxText.front() == '\t'))
-    boxText.remove_prefix(1);
-  while (!boxText.empty() && (boxText.back() == ' ' || boxText.back() == '\t'))
-    boxText.remove_suffix(1);
+  boxText = trimBlanks(boxText);
   if (boxText.size() >= 2 && boxText.front() == '"') {
     const std::size_t close = boxText.find('"', 1);
     boxText = boxText.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);

@@ -9,6 +9,7 @@
 
 #include "data/errors.h"
 #include "data/dbf/dbf_decode.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 #include "normalise/codepage_guess.h"
 #include "platform/file.h"
@@ -339,8 +340,7 @@ std::optional<int> codePageOfLanguageByte(std::uint8_t languageByte) noexcept {
 std::optional<int> codePageOfCpgText(std::string_view text) noexcept {
   std::string upper;
   for (char c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') upper.push_back(c);
+    if (!isBlankOrLineBreak(c)) upper.push_back(upperAscii(c));
   }
   // ISO 8859-1 is code page 1252 less the printable characters at 0x80-0x9F.
   for (std::string_view latin1 : {"8859-1", "8859_1", "88591", "LATIN1"}) {
@@ -765,17 +765,11 @@ std::optional<std::filesystem::path> findFileIgnoringCase(const std::filesystem:
   std::error_code ec;
   const auto exact = folder / pathFromUtf8(name);
   if (std::filesystem::is_regular_file(exact, ec)) return exact;
-  auto lower = [](std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-  };
-  const std::string wanted = lower(name);
+  const std::string wanted = lowerAscii(name);
   std::vector<std::filesystem::path> matches;
   std::filesystem::directory_iterator it(folder, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    if (lower(utf8Path(it->path().filename())) == wanted && it->is_regular_file(ec)) {
+    if (lowerAscii(utf8Path(it->path().filename())) == wanted && it->is_regular_file(ec)) {
       matches.push_back(it->path());
     }
   }

@@ -4,20 +4,12 @@
 #include <system_error>
 
 #include "data/errors.h"
+#include "normalise/ascii.h"
 #include "platform/file.h"
 #include "platform/path.h"
 
 namespace importacao {
 namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view nameOf(std::string_view entry) {
   return entry.substr(0, entry.find('='));
@@ -85,7 +77,7 @@ LegacyDatabase::~LegacyDatabase() {
 
 std::optional<std::string> LegacyDatabase::param(std::string_view paramName) const {
   for (const auto& entry : params_) {
-    if (sameName(nameOf(entry), paramName)) {
+    if (equalsNoCaseAscii(nameOf(entry), paramName)) {
       const auto eq = entry.find('=');
       return eq == std::string::npos ? std::string() : entry.substr(eq + 1);
     }
@@ -102,7 +94,7 @@ void LegacyDatabase::requireDisconnected() const {
 void LegacyDatabase::setParam(std::string_view paramName, std::string_view value) {
   requireDisconnected();
   auto it = std::find_if(params_.begin(), params_.end(), [&](const std::string& entry) {
-    return sameName(nameOf(entry), paramName);
+    return equalsNoCaseAscii(nameOf(entry), paramName);
   });
   if (value.empty()) {
     if (it != params_.end()) params_.erase(it);

@@ -8,6 +8,7 @@
 #include <limits>
 #include <system_error>
 
+#include "normalise/ascii.h"
 #include "platform/locale.h"
 
 namespace importacao {
@@ -15,7 +16,6 @@ namespace {
 
 std::atomic<char> gSeparator{'.'};
 
-bool isBlank(char c) noexcept { return c == ' ' || c == '\t'; }
 bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // The digits of a finite, non-zero value rounded to `significant` digits (trailing zeros
@@ -134,7 +134,7 @@ std::string integerToText(std::int64_t value) {
 std::optional<double> parseFloat(std::string_view text, char separator) {
   std::size_t i = 0;
   const std::size_t n = text.size();
-  while (i < n && isBlank(text[i])) ++i;
+  while (i < n && isBlankOrTab(text[i])) ++i;
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
 
@@ -166,7 +166,7 @@ std::optional<double> parseFloat(std::string_view text, char separator) {
     if (i == firstDigit) return std::nullopt;
     exponentEnd = i;
   }
-  while (i < n && isBlank(text[i])) ++i;
+  while (i < n && isBlankOrTab(text[i])) ++i;
   if (i != n) return std::nullopt;
 
   // Rewrite as from_chars reads it: '.' as the separator, no leading '+'.
@@ -219,14 +219,14 @@ std::optional<double> parseFloat(std::string_view text) {
 std::optional<std::int64_t> parseInteger(std::string_view text) {
   std::size_t i = 0;
   const std::size_t n = text.size();
-  while (i < n && isBlank(text[i])) ++i;
+  while (i < n && isBlankOrTab(text[i])) ++i;
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   const std::size_t start = i;
   while (i < n && isDigit(text[i])) ++i;
   const std::size_t end = i;
   if (end == start) return std::nullopt;
-  while (i < n && isBlank(text[i])) ++i;
+  while (i < n && isBlankOrTab(text[i])) ++i;
   if (i != n) return std::nullopt;
 
   std::uint64_t magnitude = 0;

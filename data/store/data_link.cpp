@@ -1,7 +1,6 @@
 #include "data/store/data_link.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -10,6 +9,7 @@
 #include "data/errors.h"
 #include "data/store/dialect.h"
 #include "data/store/odbc.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 #include "platform/path.h"
 
@@ -19,18 +19,6 @@ namespace {
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && equalsNoCaseAscii(text.substr(0, prefix.size()), prefix);
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && (isBlank(text.front()) || text.front() == '\r' || text.front() == '\n')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (isBlank(text.back()) || text.back() == '\r' || text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  return text;
 }
 
 // Messages are code page 1252; names and paths here are UTF-8.
@@ -50,7 +38,7 @@ std::optional<std::string> getAny(const InitProperties& properties,
 }
 
 bool isTrue(std::string_view value) {
-  value = trim(value);
+  value = trimBlanksAndLineBreaks(value);
   return equalsNoCaseAscii(value, "true") || equalsNoCaseAscii(value, "yes") || equalsNoCaseAscii(value, "sspi") ||
          value == "1";
 }
@@ -87,11 +75,11 @@ struct SqlServerAddress {
 };
 
 SqlServerAddress parseDataSource(std::string_view dataSource, std::string_view source) {
-  std::string_view text = trim(dataSource);
+  std::string_view text = trimBlanksAndLineBreaks(dataSource);
   if (startsWithNoCase(text, "tcp:")) text.remove_prefix(4);
   SqlServerAddress address;
   if (const std::size_t comma = text.find(','); comma != std::string_view::npos) {
-    const std::string_view port = trim(text.substr(comma + 1));
+    const std::string_view port = trimBlanksAndLineBreaks(text.substr(comma + 1));
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
     if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value == 0 ||
@@ -99,11 +87,11 @@ SqlServerAddress parseDataSource(std::string_view dataSource, std::string_view s
       fail(source, "gives a Data Source whose port is not a number from 1 to 65535");
     }
     address.port = std::string(port);
-    text = trim(text.substr(0, comma));
+    text = trimBlanksAndLineBreaks(text.substr(0, comma));
   }
   if (const std::size_t slash = text.find('\\'); slash != std::string_view::npos) {
-    address.instance = std::string(trim(text.substr(slash + 1)));
-    text = trim(text.substr(0, slash));
+    address.instance = std::string(trimBlanksAndLineBreaks(text.substr(slash + 1)));
+    text = trimBlanksAndLineBreaks(text.substr(0, slash));
   }
   // "(local)" and "." name the machine itself, which here is reached over TCP.
   if (text.empty() || text == "." || equalsNoCaseAscii(text, "(local)")) text = "localhost";
@@ -218,7 +206,7 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
 
   const std::optional<std::string> encryption = properties.get("Use Encryption for Data");
   if (encryption) {
-    const std::string_view value = trim(*encryption);
+    const std::string_view value = trimBlanksAndLineBreaks(*encryption);
     const bool strict = equalsNoCaseAscii(value, "strict");
     const bool on = strict || equalsNoCaseAscii(value, "mandatory") || isTrue(value);
     if (freeTds) {
@@ -244,10 +232,12 @@ OdbcTarget msdasqlTarget(const InitProperties& properties, std::string_view sour
   OdbcTarget target;
   const std::optional<std::string> user = getAny(properties, {"User ID", "UID", "User"});
   const std::optional<std::string> password = getAny(properties, {"Password", "PWD"});
-  if (auto extended = properties.get("Extended Properties"); extended && !trim(*extended).empty()) {
-    target.connectionString = std::string(trim(*extended));
-  } else if (auto dataSource = properties.get("Data Source"); dataSource && !trim(*dataSource).empty()) {
-    append(target.connectionString, "DSN", trim(*dataSource));
+  if (auto extended = properties.get("Extended Properties");
+      extended && !trimBlanksAndLineBreaks(*extended).empty()) {
+    target.connectionString = std::string(trimBlanksAndLineBreaks(*extended));
+  } else if (auto dataSource = properties.get("Data Source");
+             dataSource && !trimBlanksAndLineBreaks(*dataSource).empty()) {
+    append(target.connectionString, "DSN", trimBlanksAndLineBreaks(*dataSource));
   } else {
     fail(source,
          "gives neither an ODBC connection string (Extended Properties) nor an ODBC data source "
@@ -311,7 +301,7 @@ InitProperties parseInitString(std::string_view text) {
   const std::size_t n = text.size();
   std::string lastKey;
   while (i < n) {
-    while (i < n && (isBlank(text[i]) || text[i] == ';' || text[i] == '\r' || text[i] == '\n')) ++i;
+    while (i < n && (isBlankOrLineBreak(text[i]) || text[i] == ';')) ++i;
     if (i >= n) break;
     // The key runs to the first single '='; "==" stands for an '=' in the key.
     std::string key;
@@ -330,14 +320,14 @@ InitProperties parseInitString(std::string_view text) {
       if (text[i] == ';') break;
       key += text[i++];
     }
-    key = std::string(trim(key));
+    key = std::string(trimBlanksAndLineBreaks(key));
     if (!sawEquals) {
       throw DataError(lastKey.empty() ? std::string("holds a property without '=' at its start")
                       : isKnownProperty(lastKey)
                           ? "holds a property without '=' after the property '" + forMessage(lastKey) + "'"
                           : std::string("holds a property without '='"));
     }
-    while (i < n && isBlank(text[i])) ++i;
+    while (i < n && isBlankOrTab(text[i])) ++i;
     std::string value;
     if (i < n && (text[i] == '"' || text[i] == '\'')) {
       const char quote = text[i++];
@@ -358,13 +348,13 @@ InitProperties parseInitString(std::string_view text) {
       if (!closed) {
         throw DataError("has an unterminated quote in " + valueOf(key));
       }
-      while (i < n && isBlank(text[i])) ++i;
+      while (i < n && isBlankOrTab(text[i])) ++i;
       if (i < n && text[i] != ';' && text[i] != '\r' && text[i] != '\n') {
         throw DataError("has text after the closing quote of " + valueOf(key));
       }
     } else {
       const std::size_t end = std::min(text.find(';', i), n);
-      value = std::string(trim(text.substr(i, end - i)));
+      value = std::string(trimBlanksAndLineBreaks(text.substr(i, end - i)));
       i = end;
     }
     if (key.empty()) throw DataError("holds a property without a name");
@@ -384,7 +374,7 @@ std::string initStringFromDataLink(std::string_view bytes, std::string_view file
   while (at <= text.size()) {
     std::size_t end = text.find_first_of("\r\n", at);
     if (end == std::string::npos) end = text.size();
-    const std::string_view line = trim(std::string_view(text).substr(at, end - at));
+    const std::string_view line = trimBlanksAndLineBreaks(std::string_view(text).substr(at, end - at));
     at = end + 1;
     if (line.empty()) continue;
     if (!sawHeader) {
@@ -422,7 +412,7 @@ std::string readDataLinkFile(const std::filesystem::path& path) {
 std::string odbcValue(std::string_view value) {
   const bool plain =
       value.find_first_of(";{}=") == std::string_view::npos &&
-      (value.empty() || (!isBlank(value.front()) && !isBlank(value.back())));
+      (value.empty() || (!isBlankOrTab(value.front()) && !isBlankOrTab(value.back())));
   if (plain) return std::string(value);
   std::string out = "{";
   for (char c : value) {
@@ -438,12 +428,12 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
   const std::size_t n = connectionString.size();
   std::optional<std::string> found;
   while (i < n) {
-    while (i < n && (connectionString[i] == ';' || isBlank(connectionString[i]))) ++i;
+    while (i < n && (connectionString[i] == ';' || isBlankOrTab(connectionString[i]))) ++i;
     const std::size_t equals = connectionString.find('=', i);
     if (equals == std::string_view::npos) break;
-    const std::string_view name = trim(connectionString.substr(i, equals - i));
+    const std::string_view name = trimBlanksAndLineBreaks(connectionString.substr(i, equals - i));
     i = equals + 1;
-    while (i < n && isBlank(connectionString[i])) ++i;
+    while (i < n && isBlankOrTab(connectionString[i])) ++i;
     std::string value;
     if (i < n && connectionString[i] == '{') {
       ++i;
@@ -462,7 +452,7 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
       while (i < n && connectionString[i] != ';') ++i;
     } else {
       const std::size_t end = std::min(connectionString.find(';', i), n);
-      value = std::string(trim(connectionString.substr(i, end - i)));
+      value = std::string(trimBlanksAndLineBreaks(connectionString.substr(i, end - i)));
       i = end;
     }
     if (equalsNoCaseAscii(name, key)) found = std::move(value);
@@ -475,7 +465,7 @@ std::optional<std::string> odbcAttribute(std::string_view connectionString, std:
 int loginTimeout(const InitProperties& properties, std::string_view source) {
   const std::optional<std::string> given = properties.get("Connect Timeout");
   if (!given) return kDefaultLoginTimeoutSeconds;
-  const std::string_view text = trim(*given);
+  const std::string_view text = trimBlanksAndLineBreaks(*given);
   int seconds = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0) {
@@ -487,7 +477,7 @@ int loginTimeout(const InitProperties& properties, std::string_view source) {
 OdbcTarget odbcTargetFor(const InitProperties& properties,
                          const std::vector<std::string>& installedDrivers, std::string_view source) {
   const int timeout = loginTimeout(properties, source);
-  const std::string provider = std::string(trim(properties.get("Provider").value_or("")));
+  const std::string provider = std::string(trimBlanksAndLineBreaks(properties.get("Provider").value_or("")));
   if (equalsNoCaseAscii(provider, "SQLOLEDB") || equalsNoCaseAscii(provider, "SQLOLEDB.1") ||
       startsWithNoCase(provider, "SQLNCLI") || startsWithNoCase(provider, "MSOLEDBSQL")) {
     OdbcTarget target = sqlServerTarget(properties, provider, installedDrivers, source);
@@ -507,7 +497,7 @@ OdbcTarget odbcTargetFor(const InitProperties& properties,
 
 OdbcTarget resolveConnectionString(std::string_view connectionString,
                                    const std::vector<std::string>& installedDrivers) {
-  const std::string_view text = trim(connectionString);
+  const std::string_view text = trimBlanksAndLineBreaks(connectionString);
   if (text.empty()) throw DataError("The store connection has no connection string");
 
   std::string fileName;
@@ -515,9 +505,9 @@ OdbcTarget resolveConnectionString(std::string_view connectionString,
   constexpr std::string_view kFileName = "FILE NAME=";
   std::error_code error;
   if (startsWithNoCase(text, kFileName) &&
-      std::filesystem::exists(pathFromUtf8(trim(text.substr(kFileName.size()))), error)) {
+      std::filesystem::exists(pathFromUtf8(trimBlanksAndLineBreaks(text.substr(kFileName.size()))), error)) {
     // The whole rest names the file, even when the path holds a ';'.
-    fileName = std::string(trim(text.substr(kFileName.size())));
+    fileName = std::string(trimBlanksAndLineBreaks(text.substr(kFileName.size())));
   } else {
     InitProperties properties;
     try {

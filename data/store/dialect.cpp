@@ -22,8 +22,6 @@ bool containsNoCase(std::string_view text, std::string_view word) {
   return false;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 bool isWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '$' || c == '#' || c == '@' || static_cast<unsigned char>(c) >= 0x80;
@@ -198,7 +196,7 @@ std::string quoteIdentifier(std::string_view name, std::string_view quote) {
 std::optional<std::string> tableOfSelect(std::string_view statement) {
   // Finds "from" outside quotes and parentheses.
   std::size_t at = 0;
-  while (at < statement.size() && isSpace(statement[at])) ++at;
+  while (at < statement.size() && isBlankOrLineBreak(statement[at])) ++at;
   if (wordAt(statement, at) != "select") return std::nullopt;
   int depth = 0;
   char quote = 0;
@@ -222,7 +220,7 @@ std::optional<std::string> tableOfSelect(std::string_view statement) {
   }
   if (fromAt == std::string_view::npos) return std::nullopt;
   std::size_t i = fromAt + 4;
-  while (i < statement.size() && isSpace(statement[i])) ++i;
+  while (i < statement.size() && isBlankOrLineBreak(statement[i])) ++i;
   std::string table;
   if (i < statement.size() && (statement[i] == '"' || statement[i] == '[' || statement[i] == '`')) {
     const char close = statement[i] == '[' ? ']' : statement[i];
@@ -234,7 +232,7 @@ std::optional<std::string> tableOfSelect(std::string_view statement) {
     while (i < statement.size() && (isWordChar(statement[i]) || statement[i] == '.')) table += statement[i++];
   }
   if (table.empty()) return std::nullopt;
-  while (i < statement.size() && isSpace(statement[i])) ++i;
+  while (i < statement.size() && isBlankOrLineBreak(statement[i])) ++i;
   if (i == statement.size()) return table;
   const std::string next = wordAt(statement, i);
   if (next == "where" || next == "order") return table;

@@ -182,8 +182,7 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     // The driver may match the name exactly while the store folded it (PostgreSQL keeps
     // unquoted names in lower case).
     const std::string lower = lowerAscii(table);
-    std::string upper = table;
-    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    const std::string upper = upperAscii(table);
     if (lower != table) names = query(lower);
     if (names.empty() && upper != table) names = query(upper);
   }

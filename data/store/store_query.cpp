@@ -1,7 +1,6 @@
 #include "data/store/store_query.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -66,27 +65,6 @@ std::string decimalText(double value) {
   return std::string(buffer, result.ptr);
 }
 
-// Code page 1252 to UTF-16, one unit per byte, as a table: converting into a buffer that is
-// already there costs no allocation.
-const std::array<char16_t, 256>& cp1252Table() {
-  static const std::array<char16_t, 256> table = [] {
-    std::array<char16_t, 256> t{};
-    std::string all(256, '\0');
-    for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<char>(i);
-    const std::u16string wide = cp1252ToUtf16(all);
-    for (std::size_t i = 0; i < 256 && i < wide.size(); ++i) t[i] = wide[i];
-    return t;
-  }();
-  return table;
-}
-
-// `text` (code page 1252) into `out` as UTF-16, in the storage `out` already has.
-void assignWide(std::u16string& out, std::string_view text) {
-  const std::array<char16_t, 256>& table = cp1252Table();
-  out.resize(text.size());
-  std::transform(text.begin(), text.end(), out.begin(), [&](char c) { return table[static_cast<unsigned char>(c)]; });
-}
-
 bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
   switch (kind) {
     case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
@@ -128,7 +106,7 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
       b.cType = SQL_C_WCHAR;
       if (!null) {
         if (const auto* text = std::get_if<std::string>(&value)) {
-          assignWide(b.wide, *text);
+          cp1252ToUtf16(*text, b.wide);
         } else {
           b.wide = wideOf(value);
         }
@@ -231,7 +209,7 @@ void fillFromField(odbc::ParameterBuffer& b, const Field& field, const odbc::Col
     return;
   }
   fillParameterBuffer(b, std::string(), kind, field.size(), &column);  // types and sizes
-  assignWide(b.wide, field.textView());
+  cp1252ToUtf16(field.textView(), b.wide);
   b.columnSize = std::max<SQLULEN>(b.columnSize, b.wide.size());
   b.indicator = static_cast<SQLLEN>(b.wide.size() * sizeof(char16_t));
 }

@@ -23,6 +23,7 @@
 #include "data/dbf/dbf_table.h"
 #include "data/dbf/legacy_table.h"
 #include "data/errors.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 #include "normalise/codepage_guess.h"
 #include "tests/support/dbf_dump_reference.h"
@@ -363,9 +364,7 @@ long walkSource(const fs::path& path) {
 std::vector<fs::path> corpusTables(const fs::path& corpus) {
   std::vector<fs::path> out;
   for (const auto& e : fs::recursive_directory_iterator(corpus)) {
-    std::string ext = e.path().extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (e.is_regular_file() && ext == ".dbf") out.push_back(e.path());
+    if (e.is_regular_file() && equalsNoCaseAscii(e.path().extension().string(), ".dbf")) out.push_back(e.path());
   }
   std::sort(out.begin(), out.end());
   return out;

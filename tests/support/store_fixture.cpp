@@ -16,6 +16,8 @@
 #include <random>
 #include <utility>
 
+#include "normalise/ascii.h"
+
 namespace importacao::testing {
 namespace {
 
@@ -123,7 +125,7 @@ std::map<std::string, std::string> parseOdbcConnectionString(std::string_view te
     if (eq == std::string_view::npos) break;
     std::string key;
     for (char c : text.substr(i, eq - i))
-      if (c != ' ') key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (c != ' ') key += lowerAscii(c);
     std::string value;
     i = eq + 1;
     if (i < text.size() && text[i] == '{') {
