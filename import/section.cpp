@@ -47,18 +47,4 @@ DateTime SystemClock::today() const {
   return encodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
-DateTime FixedClock::now() const {
-  const DateTime reading = current_;
-  current_.days += step_;
-  return reading;
-}
-
-DateTime FixedClock::today() const {
-  // The date part of a date-time counted from 1899-12-30 (negative days keep their time
-  // positive, so the date is the floor).
-  double whole = static_cast<double>(static_cast<long long>(current_.days));
-  if (whole > current_.days) whole -= 1.0;
-  return DateTime{whole};
-}
-
 }  // namespace importacao

@@ -47,20 +47,6 @@ class SystemClock final : public Clock {
   DateTime today() const override;
 };
 
-// A clock for tests: returns the time it was set to, and advances by `step` days after each
-// now() (so two readings differ when a test wants them to). today() is now()'s date, unmoved.
-class FixedClock final : public Clock {
- public:
-  explicit FixedClock(DateTime start, double stepDays = 0.0) : current_(start), step_(stepDays) {}
-  void set(DateTime value) { current_ = value; }
-  DateTime now() const override;
-  DateTime today() const override;
-
- private:
-  mutable DateTime current_;
-  double step_ = 0.0;
-};
-
 // Days since 30 December 1899 for a local calendar date and time of day. Never throws; the
 // caller passes a real date (month 1-12, day 1-31).
 DateTime encodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,

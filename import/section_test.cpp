@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fixed_clock.h"
+
 namespace importacao {
 namespace {
 

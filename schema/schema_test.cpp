@@ -18,7 +18,7 @@
 #include <tuple>
 #include <sys/wait.h>
 
-namespace importacao::testing {
+namespace importacao::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -100,7 +100,7 @@ const std::string kEstInicial =
 // Calls the initial-stock routine the way each store offers it.
 void callEstoqueInicial(const TestStore& store, const SqlParam& refer, std::int64_t company = 1, std::int64_t place = 1) {
   SqlParams params{refer, std::int64_t{1}, std::string("0"), company, place};
-  if (store.kind() == StoreKind::Postgres)
+  if (store.kind() == StoreKind::PostgreSql)
     store.query("select sp_estoqueinicial(?, ?, ?, ?, ?)", params);
   else
     store.execute("insert into Sp_EstoqueInicial (refer, idcor, tam, idempresa, idfilial) values (?, ?, ?, ?, ?)", params);
@@ -294,7 +294,7 @@ TEST_P(StoreSchema, ProductsStockLookupUsesItsIndex) {
   // Without company and place the primary key cannot serve the lookup; PostgreSQL is told to
   // avoid whole-table scans, as it would on a full store, since this one is empty.
   std::string explain = "explain query plan ";
-  if (s.kind() == StoreKind::Postgres) {
+  if (s.kind() == StoreKind::PostgreSql) {
     s.execute("set enable_seqscan = off");
     explain = "explain ";
   }
@@ -351,7 +351,7 @@ TEST_P(StoreSchema, InitialStockRoutineRefusesAMissingProductKey) {
 }
 
 TEST(StoreSchemaPostgres, InitialStockFunctionSaysWhetherItCreatedTheRow) {
-  TestStore s(StoreKind::Postgres, kNoSeed);
+  TestStore s(StoreKind::PostgreSql, kNoSeed);
   const SqlParams params{std::string("1234"), std::int64_t{1}, std::string("0"), std::int64_t{1}, std::int64_t{1}};
   EXPECT_EQ(s.scalar("select sp_estoqueinicial(?, ?, ?, ?, ?)", params), "1");
   EXPECT_EQ(s.scalar("select sp_estoqueinicial(?, ?, ?, ?, ?)", params), "0");
@@ -487,7 +487,7 @@ TEST_F(MakeStore, BadRequestsAreRefusedAndLoseNothing) {
 }
 
 TEST_F(MakeStore, PostgresStoreInASchemaReachedThroughItsDataLinkFile) {
-  TestStore keeper(StoreKind::Postgres, kNoSeed);  // a connection to drop the schema with
+  TestStore keeper(StoreKind::PostgreSql, kNoSeed);  // a connection to drop the schema with
   PsqlTarget server = testServerForPsql();
   std::string schema = "t_make_store_" + std::to_string(getpid());
   fs::path udl = dir_ / "loja.udl";
@@ -510,4 +510,4 @@ TEST_F(MakeStore, PostgresStoreInASchemaReachedThroughItsDataLinkFile) {
 }
 
 }  // namespace
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

@@ -35,10 +35,9 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using testing::DataLinkEncoding;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::StoreTest;
+using test_support::DataLinkEncoding;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
 
 // One application for the whole test program, made before the first window and ended after
 // the last test, while the toolkit is still whole (not by static destruction).
@@ -89,7 +88,7 @@ struct Window {
 
 class WindowOnAStore : public StoreTest {
  public:
-  testing::TestStoreOptions options() const override { return testing::kNoSeed; }
+  test_support::TestStoreOptions options() const override { return test_support::kNoSeed; }
 };
 
 TEST_P(WindowOnAStore, ImportsTheProductsOfTheFolderThroughTheChosenDataLink) {
@@ -172,13 +171,13 @@ TEST_P(WindowOnAStore, GaugeEndsWithTheLastRecordAndTheSavedLogIsTheRunnersLog) 
   const fs::path saved = work / "janela.log", logged = work / "runner.log";
   f.Memo1->setSaveChooser([&](QWidget*) { return QString::fromStdString(saved.string()); });
   f.Memo1->saveLog();
-  const auto run = testing::runCli({"--settings", defaultSettingsPath().string(), "--log", logged.string(), "--products"});
+  const auto run = test_support::runCli({"--settings", defaultSettingsPath().string(), "--log", logged.string(), "--products"});
   EXPECT_EQ(run.status, 3) << run.err;  // the last product's key is too long for the store
   EXPECT_THAT(readFile(saved), HasSubstr("Erro gravando o Produto - 12345678901\r"));
   EXPECT_EQ(readFile(saved), readFile(logged));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, WindowOnAStore, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, WindowOnAStore, test_support::kAllStores, test_support::storeTestName);
 
 // Nothing listens on the store's port: the driver's message in the error box, the password
 // nowhere in it, the log as it was, the settings already saved.
@@ -187,7 +186,7 @@ TEST(WindowWithoutAStore, AnUnreachableStoreShowsTheDriversErrorAndKeepsTheLog) 
   fs::remove_all(work);
   fs::create_directories(work);
   const fs::path link = work / "Importacao.udl";
-  std::ofstream(link, std::ios::binary) << testing::dataLinkBytes(
+  std::ofstream(link, std::ios::binary) << test_support::dataLinkBytes(
       "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;Database=loja;Uid=loja;"
       "Pwd=segredo-123",
       DataLinkEncoding::EightBit);

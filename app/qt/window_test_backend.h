@@ -12,6 +12,7 @@
 
 #include "app/qt/unit1.h"
 #include "data/errors.h"
+#include "tests/support/fake_tendaro.h"
 
 namespace importacao {
 
@@ -33,27 +34,7 @@ class FakeConDb final : public LegacyDbControl {
   Journal& journal_;
 };
 
-class FakeTendaro final : public StoreConnectionControl {
- public:
-  explicit FakeTendaro(Journal& journal) : journal_(journal) {}
-  std::string connectionString() const override { return connectionString_; }
-  void setConnectionString(std::string text) override { connectionString_ = std::move(text); }
-  void setBeforeConnect(std::function<void()> handler) override { handler_ = std::move(handler); }
-  void disconnect() override { journal_.push_back("Tendaro.disconnect"); }
-  void connect() override {
-    if (handler_) handler_();
-    journal_.push_back("Tendaro.connect " + connectionString_);
-    if (unreachable) {
-      throw StoreError("could not connect to server: Connection refused", "08001", 101);
-    }
-  }
-  bool unreachable = false;
-
- private:
-  Journal& journal_;
-  std::string connectionString_ = "FILE NAME=/built-in/Importacao.udl";
-  std::function<void()> handler_;
-};
+using test_support::FakeTendaro;
 
 class FakeTable final : public FrameTable {
  public:
@@ -126,7 +107,7 @@ class FakeBackend final : public RunBackend {
   }
   Journal journal;
   FakeConDb conDb{journal};
-  FakeTendaro tendaro{journal};
+  FakeTendaro tendaro{journal, "FILE NAME=/built-in/Importacao.udl"};
   FakeTable produtos{3};
   FakeTable clientes{3};
   FakeTable fornecedores{4};

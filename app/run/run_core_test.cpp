@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "data/errors.h"
+#include "tests/support/fake_tendaro.h"
 
 namespace importacao {
 namespace {
@@ -26,6 +27,7 @@ using ::testing::Not;
 
 // Everything the fakes were asked to do, in order.
 using Journal = std::vector<std::string>;
+using test_support::FakeTendaro;
 
 bool has(const Journal& journal, const std::string& entry) {
   return std::find(journal.begin(), journal.end(), entry) != journal.end();
@@ -195,26 +197,6 @@ class FakeConDb final : public LegacyDbControl {
 
  private:
   Journal& journal_;
-};
-
-class FakeTendaro final : public StoreConnectionControl {
- public:
-  explicit FakeTendaro(Journal& journal) : journal_(journal) {}
-  std::string connectionString() const override { return connectionString_; }
-  void setConnectionString(std::string text) override { connectionString_ = std::move(text); }
-  void setBeforeConnect(std::function<void()> handler) override { beforeConnect_ = std::move(handler); }
-  void disconnect() override { journal_.push_back("Tendaro.disconnect"); }
-  void connect() override {
-    if (beforeConnect_) beforeConnect_();
-    if (fail) throw StoreError("could not connect to server: Connection refused", "08001", 0);
-    journal_.push_back("Tendaro.connect " + connectionString_);
-  }
-  bool fail = false;
-
- private:
-  Journal& journal_;
-  std::string connectionString_ = "FILE NAME=/cfg/Importacao.udl";
-  std::function<void()> beforeConnect_;
 };
 
 class FakeObserver final : public RunObserver {
@@ -439,7 +421,7 @@ TEST(RunCore, AnErrorOutsideTheCaptureEndsTheRun) {
       {"legacy folder refused", [](Rig& r) { r.conDb.fail = true; },
        "Folder not found: /nowhere", {"antes"}, {"Tendaro.disconnect", "controls.CheckBox1"}},
       {"store unreachable: log unchanged, settings saved",
-       [](Rig& r) { r.tendaro.fail = true; },
+       [](Rig& r) { r.tendaro.unreachable = true; },
        "could not connect to server: Connection refused", {"antes"},
        {"controls.CheckBox1", "log.clear"}},
       {"products table cannot be opened", [](Rig& r) { r.tProduto.failAt = "open"; },
@@ -518,9 +500,9 @@ TEST(RunCore, ARefusedSettingsFileEndsTheRunBeforeAnyDatabaseIsTouched) {
 
 TEST(RunCore, ARunCanStartAgainAfterAnError) {
   Rig rig;
-  rig.tendaro.fail = true;
+  rig.tendaro.unreachable = true;
   EXPECT_THROW(rig.run(), StoreError);
-  rig.tendaro.fail = false;
+  rig.tendaro.unreachable = false;
   rig.run();
   EXPECT_THAT(rig.host.log, ElementsAre("Processo concluido"));
 }

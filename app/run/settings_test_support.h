@@ -5,38 +5,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "normalise/codepage.h"
+#include "tests/support/temp_dir.h"
 
 namespace importacao::testing {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the temporary folder, removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    do {
-      path_ = fs::temp_directory_path() / ("settings-test-" + std::to_string(random()));
-    } while (!fs::create_directory(path_));
-  }
-  ~TempDir() {
-    std::error_code error;
-    for (const auto& entry : fs::recursive_directory_iterator(path_, error))
-      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(path_, error);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
+using test_support::TempDir;
 
 inline void writeFile(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;

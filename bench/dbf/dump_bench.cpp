@@ -84,7 +84,7 @@ bool sameAsReference(const std::string& cli, const fs::path& table) {
   fs::remove(out);
   if (r.status != 0) return false;
   std::ostringstream reference;
-  importacao::testing::referenceRecordLines(importacao::DbfTable::open(table), reference);
+  importacao::test_support::referenceRecordLines(importacao::DbfTable::open(table), reference);
   const auto header = ours.find('\n');
   return header != std::string::npos && ours.compare(header + 1, std::string::npos, reference.str()) == 0;
 }

@@ -4,25 +4,20 @@
 //   make_products OUT.DBF [N]
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "tests/support/dbf_writer.h"
+
 namespace {
 
-struct FieldSpec {
-  const char* name;
-  char type;
-  int length;
-  int decimals;
-};
+using importacao::test_support::DbfFieldSpec;
 
 // 299 bytes of fields plus the deletion mark: 300 bytes a record.
-constexpr FieldSpec kFields[] = {
+const DbfFieldSpec kFields[] = {
     {"pd_cod", 'C', 14, 0},    {"pd_dsc", 'C', 40, 0},    {"pd_apl", 'C', 20, 0},
     {"pd_und", 'C', 3, 0},     {"pd_frn", 'N', 6, 0},     {"pd_grp", 'N', 3, 0},
     {"pd_qtd_mn", 'N', 9, 3},  {"pd_vlr_cs", 'N', 11, 2}, {"pd_vlr_rf", 'N', 11, 2},
@@ -46,12 +41,6 @@ const char* const kWords[] = {"PARAFUSO", "ARRUELA", "PORCA", "CABO", "TOMADA", 
                               "TORNEIRA", "A\x80O", "ALUM\xD6NIO", "PL\xB5STICO", "GALVANIZADO"};
 const char* const kUnits[] = {"UN", "PC", "CX", "KG", "MT", "LT"};
 
-void put(char* at, int width, const std::string& text, bool right) {
-  std::memset(at, ' ', static_cast<std::size_t>(width));
-  const auto n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(width));
-  std::memcpy(at + (right ? width - static_cast<int>(n) : 0), text.data(), n);
-}
-
 std::string number(double value, int decimals) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
@@ -67,11 +56,6 @@ std::string words(int count) {
   return s;
 }
 
-void putU16(std::string& s, std::size_t at, unsigned v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,40 +64,28 @@ int main(int argc, char** argv) {
     return 2;
   }
   const long records = argc > 2 ? std::atol(argv[2]) : 1000000;
-  int recordLength = 1;
-  for (const auto& f : kFields) recordLength += f.length;
-
-  std::string header(32, '\0');
-  header[0] = 0x03;
-  header[1] = 124;
-  header[2] = 1;
-  header[3] = 31;
-  for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<char>((records >> (8 * i)) & 0xFF);
-  const std::size_t headerLength = 32 + 32 * std::size(kFields) + 1;
-  putU16(header, 8, static_cast<unsigned>(headerLength));
-  putU16(header, 10, static_cast<unsigned>(recordLength));
-  header[29] = 0x02;  // code page 850
-  for (const auto& f : kFields) {
-    std::string d(32, '\0');
-    std::memcpy(d.data(), f.name, std::strlen(f.name));
-    d[11] = f.type;
-    d[16] = static_cast<char>(f.length);
-    d[17] = static_cast<char>(f.decimals);
-    header += d;
-  }
-  header.push_back('\x0D');
+  const std::uint16_t recordLength = importacao::test_support::dbfRecordLength(kFields);
+  const std::string header = importacao::test_support::dbfHeader(
+      {.version = 0x03,
+       .language = 0x02,  // code page 850
+       .count = static_cast<std::uint32_t>(records),
+       .headerLength = importacao::test_support::dbfHeaderLength(0x03, std::size(kFields)),
+       .recordLength = recordLength},
+      kFields);
 
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(header.data(), static_cast<std::streamsize>(header.size()));
-  std::vector<char> rec(static_cast<std::size_t>(recordLength));
-  std::vector<char> block;
-  block.reserve(rec.size() * 4096);
+  const std::size_t blockSize = std::size_t{recordLength} * 4096;
+  std::string block;
+  block.reserve(blockSize);
+  std::vector<std::string> values(std::size(kFields));
   for (long r = 0; r < records; ++r) {
-    rec[0] = below(1000) == 0 ? '*' : ' ';
-    char* at = rec.data() + 1;
-    for (const auto& f : kFields) {
-      std::string v;
-      const std::string name = f.name;
+    const char mark = below(1000) == 0 ? '*' : ' ';
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+      const DbfFieldSpec& f = kFields[i];
+      std::string& v = values[i];
+      v.clear();
+      const std::string& name = f.name;
       if (below(50) == 0 && name != "pd_cod") {
         v = "";  // a blank value now and then
       } else if (name == "pd_cod") {
@@ -126,18 +98,16 @@ int main(int argc, char** argv) {
         v = words(1 + static_cast<int>(below(static_cast<std::uint64_t>(f.length / 8 + 1))));
       } else if (f.type == 'N') {
         double scale = 1;
-        for (int i = 0; i < f.length - f.decimals - 2; ++i) scale *= 10;
+        for (int d = 0; d < f.length - f.decimals - 2; ++d) scale *= 10;
         v = number(static_cast<double>(below(static_cast<std::uint64_t>(scale))) +
                        static_cast<double>(below(1000)) / 1000.0, f.decimals);
       } else if (f.type == 'D') {
         v = std::to_string(1990 + below(35)) + "0" + std::to_string(1 + below(9)) + "1" +
             std::to_string(below(9));
       }
-      put(at, f.length, v, f.type == 'N');
-      at += f.length;
     }
-    block.insert(block.end(), rec.begin(), rec.end());
-    if (block.size() >= rec.size() * 4096) {
+    importacao::test_support::appendDbfRecord(block, mark, kFields, values);
+    if (block.size() >= blockSize) {
       out.write(block.data(), static_cast<std::streamsize>(block.size()));
       block.clear();
     }

@@ -77,8 +77,8 @@ Partner partner(int i) {
 
 int generate(const std::filesystem::path& folder, int count) {
   std::filesystem::create_directories(folder);
-  auto customers = importacao::testing::DbfBuilder::customers().languageByte(0x03);
-  auto suppliers = importacao::testing::DbfBuilder::suppliers().languageByte(0x03);
+  auto customers = importacao::test_support::DbfBuilder::customers().languageByte(0x03);
+  auto suppliers = importacao::test_support::DbfBuilder::suppliers().languageByte(0x03);
   for (int i = 0; i < count; ++i) {
     const Partner p = partner(i);
     customers.recordWith({{"CL_COD", p.code},

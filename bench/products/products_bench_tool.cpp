@@ -43,7 +43,7 @@ using importacao::bench::fixed;
 
 int generate(const std::filesystem::path& folder, int count) {
   std::filesystem::create_directories(folder);
-  auto table = importacao::testing::DbfBuilder::products().languageByte(0x03);
+  auto table = importacao::test_support::DbfBuilder::products().languageByte(0x03);
   for (int i = 0; i < count; ++i) {
     const Product p = product(i);
     // pd_cod pd_dsc pd_apl pd_und pd_frn pd_grp pd_qtd_mn pd_vlr_rf pd_qtd pd_bar

@@ -22,7 +22,7 @@ std::string missingFileText() {
   return errorText(error);
 }
 
-using testing::DbfBuilder;
+using test_support::DbfBuilder;
 
 class DumpDbf : public ::testing::Test {
  protected:
@@ -163,7 +163,7 @@ TEST_F(DumpDbf, RecordLinesAreWhatTheJsonLibraryWrites) {
     const auto table = DbfTable::fromBytes(b.bytes(), "t.dbf");
     std::ostringstream out, err, reference;
     ASSERT_EQ(dumpDbf(table, out, err), 0);
-    testing::referenceRecordLines(table, reference);
+    test_support::referenceRecordLines(table, reference);
     const std::string dumped = out.str();
     ASSERT_EQ(dumped.substr(dumped.find('\n') + 1), reference.str());
   }

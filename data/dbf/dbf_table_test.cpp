@@ -21,7 +21,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using testing::DbfBuilder;
+using test_support::DbfBuilder;
 
 // Renders what decodeField delivers, so that a case compares one string.
 struct ShowSink {

@@ -20,7 +20,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
-using testing::DbfBuilder;
+using test_support::DbfBuilder;
 
 // Walks a table object from first to end-of-data as the run's frame does, noting the record
 // number after each step and `field` as text.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "data/errors.h"
-#include "data/record/memory_source.h"
 #include "data/record/number_text.h"
+#include "tests/support/memory_source.h"
 
 namespace importacao {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "data/errors.h"
+#include "tests/support/temp_dir.h"
 
 namespace importacao {
 namespace {
@@ -46,25 +46,7 @@ std::string messageOf(const std::function<void()>& action) {
   return "(no error)";
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    do {
-      path_ = std::filesystem::temp_directory_path() / ("imp-datalink-" + std::to_string(random()));
-    } while (!std::filesystem::create_directory(path_));
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::filesystem::path write(const std::string& name, std::string_view bytes) const {
-    const std::filesystem::path file = path_ / name;
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file;
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using test_support::TempDir;
 
 TEST(InitString, PairsQuotesAndCaseAreRead) {
   struct {

@@ -12,14 +12,10 @@
 #include "data/record/field.h"
 #include "data/record/parameter.h"
 #include "data/store/odbc.h"
+#include "data/store/store_kind.h"
 #include "normalise/ascii.h"  // names and keywords of statements compare by equalsNoCaseAscii
 
 namespace importacao {
-
-enum class StoreKind { SqlServer, PostgreSql, Sqlite, Other };
-
-// "SQL Server", "PostgreSQL", "SQLite", "other".
-std::string_view storeKindName(StoreKind kind) noexcept;
 
 // The store behind a connection, from what the driver says of itself (SQL_DBMS_NAME, then
 // SQL_DRIVER_NAME): "Microsoft SQL Server" (also through FreeTDS), "PostgreSQL", "SQLite".

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "data/errors.h"
-#include "data/record/memory_source.h"
+#include "tests/support/fixed_clock.h"
+#include "tests/support/memory_source.h"
 
 namespace importacao {
 namespace {

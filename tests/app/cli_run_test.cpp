@@ -34,16 +34,15 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::StoreTest;
-using testing::TestStore;
-using testing::TestStoreOptions;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
+using test_support::TestStore;
+using test_support::TestStoreOptions;
 
-using Outcome = testing::CliOutcome;
-using testing::readFile;
-using testing::runCli;
-using testing::split;
+using Outcome = test_support::CliOutcome;
+using test_support::readFile;
+using test_support::runCli;
+using test_support::split;
 
 const std::string kBarcodeLine = "Importando C\xF3" "digo de Barras do Produto - ";
 
@@ -278,13 +277,13 @@ TEST_P(CliRun, AClosedStandardOutputNeitherStopsNorKillsTheImport) {
   EXPECT_THAT(run.err, HasSubstr("Standard output was closed after line "));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, CliRun, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, CliRun, test_support::kAllStores, test_support::storeTestName);
 
 // ConexaoSQL names a file that is not there: the runner says so on standard error, with the file
 // it uses instead (Importacao.udl beside the settings), and imports there. With that one missing
 // too, the run ends before it connects, naming the file typed first.
 TEST(CliProgram, AMissingDataLinkFileIsToldWithTheOneUsedInstead) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
@@ -337,7 +336,7 @@ TEST(CliProgram, UsageErrorsEndWithStatusTwo) {
 }
 
 TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << store.workDirectory().string()
                           << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
@@ -351,7 +350,7 @@ TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
 // cannot be read: the run reads what is there and says both on standard error, naming the file
 // (and the value, which reads as null); the log is what it would have been.
 TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products()
@@ -389,7 +388,7 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
 // --log empties the file it names, so it refuses the files a run reads: a legacy table (by its
 // name, anywhere), the settings file, the data-link file. Nothing is written, no store touched.
 TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
@@ -464,7 +463,7 @@ TEST(CliProgram, DumpPrintsATableAsJsonLines) {
 
 // On a terminal: the progress bar on standard error and the error line broken and indented.
 TEST(CliProgram, OnATerminalShowsAProgressBarAndBreaksErrorLines) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products()

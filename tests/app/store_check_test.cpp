@@ -22,8 +22,7 @@ using ::testing::AllOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using testing::StoreKind;
-using testing::TestStore;
+using test_support::TestStore;
 
 constexpr const char* kTables[] = {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial",
                                    "clientes",    "fornecedores", "Municipio",   "Estado"};
@@ -36,11 +35,11 @@ std::vector<std::string> changeCounters(TestStore& store) {
   for (const char* table : kTables) {
     try {
       counters.push_back(store.scalar(std::string("select count(*) from ") + table).value_or("null"));
-    } catch (const testing::TestStoreError&) {
+    } catch (const test_support::TestStoreError&) {
       counters.push_back("no table");
     }
   }
-  if (store.kind() == StoreKind::Postgres) {
+  if (store.kind() == StoreKind::PostgreSql) {
     // A session's counts reach the statistics as it ends, a moment after it disconnects.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     counters.push_back(*store.scalar(
@@ -71,7 +70,7 @@ void remakeSqliteTable(TestStore& store, const std::string& table, const std::st
 
 class StoreCheckTest : public ::testing::TestWithParam<StoreKind> {
  protected:
-  bool postgres() const { return GetParam() == StoreKind::Postgres; }
+  bool postgres() const { return GetParam() == StoreKind::PostgreSql; }
 
   // Checks the store as a run connects to it, and that it is left as it was.
   std::vector<StoreCheckLine> checkUnchanged(TestStore& store) {
@@ -167,26 +166,26 @@ TEST_P(StoreCheckTest, EachDefectFailsItsOwnCheckAndNoOther) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreCheckTest, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreCheckTest, test_support::kAllStores, test_support::storeTestName);
 
 TEST(StoreCheckProgram, PrintsALinePerCheckAndTheCountAndEndsByWhatItFound) {
   TestStore store(StoreKind::Sqlite);
   const std::filesystem::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoSQL=" << store.writeDataLink().string() << "\n";
 
-  const testing::CliOutcome good = testing::runCli({"--check-store", "--settings", settings.string()});
+  const test_support::CliOutcome good = test_support::runCli({"--check-store", "--settings", settings.string()});
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_THAT(good.out, StartsWith("OK    store connection: SQLite through sqlite3odbc.so\n"));
   EXPECT_THAT(good.out, EndsWith("OK    Municipio: 5571 rows\n18 checks: 18 passed, 0 failed\n"));
 
   store.execute("delete from Municipio");
-  const testing::CliOutcome bad =
-      testing::runCli({"--check-store", "--settings", settings.string(), "--data-link", store.writeDataLink().string()});
+  const test_support::CliOutcome bad =
+      test_support::runCli({"--check-store", "--settings", settings.string(), "--data-link", store.writeDataLink().string()});
   EXPECT_EQ(bad.status, 1);
   EXPECT_THAT(bad.out, HasSubstr("\nFAIL  Municipio: holds no rows"));
   EXPECT_THAT(bad.out, EndsWith("\n18 checks: 17 passed, 1 failed\n"));
 
-  const testing::CliOutcome usage = testing::runCli({"--check-store", "--products", "--settings", settings.string()});
+  const test_support::CliOutcome usage = test_support::runCli({"--check-store", "--products", "--settings", settings.string()});
   EXPECT_EQ(usage.status, 2);
   EXPECT_THAT(usage.err, HasSubstr("--check-store checks the store and imports nothing; it takes only --settings "
                                    "and --data-link, not --products"));

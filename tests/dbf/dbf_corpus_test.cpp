@@ -323,7 +323,7 @@ Dump dumpOf(const fs::path& path) {
   if (d.status == 0) {
     // The record lines are written by hand for speed: they must be what the JSON library wrote.
     std::ostringstream reference;
-    testing::referenceRecordLines(DbfTable::open(path), reference);
+    test_support::referenceRecordLines(DbfTable::open(path), reference);
     const std::string all = out.str();
     EXPECT_EQ(all.substr(all.find('\n') + 1), reference.str()) << path;
   }
@@ -625,7 +625,7 @@ TEST_P(DbfCorpus, TheCodePageGuessNamesThePageOfTablesThatDoNotSayTheirs) {
     } catch (const DbfError&) {
       continue;
     }
-    const auto guess = guessCodePage(testing::textSampleOf(*table), 850);
+    const auto guess = guessCodePage(test_support::textSampleOf(*table), 850);
     const int page = guess ? guess->codePage : 0;
     const GuessPin* pin = nullptr;
     for (const auto& p : kGuessPins)

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "data/record/field.h"
 #include "normalise/codepage_guess.h"
 #include "tests/support/dbf_text_sample.h"
+#include "tests/support/temp_dir.h"
 
 namespace importacao {
 namespace {
@@ -34,25 +34,7 @@ using ::testing::Not;
 const fs::path kGenerator = fs::path(IMP_SOURCE_ROOT) / "scripts" / "make-demo-dbf";
 const char* const kTables[] = {"cfa1010.DBF", "CFA2010.DBF", "CFA3010.DBF"};
 
-// A folder of its own under the system's temporary folder, removed at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device random;
-    path_ = fs::temp_directory_path() / ("imp-demo-test-" + std::to_string(random()));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test_support::TempDir;
 
 std::string quoted(const std::string& text) {
   std::string out = "'";
@@ -111,7 +93,7 @@ std::vector<Row> walk(LegacyTable& table) {
 class DemoTables : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new TempFolder();
+    folder_ = new TempDir("imp-demo-test");
     ASSERT_EQ(generate(folder_->path() / "legacy",
                        "--seed 3 --products 400 --customers 300 --suppliers 60"),
               0)
@@ -134,11 +116,11 @@ class DemoTables : public ::testing::Test {
     return nullptr;
   }
 
-  static TempFolder* folder_;
+  static TempDir* folder_;
   static LegacyObjects* objects_;
   static std::vector<Row> products_, customers_, suppliers_;
 };
-TempFolder* DemoTables::folder_ = nullptr;
+TempDir* DemoTables::folder_ = nullptr;
 LegacyObjects* DemoTables::objects_ = nullptr;
 std::vector<Row> DemoTables::products_, DemoTables::customers_, DemoTables::suppliers_;
 
@@ -170,7 +152,7 @@ TEST_F(DemoTables, EveryTableOpensInCodePage850WithTheOverflowItsWarning) {
       EXPECT_THAT(c.table->warnings()[0], HasSubstr(overflow));
     }
     // Its text is code page 850, and would be taken for it if the table did not say.
-    EXPECT_EQ(guessCodePage(testing::textSampleOf(*file), 850), std::nullopt);
+    EXPECT_EQ(guessCodePage(test_support::textSampleOf(*file), 850), std::nullopt);
     // Every record the header counts is in the file, and some are marked deleted.
     EXPECT_EQ(file->slotCount(), file->header().recordCount);
     EXPECT_LT(file->recordCount(), file->slotCount());
@@ -324,7 +306,7 @@ TEST_F(DemoTables, QuantitiesIncludeNegativeAndBlankOnes) {
 }
 
 TEST(DemoGenerator, SameSeedGivesTheSameBytesAndAnotherSeedOtherData) {
-  TempFolder folder;
+  TempDir folder("imp-demo-test");
   const std::string counts = "--products 50 --customers 40 --suppliers 10";
   ASSERT_EQ(generate(folder.path() / "a", "--seed 5 " + counts), 0);
   ASSERT_EQ(generate(folder.path() / "b", "--seed 5 " + counts), 0);
@@ -339,7 +321,7 @@ TEST(DemoGenerator, SameSeedGivesTheSameBytesAndAnotherSeedOtherData) {
 
 // A real legacy folder must never be overwritten by demo data.
 TEST(DemoGenerator, LeavesTablesAlreadyInTheFolderAlone) {
-  TempFolder folder;
+  TempDir folder("imp-demo-test");
   const fs::path legacy = folder.path() / "legacy";
   fs::create_directories(legacy);
   const std::string original = "not a demo table";
@@ -358,7 +340,7 @@ TEST(DemoGenerator, RefusesBadCountsWithoutWritingAnything) {
   const char* bad[] = {"--products -1", "--customers x", "--seed"};
   for (const char* arguments : bad) {
     SCOPED_TRACE(arguments);
-    TempFolder folder;
+    TempDir folder("imp-demo-test");
     EXPECT_EQ(generate(folder.path() / "legacy", arguments), 2);
     EXPECT_FALSE(fs::exists(folder.path() / "legacy"));
   }

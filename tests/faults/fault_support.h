@@ -29,11 +29,11 @@ namespace importacao::faults {
 
 namespace fs = std::filesystem;
 
-using testing::CliOutcome;
-using testing::readFile;
-using testing::runCli;
-using testing::split;
-using testing::writeFile;
+using test_support::CliOutcome;
+using test_support::readFile;
+using test_support::runCli;
+using test_support::split;
+using test_support::writeFile;
 
 // FNV-1a, 64 bits: enough to tell two versions of a file apart in a failure message.
 inline std::uint64_t checksum(std::string_view bytes) {

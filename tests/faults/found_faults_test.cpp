@@ -20,14 +20,13 @@ using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::writeFile;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::TestStore;
+using test_support::DbfBuilder;
+using test_support::TestStore;
 
 namespace fs = std::filesystem;
 
 TEST(FoundFault, AFieldOfWidthZeroIsRefusedAtOpenInsteadOfShiftingTheFieldsAfterIt) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   const auto bytes = DbfBuilder::products()

@@ -22,8 +22,8 @@ using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::split;
-using testing::DbfBuilder;
-using testing::StoreTest;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
 
 namespace fs = std::filesystem;
 
@@ -33,7 +33,7 @@ constexpr int kRecords = 300;
 
 class InterruptedRun : public StoreTest {
  protected:
-  testing::TestStoreOptions options() const override { return testing::kNoSeed; }
+  test_support::TestStoreOptions options() const override { return test_support::kNoSeed; }
   void SetUp() override {
     StoreTest::SetUp();
     folder_ = store().workDirectory() / "legado";
@@ -126,7 +126,7 @@ TEST_P(InterruptedRun, AnInterruptInEachSectionFinishesTheRecordInHandAndEndsAsP
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, InterruptedRun, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, InterruptedRun, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

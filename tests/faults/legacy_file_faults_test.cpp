@@ -26,9 +26,8 @@ using faults::readFile;
 using faults::runCli;
 using faults::split;
 using faults::writeFile;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::TestStore;
+using test_support::DbfBuilder;
+using test_support::TestStore;
 
 namespace fs = std::filesystem;
 
@@ -85,7 +84,7 @@ class LegacyFileFault : public ::testing::Test {
   }
   long count(const std::string& table) { return std::stol(*store_.scalar("select count(*) from " + table)); }
 
-  TestStore store_{StoreKind::Sqlite, testing::kNoSeed};
+  TestStore store_{StoreKind::Sqlite, test_support::kNoSeed};
   fs::path folder_, settings_, log_;
   std::optional<FolderSnapshot> snapshot_;
 };

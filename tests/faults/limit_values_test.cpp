@@ -25,8 +25,8 @@ using faults::readFile;
 using faults::runCli;
 using faults::split;
 using faults::toCp850;
-using testing::DbfBuilder;
-using testing::StoreTest;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
 
 namespace fs = std::filesystem;
 
@@ -42,7 +42,7 @@ double number(const std::optional<std::string>& text) { return text ? std::stod(
 
 class LimitValues : public StoreTest {
  protected:
-  testing::TestStoreOptions options() const override { return testing::kNoSeed; }
+  test_support::TestStoreOptions options() const override { return test_support::kNoSeed; }
   void SetUp() override {
     StoreTest::SetUp();
     ASSERT_EQ(kAccented1252.size(), 40u);
@@ -94,13 +94,13 @@ TEST_P(LimitValues, ProductsAtTheirFieldLimitsLandWholeOrAreRefused) {
   for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial"}) {
     SCOPED_TRACE(table);
     EXPECT_EQ(store().query(std::string("select IdReferencia from ") + table + " where IdReferencia not in ('1234567890', '98765')"),
-              (testing::SqlRows{{kAccentedKey}}));
+              (test_support::SqlRows{{kAccentedKey}}));
   }
   EXPECT_EQ(scalar("select count(*) from lj_referBar where IdReferencia = '12345678901234'"), "0");
 
   EXPECT_EQ(store().query("select Descricao, DenominacaoFiscal, ApelidoProduto from lj_produtos"
                           " where IdReferencia = '1234567890'"),
-            (testing::SqlRows{{kAccented, kAccented, cp1252ToUtf8(kAccented1252.substr(0, 20))}}));
+            (test_support::SqlRows{{kAccented, kAccented, cp1252ToUtf8(kAccented1252.substr(0, 20))}}));
   EXPECT_THAT(*scalar("select CodBarra from lj_referBar where IdReferencia = '1234567890'"),
               ::testing::MatchesRegex("[0-9]{13}"));
   // The text ends at the NUL byte, as every text of the legacy tables does.
@@ -150,7 +150,7 @@ TEST_P(LimitValues, CustomersAndSuppliersAtTheirFieldLimitsLandWholeOrAreRefused
 
   EXPECT_EQ(store().query("select IdCliente, NomeCliente, NomeFantasia, Cnpj, TipoPessoa from clientes"
                           " order by IdCliente"),
-            (testing::SqlRows{{"3", "Ana", "ANA", "", "F"},
+            (test_support::SqlRows{{"3", "Ana", "ANA", "", "F"},
                               {"2147483647", cp1252ToUtf8(RemoveAccents(ProperCaseName(kAccented1252))),
                                kAccented, "12345678000195", "J"}}));
   EXPECT_DOUBLE_EQ(number(scalar("select LimiteCredito from clientes where IdCliente = 2147483647")),
@@ -162,10 +162,10 @@ TEST_P(LimitValues, CustomersAndSuppliersAtTheirFieldLimitsLandWholeOrAreRefused
 
   const std::string supplierName = cp1252ToUtf8(RemoveAccents(ProperCaseName(kAccented1252)));
   EXPECT_EQ(store().query("select Idfornecedor, NomeFornecedor, cnpj from fornecedores order by Idfornecedor"),
-            (testing::SqlRows{{"-99999", "Loja", ""}, {"999999", supplierName, "12345678000195"}}));
+            (test_support::SqlRows{{"-99999", "Loja", ""}, {"999999", supplierName, "12345678000195"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, LimitValues, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, LimitValues, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

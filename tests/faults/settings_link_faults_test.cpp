@@ -27,9 +27,8 @@ using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::writeFile;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::TestStore;
+using test_support::DbfBuilder;
+using test_support::TestStore;
 
 namespace fs = std::filesystem;
 
@@ -53,7 +52,7 @@ std::string utf16(std::string_view ascii) {
   return out;
 }
 
-using LogHost = testing::RecordingHost;
+using LogHost = test_support::RecordingHost;
 
 const std::string kMark = "\xFF\xFE";
 
@@ -70,7 +69,7 @@ class AllTicked final : public RunControls {
 // The window's run saves the settings first: a file or folder it may not write ends the run with
 // "Unable to write to Importacao.ini" before either database is touched.
 TEST(SettingsFault, ASettingsFileThatCannotBeWrittenEndsTheRunBeforeAnyDatabase) {
-  TestStore store(StoreKind::Sqlite, testing::kNoSeed);
+  TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   DbfBuilder::products().recordWith({{"pd_cod", "1"}}).writeTo(folder / "cfa1010.DBF");
@@ -140,7 +139,7 @@ class DataLinkFault : public ::testing::Test {
   }
   fs::path log() const { return store_.workDirectory() / "importacao.log"; }
 
-  TestStore store_{StoreKind::Sqlite, testing::kNoSeed};
+  TestStore store_{StoreKind::Sqlite, test_support::kNoSeed};
   fs::path folder_;
   FolderSnapshot legacy_;
 };

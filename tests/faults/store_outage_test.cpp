@@ -31,9 +31,8 @@ using faults::PrivateServer;
 using faults::readFile;
 using faults::runCli;
 using faults::split;
-using testing::DbfBuilder;
-using testing::StoreKind;
-using testing::TestStore;
+using test_support::DbfBuilder;
+using test_support::TestStore;
 
 namespace fs = std::filesystem;
 
@@ -115,8 +114,8 @@ faults::CliOutcome runStoppingTheServer(PrivateServer& server, const std::vector
 TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanRun) {
   PrivateServer server;
   ASSERT_EQ(::setenv("IMP_TEST_PG_CONN", server.connectionString().c_str(), 1), 0);
-  TestStore store(StoreKind::Postgres, testing::kNoSeed);
-  TestStore clean(StoreKind::Postgres, testing::kNoSeed);
+  TestStore store(StoreKind::PostgreSql, test_support::kNoSeed);
+  TestStore clean(StoreKind::PostgreSql, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   writeLegacyTables(folder);
@@ -219,7 +218,7 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
 TEST(StoreOutage, ADryRunWhoseRollbackFailsSaysSoAndEndsWithStatusOne) {
   PrivateServer server;
   ASSERT_EQ(::setenv("IMP_TEST_PG_CONN", server.connectionString().c_str(), 1), 0);
-  TestStore store(StoreKind::Postgres, testing::kNoSeed);
+  TestStore store(StoreKind::PostgreSql, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
   writeLegacyTables(folder);

@@ -26,12 +26,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using testing::DbfBuilder;
-using testing::SqlRow;
-using testing::RecordingHost;
-using testing::SqlRows;
-using testing::StoreKind;
-using testing::StoreTest;
+using test_support::DbfBuilder;
+using test_support::SqlRow;
+using test_support::RecordingHost;
+using test_support::SqlRows;
+using test_support::StoreTest;
 
 namespace fs = std::filesystem;
 
@@ -76,7 +75,7 @@ class PartnersRun : public StoreTest {
     write(customers(), suppliers());
   }
 
-  bool postgres() const { return GetParam() == StoreKind::Postgres; }
+  bool postgres() const { return GetParam() == StoreKind::PostgreSql; }
 
   void write(const DbfBuilder& clientes, const DbfBuilder& fornecedores) {
     clientes.writeTo(folder_ / "CFA2010.DBF");
@@ -548,7 +547,7 @@ TEST_P(PartnersRun, StopDuringCustomersStillResetsTheSuppliersWalkWhichThenEnds)
   EXPECT_TRUE(summary_.completed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, PartnersRun, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, PartnersRun, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

@@ -28,12 +28,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using testing::DbfBuilder;
-using testing::RecordingHost;
-using testing::SqlRows;
-using testing::StoreKind;
-using testing::StoreTest;
-using testing::TestStoreOptions;
+using test_support::DbfBuilder;
+using test_support::RecordingHost;
+using test_support::SqlRows;
+using test_support::StoreTest;
+using test_support::TestStoreOptions;
 
 namespace fs = std::filesystem;
 
@@ -82,7 +81,7 @@ class ProductsRun : public StoreTest {
     controls_.settings.ConexaoSQL = store().writeDataLink().string();
   }
 
-  bool postgres() const { return GetParam() == StoreKind::Postgres; }
+  bool postgres() const { return GetParam() == StoreKind::PostgreSql; }
 
   void writeProducts(const DbfBuilder& table) { table.writeTo(folder_ / "cfa1010.DBF"); }
 
@@ -178,7 +177,7 @@ TEST_P(ProductsRun, NewProductGetsItsRowsWithTheFixedValues) {
       " SubTributaria, TipoSped, CSTPis, CSTCofins, CSTIpiEntrada, CSTIPI, CSOSN,"
       " Origem_Mercadoria, ListaPrecoVenda, NCM, CST from lj_produtos");
   ASSERT_EQ(master.size(), 1u);
-  EXPECT_EQ(master[0], (testing::SqlRow{"1234", "A\u00C7\u00DA" "CAR CRISTAL  1KG", "ACUCAR",
+  EXPECT_EQ(master[0], (test_support::SqlRow{"1234", "A\u00C7\u00DA" "CAR CRISTAL  1KG", "ACUCAR",
                                         "A\u00C7\u00DA" "CAR CRISTAL  1KG", "A", "N", "", "",
                                         "KG", "KG", "P", "N", "T18", "N", "00", "99", "99",
                                         "049", "99", "102", "0", "N", "", "000"}));
@@ -575,7 +574,7 @@ TEST_P(ProductsRun, ExistingRowsWithFullPrecisionFloatsAndMillisecondsAreUpdated
   EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst")), 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

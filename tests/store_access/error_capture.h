@@ -7,7 +7,7 @@
 
 #include "data/errors.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 inline std::string messageOf(const std::function<void()>& action) {
   try {
@@ -27,4 +27,4 @@ inline StoreError storeErrorOf(const std::function<void()>& action) {
   return StoreError("(no store error)", "", 0);
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

@@ -26,14 +26,13 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Optional;
-using testing::DataLinkEncoding;
-using testing::StoreKind;
-using testing::StoreTest;
-using testing::messageOf;
+using test_support::DataLinkEncoding;
+using test_support::StoreTest;
+using test_support::messageOf;
 
 // Writes a data-link file with the given initialisation string (8-bit) and returns
 // "FILE NAME=<path>".
-std::string dataLinkTo(const testing::TestStore& store, const std::string& fileName, const std::string& init) {
+std::string dataLinkTo(const test_support::TestStore& store, const std::string& fileName, const std::string& init) {
   const auto path = store.workDirectory() / fileName;
   std::ofstream(path, std::ios::binary) << "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
                                         << init << "\r\n";
@@ -55,7 +54,7 @@ class StoreConnectionTest : public StoreTest {
     StoreTest::SetUp();
     store().execute("create table item (id integer not null primary key, nome varchar(20))");
   }
-  bool postgres() { return GetParam() == StoreKind::Postgres; }
+  bool postgres() { return GetParam() == StoreKind::PostgreSql; }
 
   std::unique_ptr<StoreQuery> itemQuery(StoreConnection& connection) {
     auto query = std::make_unique<StoreQuery>("qItem", connection);
@@ -82,7 +81,7 @@ TEST_P(StoreConnectionTest, ConnectsThroughEitherKindOfDataLinkFile) {
     EXPECT_FALSE(connection.connected());
     connection.connect();
     EXPECT_TRUE(connection.connected());
-    EXPECT_EQ(connection.storeKind(), postgres() ? importacao::StoreKind::PostgreSql : importacao::StoreKind::Sqlite);
+    EXPECT_EQ(connection.storeKind(), GetParam());
     EXPECT_EQ(connection.identifierQuote(), "\"");
     connection.connect();  // already connected: nothing
     connection.disconnect();
@@ -155,7 +154,7 @@ TEST_P(StoreConnectionTest, DisconnectClosesEveryQueryAndDropsItsUnpostedRow) {
   q->fieldByName("id").assignInteger(1);
   connection.disconnect();
   EXPECT_EQ(q->state(), SourceState::Inactive);
-  EXPECT_EQ(store().query("select * from item"), testing::SqlRows{});
+  EXPECT_EQ(store().query("select * from item"), test_support::SqlRows{});
   // Reconnected, the same query works again with fresh handles.
   connection.connect();
   q->open();
@@ -186,7 +185,7 @@ TEST_P(StoreConnectionTest, RehearsalRollsEverythingBackAndOutlivesAFailedStatem
   connection.rollback();
   EXPECT_FALSE(connection.inTransaction());
   connection.disconnect();  // lets the fixture see SQLite's file unlocked
-  EXPECT_EQ(store().query("select * from item"), testing::SqlRows{});
+  EXPECT_EQ(store().query("select * from item"), test_support::SqlRows{});
 
   // Autocommit again after the rehearsal; a disconnect inside one rolls it back.
   connection.connect();
@@ -194,7 +193,7 @@ TEST_P(StoreConnectionTest, RehearsalRollsEverythingBackAndOutlivesAFailedStatem
   connection.beginTransaction();
   insertItem(connection, 4, "quatro");
   connection.disconnect();
-  EXPECT_EQ(store().query("select id from item"), (testing::SqlRows{{"3"}}));
+  EXPECT_EQ(store().query("select id from item"), (test_support::SqlRows{{"3"}}));
 }
 
 TEST_P(StoreConnectionTest, NumbersCrossUnchangedUnderACommaDecimalLocale) {
@@ -232,7 +231,7 @@ TEST_P(StoreConnectionTest, NumbersCrossUnchangedUnderACommaDecimalLocale) {
               Optional(std::string("1")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreConnectionTest, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreConnectionTest, test_support::kAllStores, test_support::storeTestName);
 
 // --- PostgreSQL only: credentials --------------------------------------------------------------
 
@@ -334,7 +333,7 @@ TEST_F(StoreCredentialsTest, APasswordWithQuotesAndSemicolonsArrivesWholeAndNeve
 }
 
 TEST(StoreConnectionFailure, AServerThatIsNotThereIsReportedByTheDriver) {
-  testing::TestStore store(StoreKind::Sqlite, testing::TestStoreOptions{false, ""});
+  test_support::TestStore store(StoreKind::Sqlite, test_support::TestStoreOptions{false, ""});
   StoreConnection connection;
   connection.setConnectionString(dataLinkTo(
       store, "down.udl",
@@ -366,7 +365,7 @@ TEST(StoreConnectionFailure, AServerThatDoesNotAnswerIsGivenUpAfterTheConnectTim
   ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
   const std::string port = std::to_string(ntohs(address.sin_port));
 
-  testing::TestStore store(StoreKind::Sqlite, testing::TestStoreOptions{false, ""});
+  test_support::TestStore store(StoreKind::Sqlite, test_support::TestStoreOptions{false, ""});
   struct {
     std::string init;
     std::string_view message;

@@ -14,9 +14,8 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Optional;
-using testing::StoreKind;
-using testing::StoreTest;
-using testing::messageOf;
+using test_support::StoreTest;
+using test_support::messageOf;
 
 class StoreObjectsTest : public StoreTest {
  protected:
@@ -25,8 +24,8 @@ class StoreObjectsTest : public StoreTest {
     objects_.Tendaro.setConnectionString(store().dataLinkConnectionString());
     objects_.Tendaro.connect();
   }
-  bool postgres() { return GetParam() == StoreKind::Postgres; }
-  std::optional<std::string> value(std::string_view sql, const testing::SqlParams& params = {}) {
+  bool postgres() { return GetParam() == StoreKind::PostgreSql; }
+  std::optional<std::string> value(std::string_view sql, const test_support::SqlParams& params = {}) {
     return store().scalar(sql, params);
   }
 
@@ -132,7 +131,7 @@ TEST_P(StoreObjectsTest, StockProcedureCreatesTheStockRowOnce) {
     p.execProc();
   }
   EXPECT_EQ(store().query("select IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam from lj_referEst"),
-            (testing::SqlRows{{"1", "1", "1", "1234", "1", "0"}}));
+            (test_support::SqlRows{{"1", "1", "1", "1234", "1", "0"}}));
   EXPECT_EQ(p.callText(), postgres() ? "select Sp_EstoqueInicial(?,?,?,?,?)"
                                      : "insert into Sp_EstoqueInicial (\"refer\", \"idcor\", \"tam\", "
                                        "\"idempresa\", \"idfilial\") values (?,?,?,?,?)");
@@ -181,7 +180,7 @@ TEST_P(StoreObjectsTest, InitialStockEntryIsInsertedOnEveryExecute) {
   const std::string when = postgres() ? "to_char(data, 'YYYY-MM-DD HH24:MI:SS.MS')" : "data";
   EXPECT_EQ(store().query("select " + when + ", sequencia, idreferencia, idcor, tam, est_atual, idestoque "
                           "from estoqueinicial"),
-            (testing::SqlRows{{"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"},
+            (test_support::SqlRows{{"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"},
                               {"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"}}));
 }
 
@@ -208,7 +207,7 @@ TEST_P(StoreObjectsTest, CustomerRowRoundTripsThroughTheDeclaredFields) {
   q.fieldByName("NomeCliente").assignText("Jose da Conceicao");
   q.post();
   EXPECT_EQ(store().query("select NomeCliente, Email, LimiteCredito from clientes"),
-            (testing::SqlRows{{"Jose da Conceicao", "a@b.c", "1500.75"}}));
+            (test_support::SqlRows{{"Jose da Conceicao", "a@b.c", "1500.75"}}));
 }
 
 TEST_P(StoreObjectsTest, CustomerTableThatDiffersFromTheDeclarationFailsTheOpen) {
@@ -244,7 +243,7 @@ TEST_P(StoreObjectsTest, FieldAndParameterLookupsCarryTheObjectsName) {
   EXPECT_EQ(messageOf([&] { objects_.sp_Estoque.parameter(6); }), "List index out of bounds (6)");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreObjectsTest, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreObjectsTest, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

@@ -20,11 +20,10 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Optional;
-using testing::DataLinkEncoding;
-using testing::StoreKind;
-using testing::StoreTest;
-using testing::messageOf;
-using testing::storeErrorOf;
+using test_support::DataLinkEncoding;
+using test_support::StoreTest;
+using test_support::messageOf;
+using test_support::storeErrorOf;
 
 // A table of the usual column kinds, the same on both stores.
 constexpr std::string_view kProbeTable =
@@ -48,7 +47,7 @@ class StoreQueryTest : public StoreTest {
     store().execute(kProbeTable);
   }
 
-  bool postgres() { return GetParam() == StoreKind::Postgres; }
+  bool postgres() { return GetParam() == StoreKind::PostgreSql; }
 
   // Points the connection at this test's store through a data-link file.
   void useStore(StoreConnection& connection, DataLinkEncoding encoding = DataLinkEncoding::Utf16) {
@@ -100,7 +99,7 @@ TEST_P(StoreQueryTest, ExistingKeyChangesOnlyTheAssignedColumns) {
   q->fieldByName("nome").assignText("novo");
   q->post();
   EXPECT_EQ(store().query("select nome, qtd, extra from probe where id = 1"),
-            (testing::SqlRows{{"novo", "2.5", "mantido"}}));
+            (test_support::SqlRows{{"novo", "2.5", "mantido"}}));
 }
 
 TEST_P(StoreQueryTest, TextParameterIsNeverCutAndIntegerArrivesAsDigits) {
@@ -159,7 +158,7 @@ TEST_P(StoreQueryTest, RefusedInsertIsWithdrawnAndTheNextCloseDiscardsIt) {
   EXPECT_EQ(q->fieldByName("nome").asText(), "dup");
   q->close();
   EXPECT_EQ(q->state(), SourceState::Inactive);
-  EXPECT_EQ(store().query("select nome from probe"), (testing::SqlRows{{"x"}}));
+  EXPECT_EQ(store().query("select nome from probe"), (test_support::SqlRows{{"x"}}));
 }
 
 TEST_P(StoreQueryTest, ValueTooLongForItsColumnIsTheStoresError) {
@@ -179,7 +178,7 @@ TEST_P(StoreQueryTest, ValueTooLongForItsColumnIsTheStoresError) {
     const StoreError error = storeErrorOf([&] { q.post(); });
     EXPECT_EQ(error.sqlState, "22001");
     EXPECT_THAT(error.what(), HasSubstr("value too long for type character varying(3)"));
-    EXPECT_EQ(store().query("select * from curto"), testing::SqlRows{});
+    EXPECT_EQ(store().query("select * from curto"), test_support::SqlRows{});
   } else {
     q.post();  // SQLite keeps what it is given
     EXPECT_THAT(value("select c from curto"), Optional(std::string("abcdef")));
@@ -221,7 +220,7 @@ TEST_P(StoreQueryTest, UpdateOfARowChangedMeanwhileFails) {
   q->fieldByName("nome").assignText("fantasma");
   store().execute("delete from probe where id = 1");
   EXPECT_EQ(storeErrorOf([&] { q->post(); }).sqlState, "01001");
-  EXPECT_EQ(store().query("select * from probe"), testing::SqlRows{});
+  EXPECT_EQ(store().query("select * from probe"), test_support::SqlRows{});
 }
 
 TEST_P(StoreQueryTest, UpdateOfARowWrittenByAnotherProgramFindsItAndStillSeesChanges) {
@@ -315,7 +314,7 @@ TEST_P(StoreQueryTest, UpdateFindsTheRowByItsKeyWhenValuesRepeat) {
   q->fieldByName("qtd").assignFloat(9.5);
   q->post();
   EXPECT_EQ(store().query("select id, qtd from probe order by id"),
-            (testing::SqlRows{{"1", std::nullopt}, {"2", "9.5"}}));
+            (test_support::SqlRows{{"1", std::nullopt}, {"2", "9.5"}}));
 }
 
 TEST_P(StoreQueryTest, ValuesCrossTheBoundaryUnchanged) {
@@ -396,7 +395,7 @@ TEST_P(StoreQueryTest, AccentedColumnNamesAreReadAndWrittenBack) {
   }
   std::setlocale(LC_CTYPE, "C.UTF-8");
   EXPECT_EQ(store().query("select \"descrição\" from acentos order by id"),
-            (testing::SqlRows{{"editada"}, {"editada"}}));
+            (test_support::SqlRows{{"editada"}, {"editada"}}));
   store().disconnect();
   std::setlocale(LC_CTYPE, before.c_str());
 }
@@ -478,13 +477,13 @@ TEST_P(StoreQueryTest, DerivedFieldsTakeTheKindsOfTheirColumns) {
       {"id", FieldKind::Integer, 0},
       {"nome", FieldKind::Text, 10},
       // SQLite has no fixed-width text: its driver reports char as varchar.
-      {"fixo", GetParam() == StoreKind::Postgres ? FieldKind::FixedText : FieldKind::Text, 3},
+      {"fixo", GetParam() == StoreKind::PostgreSql ? FieldKind::FixedText : FieldKind::Text, 3},
       {"qtd", FieldKind::Float, 0},
       // SQLite reports its numeric columns as double.
-      {"preco", GetParam() == StoreKind::Postgres ? FieldKind::Bcd : FieldKind::Float, 0},
+      {"preco", GetParam() == StoreKind::PostgreSql ? FieldKind::Bcd : FieldKind::Float, 0},
       {"pequeno", FieldKind::SmallInt, 0},
       {"grande", FieldKind::LargeInt, 0},
-      {"inteiro", GetParam() == StoreKind::Postgres ? FieldKind::Integer : FieldKind::Float, 0},
+      {"inteiro", GetParam() == StoreKind::PostgreSql ? FieldKind::Integer : FieldKind::Float, 0},
       {"quando", FieldKind::DateTime, 0},
       {"nota", FieldKind::Memo, 0},
   };
@@ -523,7 +522,7 @@ TEST_P(StoreQueryTest, AutoNumberedColumnsAreReadOnlyAndNeverWritten) {
   q.edit();
   q.fieldByName("nome").assignText("a");  // same value: the row is found by its key n
   q.post();
-  EXPECT_EQ(store().query("select n, nome from numerada"), (testing::SqlRows{{"1", "a"}}));
+  EXPECT_EQ(store().query("select n, nome from numerada"), (test_support::SqlRows{{"1", "a"}}));
 }
 
 TEST_P(StoreQueryTest, DeclaredFieldsBindByNameAndRefuseWhatDoesNotFit) {
@@ -640,12 +639,12 @@ TEST_P(StoreQueryTest, ExecuteRunsTheStatementOnceAndFetchesNothing) {
   EXPECT_EQ(q.execute(), 1);
   EXPECT_FALSE(q.active());
   EXPECT_EQ(store().query("select id, nome, qtd from probe order by id"),
-            (testing::SqlRows{{"11", "0", "-2.5"}, {"12", "0", std::nullopt}}));
+            (test_support::SqlRows{{"11", "0", "-2.5"}, {"12", "0", std::nullopt}}));
   q.parameter(0).setValue(std::int64_t{11});
   EXPECT_THAT(storeErrorOf([&] { q.execute(); }).what(), Not(HasSubstr("no store error")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreQueryTest, testing::kAllStores, testing::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreQueryTest, test_support::kAllStores, test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

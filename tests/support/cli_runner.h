@@ -20,7 +20,7 @@
 
 #include "tests/support/files.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 namespace fs = std::filesystem;
 
@@ -91,4 +91,4 @@ inline CliOutcome runCli(const std::vector<std::string>& args,
   return outcome;
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

@@ -1,5 +1,6 @@
-// Test helper: builds a dBASE III table in memory, byte by byte, so that tests can make the
-// legacy tables they need (and damage single bytes of them). Header-only, for tests only.
+// Test helper: builds a dBASE III table in memory, byte by byte (through dbf_writer.h), so that
+// tests can make the legacy tables they need (and damage single bytes of them). Header-only, for
+// tests only.
 //
 //   auto bytes = DbfBuilder()
 //                    .field("pd_cod", 'C', 14)
@@ -20,7 +21,6 @@
 //   DbfBuilder::customers({"CL_EMAIL"})   // the same table without CL_EMAIL
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -33,7 +33,9 @@
 #include <utility>
 #include <vector>
 
-namespace importacao::testing {
+#include "tests/support/dbf_writer.h"
+
+namespace importacao::test_support {
 
 class DbfBuilder {
  public:
@@ -145,42 +147,14 @@ class DbfBuilder {
   }
 
   // The sum of the field widths plus the deletion mark.
-  std::uint16_t naturalRecordLength() const {
-    int n = 1;
-    for (const auto& f : fields_) n += f.length;
-    return static_cast<std::uint16_t>(n);
-  }
-  std::uint16_t naturalHeaderLength() const {
-    const bool vfp = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
-    return static_cast<std::uint16_t>(32 + 32 * fields_.size() + 1 + (vfp ? 263 : 0));
-  }
+  std::uint16_t naturalRecordLength() const { return dbfRecordLength(fields_); }
+  std::uint16_t naturalHeaderLength() const { return dbfHeaderLength(version_, fields_.size()); }
 
   std::vector<std::byte> bytes() const {
     const std::uint16_t rl = recordLength_.value_or(naturalRecordLength());
-    const std::uint16_t hl = headerLength_.value_or(naturalHeaderLength());
-    std::string out(32, '\0');
-    out[0] = static_cast<char>(version_);
-    out[1] = 124;  // last update 2024-01-31
-    out[2] = 1;
-    out[3] = 31;
-    putU32(out, 4, count_.value_or(static_cast<std::uint32_t>(records_.size())));
-    putU16(out, 8, hl);
-    putU16(out, 10, rl);
-    out[29] = static_cast<char>(language_);
-    for (const auto& f : fields_) {
-      std::string d(32, '\0');
-      d.replace(0, std::min<std::size_t>(f.name.size(), 10), f.name.substr(0, 10));
-      d[11] = f.type;
-      d[16] = static_cast<char>(f.length & 0xFF);
-      // A character field wider than 255 keeps its high byte in the decimals byte (Clipper).
-      const int high = f.type == 'C' && f.length > 255 ? f.length >> 8 : f.decimals;
-      d[17] = static_cast<char>(high & 0xFF);
-      d[18] = static_cast<char>(f.flags);
-      out += d;
-    }
-    out.push_back('\x0D');
-    if (out.size() < hl) out.resize(hl, '\0');  // the backlink block, or padding
-    out.resize(hl);                              // a header length that cuts the descriptors
+    std::string out = dbfHeader({version_, language_, count_.value_or(static_cast<std::uint32_t>(records_.size())),
+                                 headerLength_.value_or(naturalHeaderLength()), rl},
+                                fields_);
     for (const auto& r : records_) {
       std::string rec = r;
       if (rec.size() < rl) rec.resize(rl, ' ');
@@ -201,14 +175,6 @@ class DbfBuilder {
   }
 
  private:
-  struct FieldSpec {
-    std::string name;
-    char type;
-    int length;
-    int decimals;
-    std::uint8_t flags;
-  };
-
   struct LayoutField {
     const char* name;
     char type;
@@ -228,34 +194,15 @@ class DbfBuilder {
 
   template <class Values>
   DbfBuilder& addRecord(char mark, const Values& values) {
-    std::string rec(1, mark);
-    std::size_t i = 0;
-    for (std::string_view v : values) {
-      if (i >= fields_.size()) throw std::logic_error("DbfBuilder: more values than fields");
-      const auto& f = fields_[i++];
-      const auto width = static_cast<std::size_t>(f.length);
-      std::string cell(v.substr(0, width));
-      const std::string pad(width - cell.size(), ' ');
-      const bool right = f.type == 'N' || f.type == 'F';
-      rec += right ? pad + cell : cell + pad;
-    }
-    for (; i < fields_.size(); ++i) rec += std::string(static_cast<std::size_t>(fields_[i].length), ' ');
+    std::string rec;
+    appendDbfRecord(rec, mark, fields_, values);
     records_.push_back(std::move(rec));
     return *this;
   }
 
-  static void putU16(std::string& s, std::size_t at, std::uint16_t v) {
-    s[at] = static_cast<char>(v & 0xFF);
-    s[at + 1] = static_cast<char>(v >> 8);
-  }
-  static void putU32(std::string& s, std::size_t at, std::uint32_t v) {
-    putU16(s, at, static_cast<std::uint16_t>(v & 0xFFFF));
-    putU16(s, at + 2, static_cast<std::uint16_t>(v >> 16));
-  }
-
   std::uint8_t version_ = 0x03;
   std::uint8_t language_ = 0;
-  std::vector<FieldSpec> fields_;
+  std::vector<DbfFieldSpec> fields_;
   std::vector<std::string> records_;
   std::optional<std::uint32_t> count_;
   std::optional<std::uint16_t> recordLength_;
@@ -264,4 +211,4 @@ class DbfBuilder {
   std::string trailing_;
 };
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

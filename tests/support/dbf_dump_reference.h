@@ -13,7 +13,7 @@
 #include "data/dbf/dbf_table.h"
 #include "normalise/codepage.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 namespace reference_detail {
 
@@ -57,4 +57,4 @@ inline void referenceRecordLines(const DbfTable& table, std::ostream& out) {
   }
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

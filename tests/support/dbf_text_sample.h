@@ -10,7 +10,7 @@
 #include "data/dbf/dbf_table.h"
 #include "normalise/codepage_guess.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 inline CodePageSample textSampleOf(const DbfTable& table) {
   CodePageSample sample;
@@ -29,4 +29,4 @@ inline CodePageSample textSampleOf(const DbfTable& table) {
   return sample;
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

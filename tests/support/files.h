@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 namespace fs = std::filesystem;
 
@@ -34,4 +34,4 @@ inline std::vector<std::string> split(const std::string& text, const std::string
   return parts;
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

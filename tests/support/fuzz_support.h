@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 // A broken property: says what and on what, and aborts so that the fuzzer keeps the input.
 [[noreturn]] inline void finding(const char* what, std::string_view detail) {
@@ -57,4 +57,4 @@ class ScratchFile {
   std::filesystem::path file_;
 };
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

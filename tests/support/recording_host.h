@@ -9,7 +9,7 @@
 
 #include "app/run/run_core.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 class RecordingHost final : public RunHost {
  public:
@@ -30,4 +30,4 @@ class RecordingHost final : public RunHost {
   std::function<void(std::string_view)> onLine;  // called at each log line, e.g. to ask for a stop
 };
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

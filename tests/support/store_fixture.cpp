@@ -18,7 +18,7 @@
 
 #include "normalise/ascii.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -362,12 +362,8 @@ class TestStore::Connection {
 
 // --- public functions ----------------------------------------------------------------------------
 
-std::string_view storeKindName(StoreKind kind) noexcept {
-  return kind == StoreKind::Postgres ? "Postgres" : "Sqlite";
-}
-
 std::string storeTestName(const ::testing::TestParamInfo<StoreKind>& info) {
-  return std::string(storeKindName(info.param));
+  return info.param == StoreKind::PostgreSql ? "Postgres" : "Sqlite";
 }
 
 std::string dataLinkExtendedProperties(const std::string& udlBytes) {
@@ -404,9 +400,11 @@ std::string dataLinkBytes(std::string_view odbcConnectionString, DataLinkEncodin
 }
 
 TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
+  if (kind != StoreKind::PostgreSql && kind != StoreKind::Sqlite)
+    throw TestStoreError("a throw-away store is PostgreSQL or SQLite");
   workDir_ = makeTempDirectory("imp-store-");
   try {
-    if (kind == StoreKind::Postgres) {
+    if (kind == StoreKind::PostgreSql) {
       baseConnectionString_ = requiredPgConnectionString();
       schema_ = "t_" + randomSuffix();
       PsqlTarget target = psqlTarget(baseConnectionString_);
@@ -442,11 +440,11 @@ TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
 TestStore::~TestStore() {
   if (keepStores()) {
     connection_.reset();
-    std::cerr << "store kept: " << (kind_ == StoreKind::Postgres ? "schema " + schema_ : file_.string())
+    std::cerr << "store kept: " << (kind_ == StoreKind::PostgreSql ? "schema " + schema_ : file_.string())
               << " (work directory " << workDir_.string() << ")\n";
     return;
   }
-  if (kind_ == StoreKind::Postgres && !schema_.empty()) {
+  if (kind_ == StoreKind::PostgreSql && !schema_.empty()) {
     // A test that left a transaction open would hold locks: wait a while, then leave the schema.
     auto drop = [this](Connection& on) {
       on.run("set lock_timeout = '10s'", {});
@@ -517,4 +515,4 @@ PsqlTarget testServerForPsql() { return psqlTarget(requiredPgConnectionString())
 
 void StoreTest::SetUp() { store_ = std::make_unique<TestStore>(GetParam(), options()); }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

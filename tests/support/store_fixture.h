@@ -12,14 +12,14 @@
 //
 // Typical use, one test body for both stores:
 //
-//   class ClientesStore : public importacao::testing::StoreTest {};
+//   class ClientesStore : public importacao::test_support::StoreTest {};
 //   TEST_P(ClientesStore, InsertsAMissingCustomer) {
 //     auto& s = store();
 //     ... connect the code under test to s.connectionString() or s.writeDataLink(...) ...
 //     EXPECT_EQ(s.scalar("select NomeCliente from clientes where IdCliente = ?", {7}), "Ana");
 //   }
-//   INSTANTIATE_TEST_SUITE_P(Stores, ClientesStore, importacao::testing::kAllStores,
-//                            importacao::testing::storeTestName);
+//   INSTANTIATE_TEST_SUITE_P(Stores, ClientesStore, importacao::test_support::kAllStores,
+//                            importacao::test_support::storeTestName);
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,15 +34,15 @@
 #include <variant>
 #include <vector>
 
-namespace importacao::testing {
+#include "data/store/store_kind.h"
 
-enum class StoreKind { Postgres, Sqlite };
+namespace importacao::test_support {
 
-// "Postgres" or "Sqlite": for messages, and for the names of parameterised tests.
-std::string_view storeKindName(StoreKind kind) noexcept;
+// The kinds of throw-away store: PostgreSql and Sqlite. The names of parameterised tests say
+// "Postgres" or "Sqlite".
 std::string storeTestName(const ::testing::TestParamInfo<StoreKind>& info);
 
-inline const auto kAllStores = ::testing::Values(StoreKind::Postgres, StoreKind::Sqlite);
+inline const auto kAllStores = ::testing::Values(StoreKind::PostgreSql, StoreKind::Sqlite);
 
 // Any failure to make, reach or drop a test store. what() says what went wrong and, for a
 // statement, carries the driver's text; never a password.
@@ -170,4 +170,4 @@ class StoreTest : public ::testing::TestWithParam<StoreKind> {
   std::unique_ptr<TestStore> store_;
 };
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

@@ -16,7 +16,7 @@
 #include <set>
 #include <sys/wait.h>
 
-namespace importacao::testing {
+namespace importacao::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -44,13 +44,13 @@ TEST_P(TestStoreFixture, StoresAreIsolatedAndGoneAfterTeardown) {
     file = a.databaseFile();
     EXPECT_TRUE(fs::is_directory(work));
     EXPECT_EQ(schema.empty(), GetParam() == StoreKind::Sqlite);
-    EXPECT_EQ(file.empty(), GetParam() == StoreKind::Postgres);
+    EXPECT_EQ(file.empty(), GetParam() == StoreKind::PostgreSql);
   }
   EXPECT_FALSE(fs::exists(work));
   if (GetParam() == StoreKind::Sqlite) {
     EXPECT_FALSE(fs::exists(file));
   } else {
-    TestStore other(StoreKind::Postgres, kNoSeed);
+    TestStore other(StoreKind::PostgreSql, kNoSeed);
     EXPECT_EQ(other.scalar("select count(*) from information_schema.schemata where schema_name = ?", {schema}), "0");
   }
 }
@@ -86,7 +86,7 @@ TEST(TestStoreFixturePostgres, MissingServerSettingFailsLoudly) {
   const char* saved = std::getenv("IMP_TEST_PG_CONN");
   std::string value = saved ? saved : "";
   unsetenv("IMP_TEST_PG_CONN");
-  EXPECT_THAT([] { TestStore s(StoreKind::Postgres); },
+  EXPECT_THAT([] { TestStore s(StoreKind::PostgreSql); },
               ::testing::ThrowsMessage<TestStoreError>(HasSubstr("IMP_TEST_PG_CONN is not set")));
   if (saved) setenv("IMP_TEST_PG_CONN", value.c_str(), 1);
 }
@@ -116,4 +116,4 @@ TEST(DataLink, BytesAreWhatWindowsWrites) {
 }
 
 }  // namespace
-}  // namespace importacao::testing
+}  // namespace importacao::test_support

@@ -38,8 +38,8 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::finding;
-using testing::trimBlanks;
+using test_support::finding;
+using test_support::trimBlanks;
 
 // Returned by a read that finds nothing: no value can hold a line break.
 constexpr std::string_view kAbsent = "\n";
@@ -117,7 +117,7 @@ struct Write {
 };
 
 void exercise(std::string_view input) {
-  static const testing::ScratchFile scratch("imp-settings-fuzz", kSettingsFileName);
+  static const test_support::ScratchFile scratch("imp-settings-fuzz", kSettingsFileName);
 
   std::string_view content = input;
   Write write;

@@ -36,8 +36,8 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::finding;
-using testing::trimBlanks;
+using test_support::finding;
+using test_support::trimBlanks;
 
 constexpr std::string_view kFileName = "loja.udl";
 
@@ -147,7 +147,7 @@ std::vector<std::string_view> splitPieces(std::string_view text) {
 bool holdsAny(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
 
 void exercise(const std::uint8_t* data, std::size_t size) {
-  static const testing::ScratchFile scratch("imp-datalink-fuzz", kFileName);
+  static const test_support::ScratchFile scratch("imp-datalink-fuzz", kFileName);
   if (size == 0) return;
   const unsigned flags = data[0];
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);

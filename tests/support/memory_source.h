@@ -1,6 +1,6 @@
 // An in-memory record source over a vector of rows: a stand-in for a legacy table or a store
 // query in tests of the layers above (the run frame, the sections), and the engine the record
-// layer's own tests use.
+// layer's own tests use. Header-only, for tests only.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "data/errors.h"
 #include "data/record/parameter.h"
 #include "data/record/record_source.h"
 #include "data/value.h"
@@ -93,5 +94,95 @@ class MemorySource : public RecordSource {
   std::vector<std::size_t> result_;  // indexes into rows_ of the open result
   std::size_t current_ = 0;          // position in result_
 };
+
+inline MemorySource::MemorySource(std::string name, std::vector<ColumnInfo> columns,
+                                  std::vector<Row> rows, bool writable)
+    : RecordSource(name),
+      columns_(std::move(columns)),
+      rows_(std::move(rows)),
+      writable_(writable),
+      parameters_(std::move(name)) {}
+
+inline MemorySource::~MemorySource() { close(); }
+
+inline std::optional<std::size_t> MemorySource::currentRowIndex() const {
+  if (!active() || result_.empty()) return std::nullopt;
+  return result_[current_];
+}
+
+inline std::vector<ColumnInfo> MemorySource::doOpen() {
+  ++openCount_;
+  if (openFailure_) throw DataError(*openFailure_);
+  result_.clear();
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (!filter_ || filter_(rows_[i], parameters_)) result_.push_back(i);
+  }
+  current_ = 0;
+  return columns_;
+}
+
+inline void MemorySource::doClose() noexcept {
+  result_.clear();
+  current_ = 0;
+}
+
+inline void MemorySource::load() {
+  const Row& row = rows_[result_[current_]];
+  const auto fields = columnFields();
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i] == nullptr) continue;
+    if (i < row.size()) {
+      fields[i]->setFetchedValue(row[i]);
+    } else {
+      fields[i]->setFetchedNull();
+    }
+  }
+}
+
+inline bool MemorySource::doFirst() {
+  current_ = 0;
+  if (result_.empty()) return false;
+  load();
+  return true;
+}
+
+inline bool MemorySource::doNext() {
+  if (current_ + 1 >= result_.size()) return false;
+  ++current_;
+  load();
+  return true;
+}
+
+inline void MemorySource::doPost(std::span<Field* const> modified, bool inserting) {
+  if (postHook_) postHook_(modified, inserting);
+  Row row = inserting ? insertDefaults_ : rows_[result_[current_]];
+  row.resize(columns_.size());
+  for (Field* field : modified) {
+    if (field->columnIndex() >= 0) {
+      row[static_cast<std::size_t>(field->columnIndex())] = field->value();
+    }
+  }
+  if (inserting) {
+    rows_.push_back(std::move(row));
+    result_.push_back(rows_.size() - 1);
+    current_ = result_.size() - 1;
+  } else {
+    rows_[result_[current_]] = std::move(row);
+  }
+  ++postCount_;
+  load();  // the row as now stored: defaults of the columns never assigned included
+}
+
+inline long long MemorySource::doRecordCount() {
+  if (reportedCount_) return *reportedCount_;
+  return static_cast<long long>(result_.size());
+}
+
+inline long long MemorySource::doRecordNumber() const {
+  if (result_.empty()) return 0;
+  const std::size_t row = result_[current_];
+  if (row < recordNumbers_.size()) return recordNumbers_[row];
+  return static_cast<long long>(current_) + 1;
+}
 
 }  // namespace importacao
