@@ -116,9 +116,17 @@ HWND TForm1::create(const wchar_t* windowClass, const layout::Control& spec, DWO
   if (spec.parent == layout::Parent::RunPage || spec.parent == layout::Parent::GroupBox)
     parent = TabSheet1;
   if (spec.parent == layout::Parent::SettingsPage) parent = TabSheet2;
-  return CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
-                         WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr, instance_,
-                         nullptr);
+  HWND control = CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
+                                 WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr,
+                                 instance_, nullptr);
+  named_.emplace_back(spec.name, control);
+  return control;
+}
+
+HWND TForm1::control(std::string_view name) const {
+  for (const auto& [controlName, control] : named_)
+    if (controlName == name) return control;
+  return nullptr;
 }
 
 void TForm1::createControls() {
@@ -272,26 +280,14 @@ void TForm1::showPage(int page) {
 void TForm1::FormCreate() {
   clearLog();
   const SettingsValues values = loadSettings(settingsFile_);
-  setWindowText(edtconexao, values.ConexaoDBF);
-  setWindowText(edtConexatSql, values.ConexaoSQL);
-  setWindowText(Edit1, values.Duplicata);
-  setWindowText(Edit2, values.Cheque);
-  setWindowText(Edit3, values.Avista);
-  setWindowText(Edit4, values.Cartao);
-  setWindowText(Edit5, values.DepBanco);
-  setWindowText(Edit6, values.Vendedor);
+  for (const SettingKey& setting : kSettingKeys)
+    setWindowText(control(setting.control), values.*setting.value);
 }
 
 SettingsValues TForm1::settingsFromControls() const {
   SettingsValues values;
-  values.ConexaoDBF = windowText(edtconexao);
-  values.ConexaoSQL = windowText(edtConexatSql);
-  values.Duplicata = windowText(Edit1);
-  values.Cheque = windowText(Edit2);
-  values.Avista = windowText(Edit3);
-  values.Cartao = windowText(Edit4);
-  values.DepBanco = windowText(Edit5);
-  values.Vendedor = windowText(Edit6);
+  for (const SettingKey& setting : kSettingKeys)
+    values.*setting.value = windowText(control(setting.control));
   return values;
 }
 

@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/run/gauge.h"
 #include "app/run/log_store.h"
@@ -38,6 +41,8 @@ class TForm1 final : private RunHost, private RunControls {
   void show(int how);
   // Handles the dialog keys (Tab, Enter, Esc, Alt+letter) of a message meant for the window.
   bool dialogMessage(MSG& message);
+  // A control of the layout, by its name there ("BitBtn1", "Memo1"); null for another name.
+  HWND control(std::string_view name) const;
 
  private:
   static LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -85,6 +90,7 @@ class TForm1 final : private RunHost, private RunControls {
   UINT dpi_ = 96;
   HFONT font_ = nullptr;
 
+  std::vector<std::pair<std::string_view, HWND>> named_;  // the layout's controls, by name
   HWND form_ = nullptr;
   HWND BitBtn1 = nullptr, BitBtn2 = nullptr, PageControl1 = nullptr;
   HWND TabSheet1 = nullptr, TabSheet2 = nullptr;
