@@ -60,12 +60,13 @@ class TForm1 final : private RunHost, private RunControls {
   void FormCreate();
   void BitBtn1Click();
   void browse();
-  void flushLog(bool force);
+  bool flushLog(bool force);  // true when the list was told of new rows
   void copySelectedLog();
   void logMenu(int x, int y);  // the log's context menu, at screen point x, y
   void saveLog();              // "Salvar log..."
   void nextError();            // "Próximo erro" (F3)
   void paintGauge(HDC dc, const RECT& area);
+  void repaintGaugeIfChanged();
 
   // RunHost
   void clearLog() override;
@@ -84,8 +85,10 @@ class TForm1 final : private RunHost, private RunControls {
   std::unique_ptr<RunCore> core_;
   LogStore log_;
   GaugeModel gauge_;
+  std::pair<int, int> gaugeShown_{-1, -1};  // the percentage and filled width last painted
   std::size_t shownRows_ = 0;        // rows the list view was last told of
   ULONGLONG lastLogFlush_ = 0;       // when it was told, in milliseconds
+  ULONGLONG logFlushGap_ = 50;       // the least time to the next telling
   bool closeAfterRun_ = false;
   UINT dpi_ = 96;
   HFONT font_ = nullptr;
