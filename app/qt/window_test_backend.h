@@ -1,138 +1,15 @@
-// Stand-ins for the objects a run works on (connections, legacy tables, sections), for the
-// window's tests and the log benchmark: every connection step is written to a journal, tables
-// are counters, and sections log one line per record.
+// The stand-ins of app/run/fake_run_parts.h as the Qt window's backend, for its tests, the
+// screenshots and the log benchmark.
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "app/qt/unit1.h"
-#include "data/errors.h"
+#include "app/run/fake_run_parts.h"
 
 namespace importacao {
 
-using Journal = std::vector<std::string>;
-
-class FakeConDb final : public LegacyDbControl {
+class FakeBackend final : public RunBackend, public FakeRunParts {
  public:
-  explicit FakeConDb(Journal& journal) : journal_(journal) {}
-  void disconnect() override { journal_.push_back("ConDb.disconnect"); }
-  void setPath(std::string_view folder) override {
-    journal_.push_back("ConDb.PATH=" + std::string(folder));
-  }
-  void setCodePageOverride(std::optional<int> codePage) override {
-    if (codePage) journal_.push_back("ConDb.codePage=" + std::to_string(*codePage));
-  }
-  void connect() override { journal_.push_back("ConDb.connect"); }
-
- private:
-  Journal& journal_;
-};
-
-class FakeTendaro final : public StoreConnectionControl {
- public:
-  explicit FakeTendaro(Journal& journal) : journal_(journal) {}
-  std::string connectionString() const override { return connectionString_; }
-  void setConnectionString(std::string text) override { connectionString_ = std::move(text); }
-  void setBeforeConnect(std::function<void()> handler) override { handler_ = std::move(handler); }
-  void disconnect() override { journal_.push_back("Tendaro.disconnect"); }
-  void connect() override {
-    if (handler_) handler_();
-    journal_.push_back("Tendaro.connect " + connectionString_);
-    if (unreachable) {
-      throw StoreError("could not connect to server: Connection refused", "08001", 101);
-    }
-  }
-  bool unreachable = false;
-
- private:
-  Journal& journal_;
-  std::string connectionString_ = "FILE NAME=/built-in/Importacao.udl";
-  std::function<void()> handler_;
-};
-
-class FakeTable final : public FrameTable {
- public:
-  explicit FakeTable(std::int64_t count) : count_(count) {}
-  void close() override {}
-  void open() override {}
-  void first() override { number_ = 1; }
-  void next() override {
-    if (number_ < count_) ++number_; else eof_ = true;
-  }
-  bool eof() const override { return eof_ || count_ == 0; }
-  std::int64_t recordCount() override { return count_; }
-  std::int64_t recordNumber() const override { return number_; }
-  void reset(std::int64_t count) {
-    count_ = count;
-    eof_ = false;
-  }
-
- private:
-  std::int64_t count_;
-  std::int64_t number_ = 0;
-  bool eof_ = false;
-};
-
-// Logs one line per record ("Importando <noun> - <n>"); products log theirs before the capture.
-// `onRecord` runs just before that line, so a click it queues is delivered inside AddLogLine.
-class FakeSection final : public Section {
- public:
-  FakeSection(std::string noun, FakeTable& table, bool logsBeforeCapture)
-      : noun_(std::move(noun)), table_(table), before_(logsBeforeCapture) {}
-  std::string_view caption() const override { return noun_; }
-  void beforeRecord(SectionContext& context) override {
-    if (before_) logRecord(context);
-  }
-  RecordOutcome importRecord(SectionContext& context) override {
-    if (!before_) logRecord(context);
-    const std::int64_t n = table_.recordNumber();
-    if (n == failAt || (failEvery > 0 && n % failEvery == 0)) {
-      throw DataError("duplicate key value");
-    }
-    return RecordOutcome::Inserted;
-  }
-  std::string errorLine(SectionContext&, const DataError& error) override {
-    return "Erro gravando o " + noun_ + " - " + std::to_string(table_.recordNumber()) + "\r" +
-           error.what();
-  }
-  std::function<void(std::int64_t record)> onRecord;
-  std::int64_t failAt = 0;     // this record's work fails
-  std::int64_t failEvery = 0;  // every record whose number is a multiple of this fails
-
- private:
-  void logRecord(SectionContext& context) {
-    if (onRecord) onRecord(table_.recordNumber());
-    context.AddLogLine("Importando " + noun_ + " - " + std::to_string(table_.recordNumber()));
-  }
-  std::string noun_;
-  FakeTable& table_;
-  bool before_;
-};
-
-class FakeBackend final : public RunBackend {
- public:
-  RunParts parts(SettingsWriter& settings) override {
-    return RunParts{settings,
-                    conDb,
-                    tendaro,
-                    {SectionSlot{SectionId::Products, &produtos, &productsSection},
-                     SectionSlot{SectionId::Customers, &clientes, &customersSection},
-                     SectionSlot{SectionId::Suppliers, &fornecedores, &suppliersSection}}};
-  }
-  Journal journal;
-  FakeConDb conDb{journal};
-  FakeTendaro tendaro{journal};
-  FakeTable produtos{3};
-  FakeTable clientes{3};
-  FakeTable fornecedores{4};
-  FakeSection productsSection{"Produto", produtos, true};
-  FakeSection customersSection{"Cliente", clientes, false};
-  FakeSection suppliersSection{"Fornecedor", fornecedores, false};
+  RunParts parts(SettingsWriter& settings) override { return FakeRunParts::parts(settings); }
 };
 
 }  // namespace importacao
