@@ -19,8 +19,12 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 
 set(CPACK_NSIS_PACKAGE_NAME "Sistema de Importação")
 set(CPACK_NSIS_DISPLAY_NAME "Sistema de Importação")
+# A 64-bit installer for the 64-bit programs: it installs into the 64-bit Program Files and
+# writes its uninstall entry in the 64-bit registry view, where Windows lists 64-bit programs.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MUI_FINISHPAGE_RUN "importacao.exe")
+set(CPACK_NSIS_INSTALLED_ICON_NAME "importacao.exe")  # the icon of its entry in the program list
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
 set(CPACK_NSIS_MENU_LINKS "LEIA-ME.txt" "Leia-me")

@@ -62,7 +62,9 @@ TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
     SCOPED_TRACE(c.offset);
     EXPECT_EQ(file.readAt(c.offset, bytes, error), c.count);
     EXPECT_FALSE(error);
-    if (c.count > 0) EXPECT_EQ(static_cast<char>(bytes[0]), c.first);
+    if (c.count > 0) {
+      EXPECT_EQ(static_cast<char>(bytes[0]), c.first);
+    }
   }
 
   OpenFile again = OpenFile::createForAppending(path, error);

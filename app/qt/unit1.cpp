@@ -250,26 +250,19 @@ void TForm1::showError(const QString& message) {
 void TForm1::FormCreate() {
   Memo1->clear();
   const SettingsValues values = loadSettings(settingsFile_);
-  edtconexao->setText(qtText(values.ConexaoDBF));
-  edtConexatSql->setText(qtText(values.ConexaoSQL));
-  Edit1->setText(qtText(values.Duplicata));
-  Edit2->setText(qtText(values.Cheque));
-  Edit3->setText(qtText(values.Avista));
-  Edit4->setText(qtText(values.Cartao));
-  Edit5->setText(qtText(values.DepBanco));
-  Edit6->setText(qtText(values.Vendedor));
+  for (const SettingKey& setting : kSettingKeys)
+    settingBox(setting.control)->setText(qtText(values.*setting.value));
+}
+
+QLineEdit* TForm1::settingBox(std::string_view name) const {
+  if (name == layout::edtConexatSql.name) return edtConexatSql->lineEdit();
+  return findChild<QLineEdit*>(utf8(name));
 }
 
 SettingsValues TForm1::settingsFromControls() const {
   SettingsValues values;
-  values.ConexaoDBF = settingText(edtconexao->text());
-  values.ConexaoSQL = settingText(edtConexatSql->text());
-  values.Duplicata = settingText(Edit1->text());
-  values.Cheque = settingText(Edit2->text());
-  values.Avista = settingText(Edit3->text());
-  values.Cartao = settingText(Edit4->text());
-  values.DepBanco = settingText(Edit5->text());
-  values.Vendedor = settingText(Edit6->text());
+  for (const SettingKey& setting : kSettingKeys)
+    values.*setting.value = settingText(settingBox(setting.control)->text());
   return values;
 }
 

@@ -124,6 +124,8 @@ class TForm1 : public QWidget, private RunHost, private RunControls {
   // label of the settings page that stands before an edit box, clear of that box.
   bool fitsTheLayout() const;
   void FormCreate();
+  // The edit box of the settings page named `name` in the layout (the file-name box's own edit).
+  QLineEdit* settingBox(std::string_view name) const;
   void showError(const QString& message);
 
   // RunHost

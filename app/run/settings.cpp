@@ -43,26 +43,14 @@ using profile::trim;
 
 SettingsValues loadSettings(const ProfileFile& file) {
   SettingsValues values;
-  values.ConexaoDBF = file.readString("Importacao", "ConexaoDBF", "");
-  values.ConexaoSQL = file.readString("Importacao", "ConexaoSQL", "");
-  values.Duplicata = file.readString("FormaPgto", "Duplicata", "");
-  values.Cheque = file.readString("FormaPgto", "Cheque", "");
-  values.Avista = file.readString("FormaPgto", "Avista", "");
-  values.Cartao = file.readString("FormaPgto", "Cartao", "");
-  values.DepBanco = file.readString("FormaPgto", "DepBanco", "");
-  values.Vendedor = file.readString("Vendas", "Vendedor", "1");
+  for (const SettingKey& setting : kSettingKeys)
+    values.*setting.value = file.readString(setting.section, setting.key, values.*setting.value);
   return values;
 }
 
 void saveSettings(ProfileFile& file, const SettingsValues& values) {
-  file.writeString("Importacao", "ConexaoDBF", values.ConexaoDBF);
-  file.writeString("Importacao", "ConexaoSQL", values.ConexaoSQL);
-  file.writeString("FormaPgto", "Duplicata", values.Duplicata);
-  file.writeString("FormaPgto", "Cheque", values.Cheque);
-  file.writeString("FormaPgto", "Avista", values.Avista);
-  file.writeString("FormaPgto", "Cartao", values.Cartao);
-  file.writeString("FormaPgto", "DepBanco", values.DepBanco);
-  file.writeString("Vendas", "Vendedor", values.Vendedor);
+  for (const SettingKey& setting : kSettingKeys)
+    file.writeString(setting.section, setting.key, values.*setting.value);
 }
 
 std::optional<std::string> legacyCodePageSetting(const ProfileFile& file) {

@@ -18,6 +18,7 @@
 // converted; on Windows the file is in the system's ANSI code page, as Windows keeps it.
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -78,6 +79,28 @@ struct SettingsValues {
 
   friend bool operator==(const SettingsValues&, const SettingsValues&) = default;
 };
+
+// One of the eight settings: where the settings file keeps it, the configuration page's edit box
+// that shows it (its name in app/run/window_layout.h) and its member of SettingsValues. Both
+// windows load and save through this table; the default is that of SettingsValues{}.
+struct SettingKey {
+  std::string_view section;
+  std::string_view key;
+  std::string_view control;
+  std::string SettingsValues::*value;
+};
+
+// The eight settings in load and save order, which is also the boxes' tab order.
+inline constexpr std::array<SettingKey, 8> kSettingKeys{{
+    {"Importacao", "ConexaoDBF", "edtconexao", &SettingsValues::ConexaoDBF},
+    {"Importacao", "ConexaoSQL", "edtConexatSql", &SettingsValues::ConexaoSQL},
+    {"FormaPgto", "Duplicata", "Edit1", &SettingsValues::Duplicata},
+    {"FormaPgto", "Cheque", "Edit2", &SettingsValues::Cheque},
+    {"FormaPgto", "Avista", "Edit3", &SettingsValues::Avista},
+    {"FormaPgto", "Cartao", "Edit4", &SettingsValues::Cartao},
+    {"FormaPgto", "DepBanco", "Edit5", &SettingsValues::DepBanco},
+    {"Vendas", "Vendedor", "Edit6", &SettingsValues::Vendedor},
+}};
 
 // Reads the eight keys in load order (ConexaoDBF, ConexaoSQL, Duplicata, Cheque, Avista, Cartao,
 // DepBanco, Vendedor); each missing one gets its default. Never throws.

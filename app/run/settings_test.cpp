@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/run/settings_test_support.h"
+#include "app/run/window_layout.h"
 #include "data/errors.h"
 
 namespace importacao {
@@ -33,6 +36,15 @@ TEST(Settings, FirstStartWithoutAFileGivesTheDefaults) {
   EXPECT_EQ(values.ConexaoDBF, "");
   EXPECT_EQ(values.Vendedor, "1");
   EXPECT_FALSE(fs::exists(dir / "Importacao.ini"));  // reading never creates the file
+}
+
+TEST(Settings, EachSettingIsShownByAnEditBoxOfTheSettingsPageInTabOrder) {
+  // Both windows find the box of a setting by its layout name.
+  std::vector<std::string_view> boxes, shown;
+  for (const layout::Control* control : layout::kTabOrder)
+    if (control->parent == layout::Parent::SettingsPage) boxes.push_back(control->name);
+  for (const SettingKey& setting : kSettingKeys) shown.push_back(setting.control);
+  EXPECT_EQ(shown, boxes);
 }
 
 TEST(Settings, SaveWritesAllEightKeysInTheirSectionsEmptyOnesToo) {

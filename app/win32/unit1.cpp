@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -20,7 +21,8 @@ constexpr wchar_t kFormClass[] = L"ImportacaoForm1";
 constexpr wchar_t kPageClass[] = L"ImportacaoTabSheet";
 constexpr wchar_t kGaugeClass[] = L"ImportacaoGauge";
 constexpr wchar_t kErrorTitle[] = L"Importacao";
-constexpr ULONGLONG kLogFlushMs = 50;  // how often a run's new lines reach the screen
+constexpr ULONGLONG kLogFlushMs = 50;  // how often a run's new lines reach the screen, at most
+constexpr ULONGLONG kLogFlushShare = 5;  // ... and no sooner than 5 times what showing them took
 constexpr int kBrowseWidth = 21;       // the browse button inside the file-name box's width
 
 enum ControlId : int {
@@ -116,9 +118,17 @@ HWND TForm1::create(const wchar_t* windowClass, const layout::Control& spec, DWO
   if (spec.parent == layout::Parent::RunPage || spec.parent == layout::Parent::GroupBox)
     parent = TabSheet1;
   if (spec.parent == layout::Parent::SettingsPage) parent = TabSheet2;
-  return CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
-                         WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr, instance_,
-                         nullptr);
+  HWND control = CreateWindowExW(exStyle, windowClass, wide(spec.caption).c_str(),
+                                 WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent, nullptr,
+                                 instance_, nullptr);
+  named_.emplace_back(spec.name, control);
+  return control;
+}
+
+HWND TForm1::control(std::string_view name) const {
+  for (const auto& [controlName, control] : named_)
+    if (controlName == name) return control;
+  return nullptr;
 }
 
 void TForm1::createControls() {
@@ -272,26 +282,14 @@ void TForm1::showPage(int page) {
 void TForm1::FormCreate() {
   clearLog();
   const SettingsValues values = loadSettings(settingsFile_);
-  setWindowText(edtconexao, values.ConexaoDBF);
-  setWindowText(edtConexatSql, values.ConexaoSQL);
-  setWindowText(Edit1, values.Duplicata);
-  setWindowText(Edit2, values.Cheque);
-  setWindowText(Edit3, values.Avista);
-  setWindowText(Edit4, values.Cartao);
-  setWindowText(Edit5, values.DepBanco);
-  setWindowText(Edit6, values.Vendedor);
+  for (const SettingKey& setting : kSettingKeys)
+    setWindowText(control(setting.control), values.*setting.value);
 }
 
 SettingsValues TForm1::settingsFromControls() const {
   SettingsValues values;
-  values.ConexaoDBF = windowText(edtconexao);
-  values.ConexaoSQL = windowText(edtConexatSql);
-  values.Duplicata = windowText(Edit1);
-  values.Cheque = windowText(Edit2);
-  values.Avista = windowText(Edit3);
-  values.Cartao = windowText(Edit4);
-  values.DepBanco = windowText(Edit5);
-  values.Vendedor = windowText(Edit6);
+  for (const SettingKey& setting : kSettingKeys)
+    values.*setting.value = windowText(control(setting.control));
   return values;
 }
 
@@ -340,30 +338,44 @@ void TForm1::dataLinkMissing(const DataLinkNotice& notice) {
   MessageBoxW(form_, wide(dataLinkNoticeText(notice)).c_str(), kErrorTitle, MB_OK | MB_ICONWARNING);
 }
 
-void TForm1::flushLog(bool force) {
+bool TForm1::flushLog(bool force) {
   const ULONGLONG now = GetTickCount64();
-  if (!force && now - lastLogFlush_ < kLogFlushMs) return;
+  if (!force && now - lastLogFlush_ < logFlushGap_) return false;
   lastLogFlush_ = now;
-  if (log_.rowCount() == shownRows_ && !force) return;
+  if (log_.rowCount() == shownRows_ && !force) return false;
   shownRows_ = log_.rowCount();
   ListView_SetItemCountEx(Memo1, static_cast<int>(shownRows_), LVSICF_NOINVALIDATEALL);
   if (shownRows_ > 0) ListView_EnsureVisible(Memo1, static_cast<int>(shownRows_ - 1), FALSE);
   InvalidateRect(Memo1, nullptr, FALSE);
+  return true;
 }
 
 void TForm1::setGaugeMaximum(int maximum) {
   gauge_.setMaximum(maximum);
-  InvalidateRect(Gauge1, nullptr, FALSE);
+  repaintGaugeIfChanged();
 }
 
 void TForm1::setGaugePosition(int position) {
-  const int before = gauge_.position();
   gauge_.setPosition(position);
-  if (gauge_.position() != before) InvalidateRect(Gauge1, nullptr, FALSE);
+  repaintGaugeIfChanged();
+}
+
+void TForm1::repaintGaugeIfChanged() {
+  // A record moves the position by one; the picture (the bar's filled pixels and the whole
+  // percentage) changes far less often, and a repaint at every record would cost a run dearly.
+  RECT area;
+  GetClientRect(Gauge1, &area);
+  InflateRect(&area, -1, -1);
+  const std::pair<int, int> shown{gauge_.percent(), gauge_.filledWidth(area.right - area.left)};
+  if (shown == gaugeShown_) return;
+  gaugeShown_ = shown;
+  InvalidateRect(Gauge1, nullptr, FALSE);
 }
 
 void TForm1::processPendingEvents() {
-  flushLog(false);
+  // Telling the list of new rows and repainting it costs more the longer the log grows (under
+  // Wine markedly so): the gap to the next time is at least five times what this one took.
+  const bool flushed = flushLog(false);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {  // for the program's own loop, after the run
@@ -375,6 +387,8 @@ void TForm1::processPendingEvents() {
       DispatchMessageW(&message);
     }
   }
+  if (flushed)
+    logFlushGap_ = std::max(kLogFlushMs, kLogFlushShare * (GetTickCount64() - lastLogFlush_));
 }
 
 void TForm1::paintGauge(HDC dc, const RECT& area) {

@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/run/gauge.h"
 #include "app/run/log_store.h"
@@ -38,6 +41,8 @@ class TForm1 final : private RunHost, private RunControls {
   void show(int how);
   // Handles the dialog keys (Tab, Enter, Esc, Alt+letter) of a message meant for the window.
   bool dialogMessage(MSG& message);
+  // A control of the layout, by its name there ("BitBtn1", "Memo1"); null for another name.
+  HWND control(std::string_view name) const;
 
  private:
   static LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM w, LPARAM l);
@@ -55,12 +60,13 @@ class TForm1 final : private RunHost, private RunControls {
   void FormCreate();
   void BitBtn1Click();
   void browse();
-  void flushLog(bool force);
+  bool flushLog(bool force);  // true when the list was told of new rows
   void copySelectedLog();
   void logMenu(int x, int y);  // the log's context menu, at screen point x, y
   void saveLog();              // "Salvar log..."
   void nextError();            // "Próximo erro" (F3)
   void paintGauge(HDC dc, const RECT& area);
+  void repaintGaugeIfChanged();
 
   // RunHost
   void clearLog() override;
@@ -79,12 +85,15 @@ class TForm1 final : private RunHost, private RunControls {
   std::unique_ptr<RunCore> core_;
   LogStore log_;
   GaugeModel gauge_;
+  std::pair<int, int> gaugeShown_{-1, -1};  // the percentage and filled width last painted
   std::size_t shownRows_ = 0;        // rows the list view was last told of
   ULONGLONG lastLogFlush_ = 0;       // when it was told, in milliseconds
+  ULONGLONG logFlushGap_ = 50;       // the least time to the next telling
   bool closeAfterRun_ = false;
   UINT dpi_ = 96;
   HFONT font_ = nullptr;
 
+  std::vector<std::pair<std::string_view, HWND>> named_;  // the layout's controls, by name
   HWND form_ = nullptr;
   HWND BitBtn1 = nullptr, BitBtn2 = nullptr, PageControl1 = nullptr;
   HWND TabSheet1 = nullptr, TabSheet2 = nullptr;

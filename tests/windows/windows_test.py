@@ -2,6 +2,7 @@
 """The Windows programs under Wine beside the Linux runner, on the same data.
 
     windows_test.py --build-windows DIR --linux-cli PATH --work DIR [--pg-port N] [--window]
+                    [--installer]
 
 importacao-cli.exe and the Linux importacao-cli each import the same legacy folder (made by
 scripts/make-demo-dbf: products, customers, suppliers, with records the store refuses) into a store
@@ -184,73 +185,236 @@ def cli_checks(kind, args, work, legacy):
     return linux
 
 
-def window_checks(args, work, legacy, reference):
-    """importacao.exe on the virtual display: tick the sections, press "Importar", read the log."""
-    prefix = Path(os.environ["WINEPREFIX"])
-    store = Store("sqlite", work / "window", "janela", args.pg_port)
-    user = pwd.getpwuid(os.getuid()).pw_name  # Wine names the profile folder after the user
-    appdata = prefix / "drive_c/users" / user / "AppData/Roaming/Importacao"
-    appdata.mkdir(parents=True, exist_ok=True)
-    with open(appdata / "Importacao.ini", "w", encoding="cp1252", newline="\r\n") as f:
-        f.write(f"[Importacao]\nConexaoDBF={winpath(legacy)}\nConexaoSQL={winpath(store.udl)}\n")
-    program = subprocess.Popen(["wine", str(Path(args.build_windows) / "app/importacao.exe")],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        window = ""
-        for _ in range(60):
-            window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Sistema de Importa"],
-                                    capture_output=True, text=True).stdout.split()
-            if window:
-                break
+class Window:
+    """importacao.exe on the virtual display, over a settings file of its own (%APPDATA%\\Importacao),
+    driven with xdotool; coordinates are the client area's."""
+
+    def __init__(self, program, settings, beside=None):
+        prefix = Path(os.environ["WINEPREFIX"])
+        user = pwd.getpwuid(os.getuid()).pw_name  # Wine names the profile folder after the user
+        self.appdata = prefix / "drive_c/users" / user / "AppData/Roaming/Importacao"
+        self.appdata.mkdir(parents=True, exist_ok=True)
+        with open(self.appdata / "Importacao.ini", "w", encoding="cp1252", newline="\r\n") as f:
+            f.write(settings)
+        for name, source in (beside or {}).items():  # e.g. the built-in Importacao.udl
+            shutil.copyfile(source, self.appdata / name)
+        self.process = subprocess.Popen(["wine", str(program)], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        self.id = self.find("Sistema de Importa", 30)
+        if self.id:
+            time.sleep(1)
+            self.xdo("windowfocus", "--sync", self.id)
             time.sleep(0.5)
-        if not check("window: shows with its caption", bool(window)):
-            return
-        window = window[0]
-        xdo = lambda *a: subprocess.run(["xdotool", *a], check=True)
-        time.sleep(1)
-        xdo("windowfocus", "--sync", window)
-        time.sleep(0.5)
-        # Focus starts on "Importar"; the tab order then reaches the three section boxes.
-        xdo("key", "--delay", "100", "Tab", "Tab", "Tab", "space", "Tab", "space", "Tab", "space")
-        xdo("mousemove", "--window", window, "404", "372", "click", "1")  # "Importar"
+
+    @staticmethod
+    def find(name, seconds):
+        deadline = time.monotonic() + seconds
+        while True:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                                   capture_output=True, text=True).stdout.split()
+            if found or time.monotonic() > deadline:
+                return found[0] if found else None
+            time.sleep(0.3)
+
+    def xdo(self, *a):
+        subprocess.run(["xdotool", *a], check=True)
+
+    def keys(self, *keys):
+        self.xdo("key", "--delay", "100", *keys)
+        time.sleep(0.4)
+
+    def click(self, x, y, button="1"):
+        self.xdo("mousemove", "--window", self.id, str(x), str(y), "click", button)
+
+    def clipboard(self, copy_keys=("ctrl+c",)):
+        """What the keys copy (the clipboard emptied first), lines ending LF as Wine hands them."""
+        subprocess.run(["xclip", "-selection", "clipboard"], input=b"", timeout=10)
+        self.keys(*copy_keys)
+        try:
+            return subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
+                                  timeout=10).stdout.decode("utf-8", errors="replace")
+        except subprocess.TimeoutExpired:
+            return ""
+
+    def log(self):
+        """Every row of the log: Ctrl+A, Ctrl+C in the list copy them, as from a text box."""
+        self.click(200, 200)
+        return self.clipboard(("ctrl+a", "ctrl+c"))
+
+    def wait_log(self, done, seconds):
+        deadline = time.monotonic() + seconds
         log = ""
-        deadline = time.monotonic() + 120
         while time.monotonic() < deadline:
-            time.sleep(2)
-            # Ctrl+A, Ctrl+C in the log copy its lines, as from a text box.
-            xdo("mousemove", "--window", window, "200", "200", "click", "1")
-            xdo("key", "ctrl+a", "ctrl+c")
-            time.sleep(0.5)
-            try:
-                log = subprocess.run(["xclip", "-o", "-selection", "clipboard"], capture_output=True,
-                                     timeout=10).stdout.decode("utf-8", errors="replace")
-            except subprocess.TimeoutExpired:
-                continue
-            if log.rstrip().endswith("Processo concluido"):
+            log = self.log()
+            if done(log):
                 break
+            time.sleep(1)
+        return log
+
+    def close(self):
+        subprocess.run(["xdotool", "search", "--name", "Sistema de Importa", "windowclose"],
+                       stderr=subprocess.DEVNULL)
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+def finished(log):
+    return log.rstrip().endswith("Processo concluido")
+
+
+def window_checks(args, work, legacy, reference):
+    """importacao.exe on the virtual display: tick the sections, press "Importar", read the log;
+    then the log's conveniences over what the run left in it."""
+    store = Store("sqlite", work / "window", "janela", args.pg_port)
+    program = Path(args.build_windows) / "app/importacao.exe"
+    window = Window(program, f"[Importacao]\nConexaoDBF={winpath(legacy)}\n"
+                             f"ConexaoSQL={winpath(store.udl)}\n")
+    try:
+        if not check("window: shows with its caption", bool(window.id)):
+            return
+        # Focus starts on "Importar"; the tab order then reaches the three section boxes.
+        window.keys("Tab", "Tab", "Tab", "space", "Tab", "space", "Tab", "space")
+        window.click(404, 372)  # "Importar"
+        time.sleep(2)
+        log = window.wait_log(finished, 120)
         lines = log.replace("\r\n", "\n").split("\n")  # Wine hands X the text with LF ends
-        if not check("window: the log ends with 'Processo concluido'",
-                     log.rstrip().endswith("Processo concluido"), log[-300:]):
+        if not check("window: the log ends with 'Processo concluido'", finished(log), log[-300:]):
             subprocess.run(["import", "-window", "root", str(work / "window-failed.png")])
             print(f"      the screen: {work / 'window-failed.png'}")
         # The runner's log as the list shows it: an error line's message on a row of its own, indented.
-        expected = []
+        expected, errors = [], []
         for line in reference.log.read_bytes().decode("cp1252", errors="replace").split("\r\n")[:-1]:
             first, *rest = line.split("\r")
             expected += [first] + ["    " + r for r in rest]
+            if rest and first.startswith("Erro gravando "):
+                errors.append(first)
         shown = lines[:-1]
         check(f"window: its log holds the runner's {len(expected)} rows", shown == expected,
               f"{len(shown)} rows; first difference " + repr(next(
                   ((i, a, b) for i, (a, b) in enumerate(zip(shown + [None], expected + [None])) if a != b),
                   None)))
         compare_stores("window", reference.store, store)
+        log_conveniences(window, work, reference, errors)
     finally:
-        subprocess.run(["xdotool", "search", "--name", "Sistema de Importa", "windowclose"],
-                       stderr=subprocess.DEVNULL)
-        try:
-            program.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            program.kill()
+        window.close()
+
+
+def log_conveniences(window, work, reference, errors):
+    """F3 and the context menu's "Próximo erro" walk the error lines; "Salvar log..." writes the
+    log as the runner's --log does; Esc while no run goes on leaves the window as it is."""
+    if not check(f"window: the run logged error lines to walk ({len(errors)})", len(errors) >= 2):
+        return
+    menu = ("shift+F10",)  # the log's context menu from the keyboard
+    walk = [  # (what, keys pressed in the log, the row then selected)
+        ("F3 from the first row finds the first error line", ("Home", "F3"), errors[0]),
+        ("F3 again finds the next one", ("F3",), errors[1]),
+        ("'Próximo erro' of the context menu, the one after", menu + ("Up", "Return"),
+         errors[2 % len(errors)]),
+        ("F3 from the last row goes round to the first", ("End", "F3"), errors[0]),
+    ]
+    window.log()
+    for what, keys, row in walk:
+        window.keys(*keys)
+        copied = window.clipboard()
+        check(f"window: {what}", copied.rstrip("\r\n") == row, f"selected {copied!r}, wanted {row!r}")
+
+    saved = work.parent / "janela.log"  # a path xdotool can type
+    saved.unlink(missing_ok=True)
+    window.keys(*menu, "Up", "Up", "Return")  # "Salvar log..."
+    dialog = Window.find("Salvar log", 15)
+    if check("window: 'Salvar log...' opens the save dialog", bool(dialog)):
+        window.xdo("type", "--delay", "20", winpath(saved))
+        window.keys("Return")
+        for _ in range(20):
+            if saved.exists() and saved.stat().st_size >= reference.log.stat().st_size:
+                break
+            time.sleep(0.3)
+        check("window: the saved log is the runner's --log, byte for byte",
+              saved.exists() and saved.read_bytes() == reference.log.read_bytes(),
+              f"{saved.stat().st_size if saved.exists() else 'no'} bytes")
+
+    window.keys("Escape")
+    time.sleep(0.5)
+    check("window: Esc with no run going on leaves the window open",
+          window.process.poll() is None and Window.find("Sistema de Importa", 1) is not None)
+
+
+def window_keys_checks(args, work):
+    """Enter starts a run from any control, a missing data-link file gives a notice and the run
+    goes on over the built-in one, Esc stops a run after the record in hand."""
+    store = Store("sqlite", work / "window-keys", "teclas", args.pg_port)
+    # Enough products that the run is still going when Esc comes.
+    legacy = work / "window-keys" / "Legado"
+    subprocess.run([sys.executable, ROOT / "scripts/make-demo-dbf", legacy, "--seed", "12",
+                    "--products", "5000", "--customers", "1", "--suppliers", "1"],
+                   check=True, stdout=subprocess.DEVNULL)
+    missing = work / "window-keys" / "não existe.udl"
+    window = Window(Path(args.build_windows) / "app/importacao.exe",
+                    f"[Importacao]\nConexaoDBF={winpath(legacy)}\nConexaoSQL={winpath(missing)}\n",
+                    beside={"Importacao.udl": store.udl})
+    try:
+        if not check("window (keys): shows with its caption", bool(window.id)):
+            return
+        window.keys("Tab", "Tab", "Tab", "space")  # "Produtos", which keeps the focus
+        window.keys("Return")
+        # The notice is a message box titled with the program's name; the run waits for it.
+        notice = Window.find("^Importacao$", 20)
+        check("window (keys): Enter on a check box starts the run; the missing data-link file "
+              "gets its notice", bool(notice))
+        window.keys("Return")  # dismisses the notice; the run goes on
+        window.xdo("windowfocus", "--sync", window.id)
+        window.wait_log(lambda log: "Importando Produto - " in log, 60)
+        window.keys("Escape")  # "Parar" while the products are imported
+        time.sleep(1)
+        log = window.log()
+        rows = log.replace("\r\n", "\n").rstrip("\n").split("\n")
+        whole = rows[-1].startswith("Gerando Estoque inicial - ") or (
+            len(rows) > 1 and rows[-2].startswith("Erro gravando o Produto - "))
+        check("window (keys): Esc stops the run after the record in hand, without 'Processo "
+              f"concluido' ({len(rows)} rows)", not finished(log) and len(rows) > 2 and whole,
+              f"ends {rows[-3:]!r}")
+        check("window (keys): after the notice the run went on over the built-in data-link file",
+              store.count("lj_produtos") > 0)
+    finally:
+        window.close()
+
+
+def installer_checks(args):
+    """The installer: 7-Zip lists the programs and the guide in it; /S installs them into the
+    Wine prefix's 64-bit Program Files, with the Start-menu entry and the uninstall entry in the
+    64-bit registry view; the installed runner starts."""
+    installer = next(Path(args.build_windows).glob("importacao-*-win64.exe"), None)
+    if not check("installer: built", installer is not None):
+        return
+    listing = subprocess.run(["7z", "l", "-slt", str(installer)], capture_output=True,
+                             text=True).stdout
+    held = {line[7:].replace("\\", "/") for line in listing.splitlines() if line.startswith("Path = ")}
+    wanted = {"importacao.exe", "importacao-cli.exe", "LEIA-ME.txt"}
+    check("installer: 7-Zip finds both programs and LEIA-ME.txt in it", wanted <= held,
+          f"holds {sorted(held)}")
+    check("installer: a 64-bit program", b"PE\0\0d\x86" in installer.read_bytes()[:4096])
+    status = subprocess.run(["wine", str(installer), "/S"], capture_output=True, timeout=300).returncode
+    prefix = Path(os.environ["WINEPREFIX"]) / "drive_c"
+    folder = prefix / "Program Files/Importacao"
+    check("installer: /S installs both programs and the guide into Program Files\\Importacao",
+          status == 0 and all((folder / name).is_file() for name in wanted | {"Uninstall.exe"}),
+          f"status {status}; {sorted(p.name for p in folder.glob('*')) if folder.exists() else 'no folder'}")
+    menu = prefix / "ProgramData/Microsoft/Windows/Start Menu/Programs/Sistema de Importação"
+    check("installer: the Start-menu entry 'Sistema de Importação'",
+          (menu / "Sistema de Importação.lnk").is_file(),
+          f"{sorted(p.name for p in menu.glob('*')) if menu.exists() else 'no folder ' + str(menu)}")
+    uninstall = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+    views = {view: subprocess.run(["wine", "reg", "query", uninstall, "/s", view], capture_output=True,
+                                  timeout=60).stdout.decode("utf-8", "replace")
+             for view in ("/reg:64", "/reg:32")}
+    check("installer: its uninstall entry is in the 64-bit registry view, not the 32-bit one",
+          "Importa" in views["/reg:64"] and "Importa" not in views["/reg:32"])
+    cli = subprocess.run(["wine", "C:\\Program Files\\Importacao\\importacao-cli.exe", "--help"],
+                         capture_output=True, timeout=60)
+    check("installer: the installed importacao-cli.exe --help", cli.returncode == 0 and
+          b"--products" in cli.stdout, f"status {cli.returncode}: {cli.stdout[-300:]!r}")
 
 
 def main():
@@ -260,6 +424,7 @@ def main():
     parser.add_argument("--work", required=True, type=Path)
     parser.add_argument("--pg-port")
     parser.add_argument("--window", action="store_true")
+    parser.add_argument("--installer", action="store_true")
     parser.add_argument("--products", type=int, default=300)
     args = parser.parse_args()
 
@@ -278,6 +443,9 @@ def main():
                        Store("sqlite", work / "window-reference", "lin", args.pg_port))
         fresh.run(["--products", "--customers", "--suppliers"])
         window_checks(args, work, legacy, fresh)
+        window_keys_checks(args, work)
+    if args.installer:
+        installer_checks(args)
     failed = results.count(False)
     print(f"{len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0
