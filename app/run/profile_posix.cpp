@@ -16,6 +16,7 @@
 #include "app/run/profile_rules.h"
 #include "app/run/settings.h"
 #include "app/run/utf8.h"
+#include "normalise/ascii.h"
 #include "normalise/codepage.h"
 
 namespace importacao {
@@ -23,16 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using profile::throwWriteError;
-using profile::trim;
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  return true;
-}
 
 // One line of the file: where its text starts, how long it is, and its terminator ("\n",
 // "\r\n" or none for a last line without one).
@@ -69,16 +60,16 @@ std::vector<Line> splitLines(std::string_view text) {
 }
 
 ParsedLine parseLine(std::string_view text) {
-  const std::string_view trimmed = trim(text);
+  const std::string_view trimmed = trimBlanks(text);
   if (!trimmed.empty() && trimmed.front() == '[') {
     std::string_view name = trimmed.substr(1);
     const std::size_t close = name.find(']');
     if (close != std::string_view::npos) name = name.substr(0, close);
-    return {LineKind::Section, trim(name), {}};
+    return {LineKind::Section, trimBlanks(name), {}};
   }
   const std::size_t equals = trimmed.find('=');
   if (equals == std::string_view::npos) return {};
-  return {LineKind::Entry, trim(trimmed.substr(0, equals)), trim(trimmed.substr(equals + 1))};
+  return {LineKind::Entry, trimBlanks(trimmed.substr(0, equals)), trimBlanks(trimmed.substr(equals + 1))};
 }
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -104,8 +95,8 @@ Location locate(std::string_view content, const std::vector<Line>& lines,
                 std::string_view section, std::string_view key) {
   // Names are compared as the file's own are read: without the blanks around them. A write of
   // " Vendas" would otherwise add a second [Vendas] that no read ever finds.
-  section = trim(section);
-  key = trim(key);
+  section = trimBlanks(section);
+  key = trimBlanks(key);
   Location where;
   bool inside = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -113,7 +104,7 @@ Location locate(std::string_view content, const std::vector<Line>& lines,
     const ParsedLine parsed = parseLine(text);
     if (parsed.kind == LineKind::Section) {
       if (inside) break;  // the first matching section is the one read and written
-      if (sameName(parsed.name, section)) {
+      if (equalsNoCaseAscii(parsed.name, section)) {
         inside = true;
         where.section = i;
         where.lastInSection = i;
@@ -121,8 +112,8 @@ Location locate(std::string_view content, const std::vector<Line>& lines,
       continue;
     }
     if (!inside) continue;
-    if (!trim(text).empty()) where.lastInSection = i;
-    if (parsed.kind == LineKind::Entry && !where.entry && sameName(parsed.name, key))
+    if (!trimBlanks(text).empty()) where.lastInSection = i;
+    if (parsed.kind == LineKind::Entry && !where.entry && equalsNoCaseAscii(parsed.name, key))
       where.entry = i;
   }
   return where;
@@ -211,7 +202,7 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front())
     value = value.substr(1, value.size() - 2);
-  std::string text = isValidUtf8(value) ? std::string(value) : cp1252ToUtf8(value);
+  std::string text = messageText(value);
   return std::string(firstCharacters(text, kProfileValueLimit));
 }
 
@@ -273,20 +264,20 @@ void ProfileFile::writeString(std::string_view section, std::string_view key,
     copyLines(0, last);
     updated.append(content, lines[last].start, lines[last].length);
     updated += lines[last].terminator.empty() ? eol : lines[last].terminator;
-    updated += entryLine(trim(key));
+    updated += entryLine(trimBlanks(key));
     updated += eol;
     copyLines(last + 1, lines.size());
   } else {
     updated = content;
     if (!lines.empty()) {
       if (lines.back().terminator.empty()) updated += eol;
-      if (!trim(lineText(content, lines.back())).empty()) updated += eol;
+      if (!trimBlanks(lineText(content, lines.back())).empty()) updated += eol;
     }
     updated += '[';  // (piece by piece: see replaceFile)
-    updated += trim(section);
+    updated += trimBlanks(section);
     updated += ']';
     updated += eol;
-    updated += entryLine(trim(key));
+    updated += entryLine(trimBlanks(key));
     updated += eol;
   }
   replaceFile(target, updated, path_);

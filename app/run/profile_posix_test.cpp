@@ -22,10 +22,10 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ThrowsMessage;
-using testing::TempDir;
-using testing::folderEntries;
-using testing::readFile;
-using testing::writeFile;
+using test_support::TempDir;
+using test_support::folderEntries;
+using test_support::readFile;
+using test_support::writeFile;
 
 TEST(ProfileFile, WritesOnlyTheLineOfTheKeyAndKeepsEveryOther) {
   struct {

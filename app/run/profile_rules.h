@@ -1,14 +1,14 @@
 // What the two implementations of the settings file (profile_posix.cpp, profile_win32.cpp) share
-// with the rest of settings.cpp: the blanks around names and values, and which writes are refused.
+// with the rest of settings.cpp: which writes are refused (the blanks around names and values are
+// trimmed with trimBlanks of normalise/ascii.h).
 #pragma once
 
 #include <filesystem>
 #include <string_view>
 
-namespace importacao::profile {
+#include "normalise/ascii.h"
 
-bool isBlank(char c);
-std::string_view trim(std::string_view text);
+namespace importacao::profile {
 
 // Whether a write of `key` = `value` in `section` is refused before the file is touched: a line
 // break in any of them (it would end the entry early and let the rest pose as other lines), an

@@ -48,7 +48,7 @@ std::wstring wholePath(const fs::path& path) {
   return (error ? path : absolute).wstring();
 }
 
-std::wstring wide(std::string_view text) { return wideFromUtf8(profile::trim(text)); }
+std::wstring wide(std::string_view text) { return wideFromUtf8(trimBlanks(text)); }
 
 }  // namespace
 

@@ -15,9 +15,9 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
 
 fs::path windowsFolder() {
   wchar_t folder[MAX_PATH + 1] = {};

@@ -14,14 +14,6 @@ namespace fs = std::filesystem;
 
 namespace profile {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 [[noreturn]] void throwWriteError(const fs::path& path) {
   throw DataError("Unable to write to " + utf8Path(path.filename()));
 }
@@ -31,15 +23,13 @@ bool hasLineBreak(std::string_view text) {
 }
 
 bool writeRefused(std::string_view section, std::string_view key, std::string_view value) {
-  return hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) || trim(key).empty() ||
-         trim(key).front() == '[' || key.find('=') != std::string_view::npos ||
+  return hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) || trimBlanks(key).empty() ||
+         trimBlanks(key).front() == '[' || key.find('=') != std::string_view::npos ||
          section.find(']') != std::string_view::npos;
 }
 
 }  // namespace profile
 
-using profile::isBlank;
-using profile::trim;
 
 SettingsValues loadSettings(const ProfileFile& file) {
   SettingsValues values;
@@ -62,7 +52,7 @@ std::optional<std::string> legacyCodePageSetting(const ProfileFile& file) {
 }
 
 std::optional<int> parseCodePage(std::string_view text) {
-  text = trim(text);
+  text = trimBlanks(text);
   int number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
@@ -72,7 +62,7 @@ std::optional<int> parseCodePage(std::string_view text) {
 
 std::optional<int> legacyCodePageOverride(const ProfileFile& file) {
   const std::optional<std::string> text = legacyCodePageSetting(file);
-  if (!text || trim(*text).empty()) return std::nullopt;
+  if (!text || trimBlanks(*text).empty()) return std::nullopt;
   const std::optional<int> codePage = parseCodePage(*text);
   if (!codePage)
     throw DataError(utf8Path(file.path().filename()) + ": PaginaCodigoDBF=" + *text +
@@ -88,14 +78,14 @@ std::string dataLinkFileName(std::string_view boxText) {
   // Split like a command line and keep the first item: blanks separate items, a quoted stretch
   // may hold blanks, and the quotes themselves are dropped.
   std::size_t i = 0;
-  while (i < boxText.size() && isBlank(boxText[i])) ++i;
+  while (i < boxText.size() && isBlankOrTab(boxText[i])) ++i;
   std::string item;
   bool quoted = false;
   for (; i < boxText.size(); ++i) {
     const char c = boxText[i];
     if (c == '"') {
       quoted = !quoted;
-    } else if (isBlank(c) && !quoted) {
+    } else if (isBlankOrTab(c) && !quoted) {
       break;
     } else {
       item += c;

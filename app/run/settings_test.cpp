@@ -22,12 +22,12 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ThrowsMessage;
 
-using testing::TempDir;
-using testing::kOwnProfileReader;
-using testing::settingsText;
-using testing::folderEntries;
-using testing::readFile;
-using testing::writeFile;
+using test_support::TempDir;
+using test_support::kOwnProfileReader;
+using test_support::settingsText;
+using test_support::folderEntries;
+using test_support::readFile;
+using test_support::writeFile;
 
 TEST(Settings, FirstStartWithoutAFileGivesTheDefaults) {
   TempDir dir;

@@ -3,28 +3,16 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "normalise/codepage.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
-namespace importacao::testing {
+namespace importacao::test_support {
 
 namespace fs = std::filesystem;
-
-using test_support::TempDir;
-
-inline void writeFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Whether the settings file is read and written by this program itself (POSIX), or by the
 // system's private-profile functions (Windows: the file in the ANSI code page, odd lines read the
@@ -56,4 +44,4 @@ inline std::vector<std::string> folderEntries(const fs::path& folder) {
   return names;
 }
 
-}  // namespace importacao::testing
+}  // namespace importacao::test_support
