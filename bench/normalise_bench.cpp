@@ -37,8 +37,21 @@ std::string dosText(std::size_t size) {
 
 // Names as a customer table holds them: capitals, blanks, connectives, some accents.
 std::vector<std::string> legacyNames(std::size_t count) {
-  const char* words[] = {"JOAO", "MARIA", "DA", "DOS", "E", "SILVA", "CONCEI\xC7\xC3O", "JOS\xC9",
-                         "COM\xC9RCIO", "LTDA.", "SANTOS", "DE", "ALIMENTOS", "PE\xC7" "AS"};
+  const char* words[] = {"JOAO",
+                         "MARIA",
+                         "DA",
+                         "DOS",
+                         "E",
+                         "SILVA",
+                         "CONCEI\xC7\xC3O",
+                         "JOS\xC9",
+                         "COM\xC9RCIO",
+                         "LTDA.",
+                         "SANTOS",
+                         "DE",
+                         "ALIMENTOS",
+                         "PE\xC7"
+                         "AS"};
   std::mt19937 random(42);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(words) - 1);
   std::vector<std::string> names(count);
@@ -113,7 +126,8 @@ BENCHMARK(BM_NameColumn);
 
 void BM_MakeEan13(benchmark::State& state) {
   std::vector<std::string> keys;
-  for (int i = 0; i < 10000; ++i) keys.push_back(std::to_string(i * 7919 % 100000000) + "-" + std::to_string(i % 10));
+  for (int i = 0; i < 10000; ++i)
+    keys.push_back(std::to_string(i * 7919 % 100000000) + "-" + std::to_string(i % 10));
   for (auto _ : state) {
     for (const auto& key : keys) benchmark::DoNotOptimize(MakeEan13(StripCodePunctuation(key), 1));
   }

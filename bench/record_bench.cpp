@@ -19,8 +19,8 @@ constexpr int kTexts = 12;
 constexpr int kNumbers = 8;
 
 struct Rows {
-  std::vector<std::string> texts;   // kTexts per record
-  std::vector<double> numbers;      // kNumbers per record
+  std::vector<std::string> texts;  // kTexts per record
+  std::vector<double> numbers;     // kNumbers per record
   std::vector<std::string> numberTexts;
   int count = 0;
 };
@@ -63,7 +63,8 @@ void fetch(const Rows& rows, int record, const std::vector<std::unique_ptr<Field
   const std::string* texts = &rows.texts[static_cast<std::size_t>(record * kTexts)];
   const double* numbers = &rows.numbers[static_cast<std::size_t>(record * kNumbers)];
   for (int i = 0; i < kTexts; ++i) fields[static_cast<std::size_t>(i)]->setFetchedText(texts[i]);
-  for (int i = 0; i < kNumbers; ++i) fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
+  for (int i = 0; i < kNumbers; ++i)
+    fields[static_cast<std::size_t>(kTexts + i)]->setFetchedFloat(numbers[i]);
 }
 
 // What a section does with a record: the texts' lengths and the numbers' sum, texts read
@@ -78,7 +79,8 @@ void fetchAndRead(benchmark::State& state, TextOf text) {
     fetch(rows, record, fields);
     for (int i = 0; i < kTexts; ++i) sum += text(*fields[static_cast<std::size_t>(i)]).size();
     double total = 0;
-    for (int i = 0; i < kNumbers; ++i) total += fields[static_cast<std::size_t>(kTexts + i)]->asFloat();
+    for (int i = 0; i < kNumbers; ++i)
+      total += fields[static_cast<std::size_t>(kTexts + i)]->asFloat();
     benchmark::DoNotOptimize(total);
     if (++record == rows.count) record = 0;
   }

@@ -22,8 +22,8 @@ constexpr long long kEpoch1899 = -25569;  // 1899-12-30 counted from 1970-01-01
 
 DateTime encodeDateTime(int year, int month, int day, int hour, int minute, int second,
                         int millisecond) {
-  const long long days = daysFromCivil(year, static_cast<unsigned>(month),
-                                       static_cast<unsigned>(day)) - kEpoch1899;
+  const long long days =
+      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpoch1899;
   const double time =
       ((hour * 3600.0 + minute * 60.0 + second) * 1000.0 + millisecond) / 86'400'000.0;
   return DateTime{static_cast<double>(days) + time};

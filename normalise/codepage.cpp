@@ -32,10 +32,9 @@ char fromCodePoint(char32_t codePoint) noexcept {
   if (codePoint < 0x100) return tables::kLatin1To1252[codePoint];
   if (codePoint > 0xFFFF) return '?';
   const auto& wide = tables::kWideTo1252;
-  auto it = std::lower_bound(wide.begin(), wide.end(), codePoint,
-                             [](const tables::WideTo1252& entry, char32_t value) {
-                               return entry.codePoint < value;
-                             });
+  auto it = std::lower_bound(
+      wide.begin(), wide.end(), codePoint,
+      [](const tables::WideTo1252& entry, char32_t value) { return entry.codePoint < value; });
   return it != wide.end() && it->codePoint == codePoint ? it->byte : '?';
 }
 
@@ -133,9 +132,8 @@ std::u16string cp1252ToUtf16(std::string_view text) {
 
 void cp1252ToUtf16(std::string_view text, std::u16string& out) {
   out.resize(text.size());
-  std::transform(text.begin(), text.end(), out.begin(), [](char c) {
-    return tables::kCp1252ToUnicode[static_cast<unsigned char>(c)];
-  });
+  std::transform(text.begin(), text.end(), out.begin(),
+                 [](char c) { return tables::kCp1252ToUnicode[static_cast<unsigned char>(c)]; });
 }
 
 std::string utf16ToCp1252(std::u16string_view text, bool& lossless) {
@@ -222,8 +220,10 @@ std::string utf16ToUtf8(std::u16string_view text) {
     const char16_t unit = text[i];
     if (unit < 0xD800 || unit > 0xDFFF) {
       appendUtf8(out, unit);
-    } else if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+    } else if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      appendUtf8(out,
+                 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
     } else {
       out.push_back('?');

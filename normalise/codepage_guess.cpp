@@ -42,12 +42,12 @@ constexpr std::size_t kMaxBytes = 64 * 1024;
 // list: log(1e-3) in its script, log(1e-6) in another.
 const double kOtherLetterOfScript = std::log(1e-3);
 const double kLetterOfOtherScript = std::log(1e-6);
-const double kCommonSignAlone = std::log(1e-3);     // "25°", "± 2"
-const double kCommonSignInWord = std::log(1e-5);    // "A±asco"
-const double kRareSign = std::log(1e-7);            // box drawing, arrows, maths
-const double kNothing = std::log(1e-8);             // an undefined byte, a control
-const double kOddWord = std::log(1e-4);             // two alphabets, accents only, "SÝndrome"
-const double kOddCase = std::log(0.1);              // "AñASCO": ASCII-only capitals, still likely
+const double kCommonSignAlone = std::log(1e-3);   // "25°", "± 2"
+const double kCommonSignInWord = std::log(1e-5);  // "A±asco"
+const double kRareSign = std::log(1e-7);          // box drawing, arrows, maths
+const double kNothing = std::log(1e-8);           // an undefined byte, a control
+const double kOddWord = std::log(1e-4);           // two alphabets, accents only, "SÝndrome"
+const double kOddCase = std::log(0.1);            // "AñASCO": ASCII-only capitals, still likely
 
 // How much better the winner must read than the page in use, in the same logarithms: a few
 // clearly odd words at least.
@@ -63,7 +63,8 @@ const std::array<std::array<double, kLetterCount>, kGuessLanguages.size()>& logS
     for (std::size_t l = 0; l < kGuessLanguages.size(); ++l) {
       const auto& language = kGuessLanguages[l];
       for (std::size_t i = 0; i < kLetterCount; ++i) {
-        out[l][i] = kLetterScript[i] == language.script ? kOtherLetterOfScript : kLetterOfOtherScript;
+        out[l][i] =
+            kLetterScript[i] == language.script ? kOtherLetterOfScript : kLetterOfOtherScript;
       }
       for (const auto& share : language.letters) out[l][share.letter] = std::log(share.share);
     }
@@ -144,8 +145,10 @@ void readText(const GuessPage& page, std::string_view text, Reading& reading, On
         if (c.kind == tables::kCapital && previousSmall) capitalAfterSmall = true;
       }
       if (c.kind == tables::kCapital) {
-        if (end == i) firstCapital = true;
-        else restSmall = false;
+        if (end == i)
+          firstCapital = true;
+        else
+          restSmall = false;
         ++capitals;
       }
       if (c.kind == tables::kSmall) ++small;
@@ -159,7 +162,8 @@ void readText(const GuessPage& page, std::string_view text, Reading& reading, On
         odd = true;
       }
       if (scripts == 1U << tables::kScriptLatin && high >= 3 &&
-          5 * static_cast<std::size_t>(high) >= 4 * length) {  // a Latin word of accents ("Łódź" passes)
+          5 * static_cast<std::size_t>(high) >=
+              4 * length) {  // a Latin word of accents ("Łódź" passes)
         reading.oddities += kOddWord;
         odd = true;
       }

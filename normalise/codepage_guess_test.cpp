@@ -26,21 +26,56 @@ TEST(CodePageGuess, NamesThePageOfTextReadInTheWrongOne) {
     std::vector<std::string> texts;
     std::optional<int> named;
   } cases[] = {
-      {"Spanish in 1252", {"A\xF1" "asco PR", "Bayam\xF3n", "Pe\xF1uelas", "Mayag\xFC" "ez", "R\xEDo Grande"}, 1252},
-      {"Czech in 1250", {"Jiho\xE8" "esk\xFD kraj", "Jind\xF8ich\xF9v Hradec", "D\xEC\xE8\xEDn", "P\xF8" "erov"}, 1250},
-      {"Polish in 852", {"Krak\xA2w", "\x9D\xA2" "d\xAB", "Gda\xE4sk", "Rzesz\xA2w", "Zielona G\xA2ra",
-                         "\x97wi\xA9tokrzyskie"}, 852},
-      {"Russian in 866", {"\x8C\xAE\xE1\xAA\xA2\xA0", "\x91\xA0\xAD\xAA\xE2-\x8F\xA5\xE2\xA5\xE0\xA1\xE3\xE0\xA3",
-                          "\x8D\xAE\xA2\xAE\xE1\xA8\xA1\xA8\xE0\xE1\xAA"}, 866},
-      {"Russian in 1251", {"\xCC\xEE\xF1\xEA\xE2\xE0", "\xD1\xE0\xED\xEA\xF2-\xCF\xE5\xF2\xE5\xF0\xE1\xF3\xF0\xE3",
-                           "\xCD\xEE\xE2\xEE\xF1\xE8\xE1\xE8\xF0\xF1\xEA"}, 1251},
-      {"Greek in 737", {"\x80\x9F\xE3\xA4\x98", "\x87\x9C\xA9\xA9\x98\xA2\xA6\xA4\xE5\xA1\x9E", "\x8F\xE1\xAB\xA8\x98",
-                        "\x86\xA8\xE1\xA1\xA2\x9C\xA0\xA6"}, 737},
-      {"German in UTF-8", {"S\xC3\xBC" "dliche Weinstra\xC3\x9F" "e", "K\xC3\xB6ln"}, kUtf8CodePage},
+      {"Spanish in 1252",
+       {"A\xF1"
+        "asco PR",
+        "Bayam\xF3n", "Pe\xF1uelas",
+        "Mayag\xFC"
+        "ez",
+        "R\xEDo Grande"},
+       1252},
+      {"Czech in 1250",
+       {"Jiho\xE8"
+        "esk\xFD kraj",
+        "Jind\xF8ich\xF9v Hradec", "D\xEC\xE8\xEDn",
+        "P\xF8"
+        "erov"},
+       1250},
+      {"Polish in 852",
+       {"Krak\xA2w",
+        "\x9D\xA2"
+        "d\xAB",
+        "Gda\xE4sk", "Rzesz\xA2w", "Zielona G\xA2ra", "\x97wi\xA9tokrzyskie"},
+       852},
+      {"Russian in 866",
+       {"\x8C\xAE\xE1\xAA\xA2\xA0", "\x91\xA0\xAD\xAA\xE2-\x8F\xA5\xE2\xA5\xE0\xA1\xE3\xE0\xA3",
+        "\x8D\xAE\xA2\xAE\xE1\xA8\xA1\xA8\xE0\xE1\xAA"},
+       866},
+      {"Russian in 1251",
+       {"\xCC\xEE\xF1\xEA\xE2\xE0", "\xD1\xE0\xED\xEA\xF2-\xCF\xE5\xF2\xE5\xF0\xE1\xF3\xF0\xE3",
+        "\xCD\xEE\xE2\xEE\xF1\xE8\xE1\xE8\xF0\xF1\xEA"},
+       1251},
+      {"Greek in 737",
+       {"\x80\x9F\xE3\xA4\x98", "\x87\x9C\xA9\xA9\x98\xA2\xA6\xA4\xE5\xA1\x9E",
+        "\x8F\xE1\xAB\xA8\x98", "\x86\xA8\xE1\xA1\xA2\x9C\xA0\xA6"},
+       737},
+      {"German in UTF-8",
+       {"S\xC3\xBC"
+        "dliche Weinstra\xC3\x9F"
+        "e",
+        "K\xC3\xB6ln"},
+       kUtf8CodePage},
       {"a degree sign of Latin-1", {"between 13\xB0S and 18\xB0S"}, 1252},
       // What must stay silent: code page 850 itself, with its signs; ASCII; too little to tell.
-      {"Portuguese in 850", {"S\xC7O PAULO", "Macei\xA2", "JO\xC7O PESSOA", "Florian\xA2polis", "A\x80\xE9" "CAR",
-                             "Paran\xA0", "CORA\x80\xC7O", "N\xA7 25", "25\xF8" "C", "\xAB KG"}, std::nullopt},
+      {"Portuguese in 850",
+       {"S\xC7O PAULO", "Macei\xA2", "JO\xC7O PESSOA", "Florian\xA2polis",
+        "A\x80\xE9"
+        "CAR",
+        "Paran\xA0", "CORA\x80\xC7O", "N\xA7 25",
+        "25\xF8"
+        "C",
+        "\xAB KG"},
+       std::nullopt},
       {"ASCII", {"PARAFUSO 3/8", "ARRUELA"}, std::nullopt},
       {"one short word", {"\xE9\xE0 toto"}, std::nullopt},
       {"nothing", {}, std::nullopt},
@@ -50,20 +85,28 @@ TEST(CodePageGuess, NamesThePageOfTextReadInTheWrongOne) {
     EXPECT_EQ(guessOf(c.texts), c.named);
   }
   // Text read in a page the guess does not weigh: no guess.
-  EXPECT_EQ(guessOf({"A\xF1" "asco"}, 874), std::nullopt);
+  EXPECT_EQ(guessOf({"A\xF1"
+                     "asco"},
+                    874),
+            std::nullopt);
 }
 
 TEST(CodePageGuess, GivesAWordThatThePageInUseReadsOddly) {
   CodePageSample sample;
   sample.add("Bayamon PR", false);  // ASCII: not kept
   sample.add("San Germ\xE1n PR", false);
-  sample.add("A\xF1" "asco PR", false);
+  sample.add(
+      "A\xF1"
+      "asco PR",
+      false);
   const auto guess = guessCodePage(sample, 850);
   ASSERT_TRUE(guess);
   EXPECT_EQ(guess->codePage, 1252);
   EXPECT_TRUE(guess->readable);
   // "Germß" reads well enough in 850; "A±asco" does not.
-  EXPECT_EQ(guess->example, "A\xF1" "asco");
+  EXPECT_EQ(guess->example,
+            "A\xF1"
+            "asco");
   EXPECT_EQ(codePageName(1252), "1252");
   EXPECT_EQ(codePageName(kUtf8CodePage), "UTF-8");
   EXPECT_EQ(codePageName(737), "737 (DOS Greek)");
@@ -107,13 +150,16 @@ TEST(CodePageGuess, StaysSilentOnPortugueseIn850) {
     out.resize(out.size() - outLeft);
     return out;
   };
-  auto encode = [&](const char* page, const std::string& utf8) { return convert("UTF-8", page, utf8); };
+  auto encode = [&](const char* page, const std::string& utf8) {
+    return convert("UTF-8", page, utf8);
+  };
   auto upper = [&](const std::string& utf8) {
     // The accented letters of Portuguese are in Latin-1: one byte-wise pass over 1252 does it.
     std::string text = encode("CP1252", utf8);
     for (char& c : text) {
       const auto b = static_cast<unsigned char>(c);
-      if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7)) c = static_cast<char>(b - 0x20);
+      if ((b >= 'a' && b <= 'z') || (b >= 0xE0 && b <= 0xFE && b != 0xF7))
+        c = static_cast<char>(b - 0x20);
     }
     return convert("CP1252", "UTF-8", text);
   };

@@ -59,12 +59,14 @@ TEST(CodePage, Utf16OutsideTheBasicPlaneAndLoneSurrogatesBecomeOneQuestionMarkEa
   } cases[] = {
       {u"Jos\u00E9", "Jos\xE9", true},
       {u"\u20AC 10", "\x80 10", true},
-      {u"?", "?", true},                         // a question mark of its own
-      {u"\U0001F600", "?", false},              // one character, two code units
-      {u"a\xD800" "b", "a?b", false},           // a high half alone
-      {u"\xDC00", "?", false},                  // a low half alone
-      {u"\xD800\xD800\xDC00", "??", false},     // a lone half, then a pair
-      {u"\xDBFF\xDFFF", "?", false},            // U+10FFFF
+      {u"?", "?", true},            // a question mark of its own
+      {u"\U0001F600", "?", false},  // one character, two code units
+      {u"a\xD800"
+       "b",
+       "a?b", false},                            // a high half alone
+      {u"\xDC00", "?", false},                   // a low half alone
+      {u"\xD800\xD800\xDC00", "??", false},      // a lone half, then a pair
+      {u"\xDBFF\xDFFF", "?", false},             // U+10FFFF
       {u"\u0080\u0081\u009F", "?\x81?", false},  // of the C1 controls only 1252's undefined five
       {u"\u0081", "\x81", true},
       {u"", "", true},
@@ -84,20 +86,27 @@ TEST(CodePage, InvalidUtf8BecomesOneQuestionMarkPerMaximalPiece) {
     std::string_view want;
   } cases[] = {
       {"Jos\xC3\xA9", "Jos\xE9"},
-      {"a\xE2\x82\xAC" "b", "a\x80" "b"},
+      {"a\xE2\x82\xAC"
+       "b",
+       "a\x80"
+       "b"},
       {"\xC2\x90", "\x90"},
-      {"\xF0\x9F\x98\x80", "?"},            // a character 1252 cannot hold
-      {"\x80", "?"},                        // continuation without a lead
-      {"\xC3", "?"},                        // cut at the end
-      {"\xC3(", "?("},                      // cut before an ASCII byte, which survives
-      {"\xE2\x82", "?"},                    // a cut euro sign is one piece
-      {"\xC0\xAF", "??"},                   // overlong '/': neither byte can start a piece
-      {"\xE0\x80\x80", "???"},              // overlong three-byte form
-      {"\xED\xA0\x80", "???"},              // an encoded surrogate
-      {"\xF4\x90\x80\x80", "????"},         // past U+10FFFF
+      {"\xF0\x9F\x98\x80", "?"},     // a character 1252 cannot hold
+      {"\x80", "?"},                 // continuation without a lead
+      {"\xC3", "?"},                 // cut at the end
+      {"\xC3(", "?("},               // cut before an ASCII byte, which survives
+      {"\xE2\x82", "?"},             // a cut euro sign is one piece
+      {"\xC0\xAF", "??"},            // overlong '/': neither byte can start a piece
+      {"\xE0\x80\x80", "???"},       // overlong three-byte form
+      {"\xED\xA0\x80", "???"},       // an encoded surrogate
+      {"\xF4\x90\x80\x80", "????"},  // past U+10FFFF
       {"\xF5\x80", "??"},
       {"\xFF\xFE", "??"},
-      {"a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d", "a???b?c??d"},
+      {"a\xF1\x80\x80\xE1\x80\xC2"
+       "b\x80"
+       "c\x80\xBF"
+       "d",
+       "a???b?c??d"},
       {std::string_view("\0x", 2), std::string_view("\0x", 2)},
   };
   for (const auto& c : cases) {
@@ -129,14 +138,16 @@ TEST(CodePage, InvalidUtf8BecomesOneReplacementCharacterPerPieceInUtf16) {
   } cases[] = {
       {"S\xC3\xA3o Jo\xC3\xA3o \xF0\x9F\x98\x80", u"S\u00E3o Jo\u00E3o \U0001F600"},
       {"\xC2\x90", u"\u0090"},
-      {"\xEF\xBF\xBD", u"\uFFFD"},        // the replacement character itself is valid
+      {"\xEF\xBF\xBD", u"\uFFFD"},  // the replacement character itself is valid
       {"\x80", u"\uFFFD"},
       {"\xC3(", u"\uFFFD("},
       {"\xE2\x82", u"\uFFFD"},
       {"\xC0\xAF", u"\uFFFD\uFFFD"},
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate never becomes one
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"a\xF1\x80\x80\xE1\x80\xC2" "b", u"a\uFFFD\uFFFD\uFFFDb"},
+      {"a\xF1\x80\x80\xE1\x80\xC2"
+       "b",
+       u"a\uFFFD\uFFFD\uFFFDb"},
       {std::string_view("\0x", 2), std::u16string_view(u"\0x", 2)},
       {"", u""},
   };
@@ -151,11 +162,13 @@ TEST(CodePage, LoneSurrogatesBecomeOneQuestionMarkEachInUtf8) {
     std::u16string in;
     std::string want;
   } cases[] = {
-      {u"a\xD800" "b", "a?b"},
+      {u"a\xD800"
+       "b",
+       "a?b"},
       {u"\xDC00", "?"},
-      {u"\xD800", "?"},                                 // a high half cut at the end
-      {u"\xD800\xD800\xDC00", "?\xF0\x90\x80\x80"},    // a lone half, then a pair
-      {u"\xDC00\xD800", "??"},                          // halves in the wrong order
+      {u"\xD800", "?"},                              // a high half cut at the end
+      {u"\xD800\xD800\xDC00", "?\xF0\x90\x80\x80"},  // a lone half, then a pair
+      {u"\xDC00\xD800", "??"},                       // halves in the wrong order
       {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
   };
   for (const auto& c : cases) {
@@ -171,16 +184,16 @@ TEST(CodePage, Utf8ValidityAndCharacterLengths) {
     std::size_t firstLength;
   } cases[] = {
       {"A", true, 1},
-      {"\xC3\xA9", true, 2},                  // é
-      {"\xE2\x82\xAC", true, 3},             // €
-      {"\xF0\x9F\x98\x80", true, 4},        // beyond the basic plane
-      {"\xC0\x80", false, 0},                 // overlong NUL
-      {"\xE0\x80\xAF", false, 0},            // overlong '/'
-      {"\xED\xA0\x80", false, 0},            // an encoded surrogate
-      {"\xF4\x90\x80\x80", false, 0},       // past U+10FFFF
-      {"\xC3", false, 0},                      // cut short
-      {"\x80", false, 0},                      // a continuation without a lead
-      {"\xE9", false, 0},                      // code page 1252's é
+      {"\xC3\xA9", true, 2},           // é
+      {"\xE2\x82\xAC", true, 3},       // €
+      {"\xF0\x9F\x98\x80", true, 4},   // beyond the basic plane
+      {"\xC0\x80", false, 0},          // overlong NUL
+      {"\xE0\x80\xAF", false, 0},      // overlong '/'
+      {"\xED\xA0\x80", false, 0},      // an encoded surrogate
+      {"\xF4\x90\x80\x80", false, 0},  // past U+10FFFF
+      {"\xC3", false, 0},              // cut short
+      {"\x80", false, 0},              // a continuation without a lead
+      {"\xE9", false, 0},              // code page 1252's é
       {std::string_view("\0", 1), true, 1},
   };
   for (const auto& c : cases) {
@@ -216,7 +229,8 @@ TEST(CodePage, ArbitraryBytesAndUnitsNeverFailAndNeverGrow) {
 // Python codecs that generated them. nullopt when iconv refuses the input.
 std::optional<std::string> viaIconv(const char* from, const char* to, std::string_view input) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error(std::string("iconv has no ") + from);
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    throw std::runtime_error(std::string("iconv has no ") + from);
   std::string in(input);
   std::string out(input.size() * 4 + 8, '\0');
   char* inPtr = in.data();
@@ -241,7 +255,8 @@ TEST(CodePage, EveryByteOfEveryPageConvertsTo1252AsIconvDoes) {
       char want = '?';
       if (page == 1252) {
         want = static_cast<char>(b);  // 1252 into itself loses nothing, its undefined five included
-      } else if (auto wide = viaIconv(source.c_str(), "UTF-16LE", std::string(1, static_cast<char>(b)))) {
+      } else if (auto wide =
+                     viaIconv(source.c_str(), "UTF-16LE", std::string(1, static_cast<char>(b)))) {
         if (auto narrow = viaIconv("UTF-16LE", "CP1252", *wide)) want = (*narrow)[0];
       }
       EXPECT_EQ(table[b], want);
@@ -300,7 +315,8 @@ TEST(CodePage, EveryCharacterConvertsBetweenUtf8AndUtf16AsIconvDoes) {
   const std::string ours = utf16ToUtf8(wide);
   ASSERT_EQ(ours.size(), utf8.size());
   const auto firstDifference = std::mismatch(ours.begin(), ours.end(), utf8.begin());
-  EXPECT_TRUE(firstDifference.first == ours.end()) << "at byte " << (firstDifference.first - ours.begin());
+  EXPECT_TRUE(firstDifference.first == ours.end())
+      << "at byte " << (firstDifference.first - ours.begin());
   const std::u16string back = utf8ToUtf16(utf8);
   ASSERT_EQ(back.size(), wide.size());
   const auto firstUnit = std::mismatch(back.begin(), back.end(), wide.begin());
@@ -309,8 +325,9 @@ TEST(CodePage, EveryCharacterConvertsBetweenUtf8AndUtf16AsIconvDoes) {
 
 TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AndIsValidAsIconvSaysWhereIconvTakesIt) {
   // Pieces of valid sequences of every length, and bytes that break them.
-  const std::string_view pieces[] = {"a",  "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3",
-                                     "\x80", "\xE2\x82", "\xED\xA0\x80", "\xFF",         "\xF4\x90"};
+  const std::string_view pieces[] = {"a",    "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                     "\xC3", "\x80",     "\xE2\x82",     "\xED\xA0\x80",
+                                     "\xFF", "\xF4\x90"};
   std::mt19937 random(20261209);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
   std::uniform_int_distribution<int> length(0, 12);
@@ -318,7 +335,8 @@ TEST(CodePage, ArbitraryUtf8ConvertsToUtf16AndIsValidAsIconvSaysWhereIconvTakesI
   for (int round = 0; round < 5000; ++round) {
     std::string text;
     const bool wantValid = valid(random);
-    for (int n = length(random); n > 0; --n) text += pieces[wantValid ? pick(random) % 4 : pick(random)];
+    for (int n = length(random); n > 0; --n)
+      text += pieces[wantValid ? pick(random) % 4 : pick(random)];
     SCOPED_TRACE(testing::PrintToString(text));
     const std::u16string wide = utf8ToUtf16(text);
     const auto reference = viaIconv("UTF-8", "UTF-16LE", text);

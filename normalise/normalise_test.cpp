@@ -21,7 +21,9 @@ TEST(StripCodePunctuation, DropsOnlyHyphensFullStopsAndSlashes) {
       {"", ""},
       {"-./", ""},
       {"AB 12,3_4\\5 \xC9", "AB 12,3_4\\5 \xC9"},
-      {std::string_view("1\0-2", 4), std::string_view("1\0" "2", 3)},
+      {std::string_view("1\0-2", 4), std::string_view("1\0"
+                                                      "2",
+                                                      3)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -33,16 +35,20 @@ TEST(Ean13, CheckDigitMatchesPublishedCodes) {
   struct {
     std::string_view digits, want;
   } cases[] = {
-      {"400638133393", "1"}, {"978014300723", "4"}, {"000000000000", "0"},
+      {"400638133393", "1"},
+      {"978014300723", "4"},
+      {"000000000000", "0"},
       {"000000000055", "0"},  // 5 + 5 * 3 = 20, a multiple of ten already
       {"000000000010", "9"},  // position 11 weighs 1
       {"123456789012", "8"},
       // Other lengths: GS1's rule, weights from the right.
-      {"9638507", "4"},       // EAN-8 96385074
-      {"03600029145", "2"},   // UPC-A 036000291452
+      {"9638507", "4"},      // EAN-8 96385074
+      {"03600029145", "2"},  // UPC-A 036000291452
       {"", "0"},
       // Not digits: no check digit.
-      {"12345678901A", ""}, {"1234 5678901", ""}, {"-12345678901", ""},
+      {"12345678901A", ""},
+      {"1234 5678901", ""},
+      {"-12345678901", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.digits);
@@ -62,13 +68,13 @@ TEST(Ean13, MakesBarcodesOfThirteenDigits) {
       {"123456789", 1, "2345678901012"},  // 1234567890101 loses its first digit
       {"7", 7, "0000000701075"},
       {"1234", 1, "0000123401012"},
-      {"0000", 0, "0000000001007"},       // leading zeros do not count
-      {"5", 123, "0000005011230"},        // a prefix of three digits
+      {"0000", 0, "0000000001007"},            // leading zeros do not count
+      {"5", 123, "0000005011230"},             // a prefix of three digits
       {"12345678901234", 1, "7890123401012"},  // 14 digits, the longest a 64-bit number holds
       // Longer codes: the same rule carried on exactly, the last 12 digits of the number.
       {"123456789012345", 1, "8901234501016"},
       {"98765432109876543210", 1, "7654321001012"},
-      {"5", -7, "0000000501071"},         // the sign is not a digit
+      {"5", -7, "0000000501071"},  // the sign is not a digit
       {"5", INT_MIN, "0121474836480"},
   };
   for (const auto& c : cases) {
@@ -86,10 +92,12 @@ TEST(Ean13, EveryBarcodeIsThirteenDigitsAndAgreesWithWholeNumberArithmetic) {
   for (int round = 0; round < 20000; ++round) {
     std::string code(length(random), ' ');
     for (char& c : code) c = alphabet[pick(random)];
-    const int p = round % 4 == 0 ? prefix(random) : (round % 4 == 1 ? 1 : static_cast<int>(random() % 100));
+    const int p =
+        round % 4 == 0 ? prefix(random) : (round % 4 == 1 ? 1 : static_cast<int>(random() % 100));
     const std::string barcode = MakeEan13(code, p);
     const std::string input = code + " prefix " + std::to_string(p);
-    ASSERT_TRUE(barcode.size() == 13 && barcode.find_first_not_of("0123456789") == std::string::npos)
+    ASSERT_TRUE(barcode.size() == 13 &&
+                barcode.find_first_not_of("0123456789") == std::string::npos)
         << input << " gives " << barcode;
     EXPECT_EQ(barcode.substr(12), Ean13CheckDigit(barcode.substr(0, 12))) << input;
 
@@ -99,7 +107,8 @@ TEST(Ean13, EveryBarcodeIsThirteenDigitsAndAgreesWithWholeNumberArithmetic) {
       if (c >= '0' && c <= '9') digits.push_back(c);
     }
     if (digits.size() <= 14 && p >= 0 && p <= 99) {
-      const std::uint64_t number = std::stoull(digits + "01" + (p < 10 ? "0" : "") + std::to_string(p));
+      const std::uint64_t number =
+          std::stoull(digits + "01" + (p < 10 ? "0" : "") + std::to_string(p));
       std::string body = std::to_string(number % 1000000000000ULL);
       body.insert(0, 12 - body.size(), '0');
       EXPECT_EQ(barcode.substr(0, 12), body) << input;
@@ -110,7 +119,7 @@ TEST(Ean13, EveryBarcodeIsThirteenDigitsAndAgreesWithWholeNumberArithmetic) {
 TEST(LowerLetter, ChangesOnlyThePlainCapitals) {
   struct {
     char in, want;
-  } cases[] = {{'A', 'a'}, {'Z', 'z'}, {'@', '@'}, {'[', '['}, {'a', 'a'},
+  } cases[] = {{'A', 'a'},       {'Z', 'z'},       {'@', '@'},   {'[', '['},      {'a', 'a'},
                {'\xC9', '\xC9'}, {'\xC0', '\xC0'}, {'\0', '\0'}, {'\xFF', '\xFF'}};
   for (const auto& c : cases) EXPECT_EQ(LowerLetter(c.in), c.want) << static_cast<int>(c.in);
 }
@@ -126,12 +135,12 @@ TEST(ProperCaseName, WorkedExamples) {
       {"JOAO  DA SILVA", "Joao  da Silva"},
       {"   ", "   "},
       {"", ""},
-      {"JOS\xC9", "Jos\xC9"},                       // the last position keeps its accent
+      {"JOS\xC9", "Jos\xC9"},  // the last position keeps its accent
       {"JOS\xC9 MARIA", "Jos\xE9 Maria"},
-      {"MARIA \xC1GUEDA", "Maria \xE1gueda"},       // an accented initial never becomes capital
+      {"MARIA \xC1GUEDA", "Maria \xE1gueda"},  // an accented initial never becomes capital
       {"\xC9RICA", "\xE9rica"},
-      {"DA SILVA", "Da Silva"},                     // no blank before: no connective
-      {"JOAO E", "Joao E"},                         // nothing after: no connective
+      {"DA SILVA", "Da Silva"},  // no blank before: no connective
+      {"JOAO E", "Joao E"},      // nothing after: no connective
       {"E", "E"},
       {" E ", " e "},
       {"JOAO DO", "Joao do"},
@@ -143,12 +152,14 @@ TEST(ProperCaseName, WorkedExamples) {
       {"ANA DAS-", "Ana Das-"},
       {" ANA", " Ana"},
       {"joao da silva", "Joao da Silva"},
-      {"1A B", "1a B"},                             // only a letter at the start is capitalised
+      {"1A B", "1a B"},  // only a letter at the start is capitalised
       // The further rows of the accent table, and codes outside it.
       {"A\x80\x90\xB6\xE5Z", "A\xE7\xE9\xE2\xE2z"},
       {"\xC5\xC6\xD1\xDD\xC7", "\xC5\xC6\xD1\xDD\xC7"},
-      {"A\xC0\xC1\xC2\xC3\xC4\xC7\xC8\xC9\xCA\xCB\xCC\xCD\xCE\xCF\xD2\xD3\xD4\xD5\xD6\xD9\xDA\xDB\xDC.",
-       "A\xE0\xE1\xE2\xE3\xE4\xE7\xE8\xE9\xEA\xEB\xEC\xED\xEE\xEF\xF2\xF3\xF4\xF5\xF6\xF9\xFA\xFB\xFC."},
+      {"A\xC0\xC1\xC2\xC3\xC4\xC7\xC8\xC9\xCA\xCB\xCC\xCD\xCE\xCF\xD2\xD3\xD4\xD5\xD6\xD9\xDA\xDB"
+       "\xDC.",
+       "A\xE0\xE1\xE2\xE3\xE4\xE7\xE8\xE9\xEA\xEB\xEC\xED\xEE\xEF\xF2\xF3\xF4\xF5\xF6\xF9\xFA\xFB"
+       "\xFC."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -176,12 +187,18 @@ struct AccentRow {
   std::string_view out;
 };
 constexpr AccentRow kAccentRows[] = {
-    {"\x80\xC0\xC1\xC2\xC3\xC4\xE6", "A"}, {"\xE0\xE1\xE2\xE3\xE4", "a"},
-    {"\xC8\xC9\xCA\xCB", "E"},             {"\xE8\xE9\xEA\xEB", "e"},
-    {"\x99\xCC\xCD\xCE\xCF", "I"},         {"\xEC\xED\xEE\xEF", "i"},
-    {"\x83\xD2\xD3\xD4\xD5\xD6", "O"},     {"\x86\xF2\xF3\xF4\xF5\xF6", "o"},
-    {"\xD9\xDA\xDB\xDC", "U"},             {",\xF9\xFA\xFB\xFC", "u"},
-    {"?\xC7", "C"},                        {"\xE7", "c"},
+    {"\x80\xC0\xC1\xC2\xC3\xC4\xE6", "A"},
+    {"\xE0\xE1\xE2\xE3\xE4", "a"},
+    {"\xC8\xC9\xCA\xCB", "E"},
+    {"\xE8\xE9\xEA\xEB", "e"},
+    {"\x99\xCC\xCD\xCE\xCF", "I"},
+    {"\xEC\xED\xEE\xEF", "i"},
+    {"\x83\xD2\xD3\xD4\xD5\xD6", "O"},
+    {"\x86\xF2\xF3\xF4\xF5\xF6", "o"},
+    {"\xD9\xDA\xDB\xDC", "U"},
+    {",\xF9\xFA\xFB\xFC", "u"},
+    {"?\xC7", "C"},
+    {"\xE7", "c"},
     {"():./", ""},
 };
 
@@ -219,7 +236,8 @@ std::string randomText(std::mt19937& random, std::size_t maxLength) {
   std::uniform_int_distribution<int> byte(0, 255);
   std::uniform_int_distribution<std::size_t> pick(0, kInteresting.size() - 1);
   std::string text(length(random), '\0');
-  for (char& c : text) c = random() % 2 ? static_cast<char>(byte(random)) : kInteresting[pick(random)];
+  for (char& c : text)
+    c = random() % 2 ? static_cast<char>(byte(random)) : kInteresting[pick(random)];
   return text;
 }
 
@@ -276,9 +294,12 @@ TEST(Ascii, FoldsOnlyPlainLettersAndTrimsOnlyBlanksAndTabs) {
     std::string_view a, b;
     bool equal;
   } names[] = {
-      {"IdReferencia", "idreferencia", true}, {"LJ_REFEREST", "lj_referEst", true},
+      {"IdReferencia", "idreferencia", true},
+      {"LJ_REFEREST", "lj_referEst", true},
       {"descri\xC7\xC3O", "descri\xE7\xE3o", false},  // 1252 letters beyond ASCII are not folded
-      {"Cor", "Cores", false}, {"", "", true},          {"a_1", "A_1", true},
+      {"Cor", "Cores", false},
+      {"", "", true},
+      {"a_1", "A_1", true},
   };
   for (const auto& c : names) {
     SCOPED_TRACE(std::string(c.a) + " / " + std::string(c.b));

@@ -6,9 +6,7 @@
 namespace importacao {
 namespace {
 
-std::error_code lastError() {
-  return {static_cast<int>(GetLastError()), std::system_category()};
-}
+std::error_code lastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -48,8 +46,8 @@ OpenFile OpenFile::openForReading(const std::filesystem::path& path, std::error_
 
 OpenFile OpenFile::createForAppending(const std::filesystem::path& path, std::error_code& error) {
   error.clear();
-  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     error = lastError();
     return {};

@@ -29,7 +29,9 @@ char userDecimalSeparator() {
 // UTF-8 it is made so.
 void useUtf8CharacterType() {
   const char* codeset = nl_langinfo(CODESET);
-  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0)) return;
+  if (codeset != nullptr &&
+      (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0))
+    return;
   if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "C.utf8");
 }
 

@@ -49,29 +49,29 @@ TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
     ASSERT_FALSE(error);
   }
   {
-  OpenFile file = OpenFile::openForReading(path, error);
-  ASSERT_FALSE(error) << errorText(error);
-  EXPECT_EQ(file.size(error), 13u);
-  std::array<std::byte, 4> bytes{};
-  const struct {
-    std::uint64_t offset;
-    std::size_t count;
-    char first;
-  } cases[] = {{0, 4, '0'}, {8, 4, '8'}, {11, 2, 'b'}, {13, 0, 0}, {100, 0, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.offset);
-    EXPECT_EQ(file.readAt(c.offset, bytes, error), c.count);
-    EXPECT_FALSE(error);
-    if (c.count > 0) {
-      EXPECT_EQ(static_cast<char>(bytes[0]), c.first);
+    OpenFile file = OpenFile::openForReading(path, error);
+    ASSERT_FALSE(error) << errorText(error);
+    EXPECT_EQ(file.size(error), 13u);
+    std::array<std::byte, 4> bytes{};
+    const struct {
+      std::uint64_t offset;
+      std::size_t count;
+      char first;
+    } cases[] = {{0, 4, '0'}, {8, 4, '8'}, {11, 2, 'b'}, {13, 0, 0}, {100, 0, 0}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.offset);
+      EXPECT_EQ(file.readAt(c.offset, bytes, error), c.count);
+      EXPECT_FALSE(error);
+      if (c.count > 0) {
+        EXPECT_EQ(static_cast<char>(bytes[0]), c.first);
+      }
     }
-  }
 
-  OpenFile again = OpenFile::createForAppending(path, error);
-  again.append("abc", error);
-  again.truncate(error);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(file.size(error), 0u);
+    OpenFile again = OpenFile::createForAppending(path, error);
+    again.append("abc", error);
+    again.truncate(error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(file.size(error), 0u);
   }
   fs::remove_all(folder);
 }

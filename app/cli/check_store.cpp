@@ -36,7 +36,8 @@ int runStoreCheck(const std::filesystem::path& settings, const std::optional<std
     out << (line.passed ? "OK    " : "FAIL  ") << cp1252ToUtf8(line.text) << '\n';
     if (!line.passed) ++failed;
   }
-  out << lines.size() << " checks: " << lines.size() - failed << " passed, " << failed << " failed" << std::endl;
+  out << lines.size() << " checks: " << lines.size() - failed << " passed, " << failed << " failed"
+      << std::endl;
   return failed == 0 ? kExitCompleted : kExitFailed;
 }
 

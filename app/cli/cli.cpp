@@ -50,7 +50,8 @@ CLI::Validator existing(bool folder) {
         if (found) return {};
         if (!std::filesystem::exists(path, error))
           return (folder ? "Directory does not exist: " : "File does not exist: ") + name;
-        return (folder ? "Directory is actually a file: " : "File is actually a directory: ") + name;
+        return (folder ? "Directory is actually a file: " : "File is actually a directory: ") +
+               name;
       },
       folder ? "DIR" : "FILE");
 }
@@ -59,7 +60,8 @@ CLI::Validator existing(bool folder) {
 // table (any, wherever it lies: a mistyped option must not empty a legacy table), the settings
 // file or the data-link file (`dataLink` is the settings' text for it). Returns why it is
 // refused, or nothing.
-std::optional<std::string> logTargetRefusal(const std::filesystem::path& log, const std::filesystem::path& settings,
+std::optional<std::string> logTargetRefusal(const std::filesystem::path& log,
+                                            const std::filesystem::path& settings,
                                             const std::string& dataLink) {
   if (lowerAscii(utf8Path(log.extension())) == ".dbf") return "it names a dBASE table";
   auto same = [&](const std::filesystem::path& other) {
@@ -122,8 +124,8 @@ class CliObserver final : public RunObserver {
 
 }  // namespace
 
-std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
-                                              std::ostream& out, std::ostream& err) {
+std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv, std::ostream& out,
+                                              std::ostream& err) {
   CliOptions options;
   options.settings = defaultSettingsPath();
   std::string settings, logFile;
@@ -141,8 +143,8 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       "       lost store connection is also told on standard error)\n"
       "  130  an interrupt (Ctrl-C) stopped the run after the record in hand");
   auto* settingsOption =
-      app.add_option("--settings", settings, "settings file to read (default " +
-                                                 utf8Path(options.settings) + ")")
+      app.add_option("--settings", settings,
+                     "settings file to read (default " + utf8Path(options.settings) + ")")
           ->check(existing(false))
           ->option_text("FILE");
   auto* folderOption = app.add_option("--dbf-folder", options.dbfFolder,
@@ -158,10 +160,11 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
       app.add_flag("--customers", options.customers, "import customers (Clientes)");
   auto* suppliersFlag =
       app.add_flag("--suppliers", options.suppliers, "import suppliers (Fornecedor)");
-  auto* logOption = app.add_option("--log", logFile,
-                                   "also write the log to FILE as the window holds it (code "
-                                   "page 1252, CR LF); never a .dbf table, the settings or the data-link file")
-                        ->option_text("FILE");
+  auto* logOption =
+      app.add_option("--log", logFile,
+                     "also write the log to FILE as the window holds it (code "
+                     "page 1252, CR LF); never a .dbf table, the settings or the data-link file")
+          ->option_text("FILE");
   auto* dryFlag = app.add_flag("--dry-run", options.dryRun,
                                "rehearse: run everything in one transaction and roll it back");
   app.add_option("--dbf-code-page", options.dbfCodePage,
@@ -171,9 +174,10 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
   auto* dumpOption = app.add_option("--dump-dbf", options.dumpDbf,
                                     "print a legacy table as JSON lines and import nothing")
                          ->option_text("FILE");
-  auto* checkFlag = app.add_flag("--check-store", options.checkStore,
-                                 "check that the store can take an import (tables, columns, keys, the stock "
-                                 "procedure, municipalities), write nothing and import nothing");
+  auto* checkFlag =
+      app.add_flag("--check-store", options.checkStore,
+                   "check that the store can take an import (tables, columns, keys, the stock "
+                   "procedure, municipalities), write nothing and import nothing");
 
   try {
     app.parse(argc, argv);
@@ -196,8 +200,9 @@ std::variant<CliOptions, int> parseCliOptions(int argc, const char* const* argv,
     }
   }
   if (checkFlag->count() > 0) {
-    for (const CLI::Option* runOption : {folderOption, productsFlag, customersFlag, suppliersFlag, logOption,
-                                         dryFlag, dumpOption, app.get_option("--dbf-code-page")}) {
+    for (const CLI::Option* runOption :
+         {folderOption, productsFlag, customersFlag, suppliersFlag, logOption, dryFlag, dumpOption,
+          app.get_option("--dbf-code-page")}) {
       if (runOption->count() > 0) {
         err << "--check-store checks the store and imports nothing; it takes only --settings and "
                "--data-link, not "
@@ -217,7 +222,8 @@ int runCli(int argc, const char* const* argv) {
   const CliOptions& options = std::get<CliOptions>(parsed);
 
   if (options.dumpDbf) return dumpDbf(*options.dumpDbf, options.dbfCodePage, std::cout, std::cerr);
-  if (options.checkStore) return runStoreCheck(options.settings, options.dataLink, std::cout, std::cerr);
+  if (options.checkStore)
+    return runStoreCheck(options.settings, options.dataLink, std::cout, std::cerr);
 
   const auto started = std::chrono::steady_clock::now();
   const bool outIsTerminal = isTerminal(StandardStream::Output);
@@ -233,8 +239,10 @@ int runCli(int argc, const char* const* argv) {
     if (options.dbfFolder) settings.ConexaoDBF = *options.dbfFolder;
     if (options.dataLink) settings.ConexaoSQL = *options.dataLink;
     if (options.logFile) {
-      if (const auto refusal = logTargetRefusal(*options.logFile, options.settings, settings.ConexaoSQL)) {
-        std::cerr << "--log " << utf8Path(*options.logFile) << ": the log is never written there: " << *refusal << '\n';
+      if (const auto refusal =
+              logTargetRefusal(*options.logFile, options.settings, settings.ConexaoSQL)) {
+        std::cerr << "--log " << utf8Path(*options.logFile)
+                  << ": the log is never written there: " << *refusal << '\n';
         return kExitUsage;
       }
       logFile.emplace(*options.logFile);
@@ -257,8 +265,8 @@ int runCli(int argc, const char* const* argv) {
   }
   ImportObjects& objects = *owned;
   NoSettingsWriter noWriter;  // the runner never writes the settings file
-  CliHost host(std::cout, outIsTerminal, std::cerr, errIsTerminal,
-               logFile ? &*logFile : nullptr, &gInterrupts);
+  CliHost host(std::cout, outIsTerminal, std::cerr, errIsTerminal, logFile ? &*logFile : nullptr,
+               &gInterrupts);
   CliObserver observer(objects, host, options.dryRun);
   RunCore core(host, objects.runParts(noWriter, &observer));
   host.attach(core);

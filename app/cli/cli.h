@@ -28,17 +28,17 @@ inline constexpr int kExitRecordsFailed = 3;
 inline constexpr int kExitInterrupted = 130;
 
 struct CliOptions {
-  std::filesystem::path settings;             // the settings file read (default: the window's)
-  std::optional<std::string> dbfFolder;       // overrides ConexaoDBF
-  std::optional<std::string> dataLink;        // overrides ConexaoSQL
+  std::filesystem::path settings;        // the settings file read (default: the window's)
+  std::optional<std::string> dbfFolder;  // overrides ConexaoDBF
+  std::optional<std::string> dataLink;   // overrides ConexaoSQL
   bool products = false;
   bool customers = false;
   bool suppliers = false;
   std::optional<std::filesystem::path> logFile;
   bool dryRun = false;
   std::optional<int> dbfCodePage;
-  std::optional<std::string> dumpDbf;         // --dump-dbf FILE: print the table, import nothing
-  bool checkStore = false;                    // --check-store: check the store, import nothing
+  std::optional<std::string> dumpDbf;  // --dump-dbf FILE: print the table, import nothing
+  bool checkStore = false;             // --check-store: check the store, import nothing
 };
 
 // Parses the command line. Returns the options, or the exit status to end with after the help

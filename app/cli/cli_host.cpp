@@ -161,21 +161,28 @@ bool isConnectionLost(const DataError& error) noexcept {
 }
 
 std::string storeLossText(const StoreLoss& loss) {
-  const std::string_view line = std::string_view(loss.errorLine).substr(0, loss.errorLine.find('\r'));
-  std::string text = "The store connection was lost during " + std::string(sectionCaption(loss.section)) +
-                     ", at its record " + std::to_string(loss.record) + " (" + cp1252ToUtf8(line) + "); ";
+  const std::string_view line =
+      std::string_view(loss.errorLine).substr(0, loss.errorLine.find('\r'));
+  std::string text = "The store connection was lost during " +
+                     std::string(sectionCaption(loss.section)) + ", at its record " +
+                     std::to_string(loss.record) + " (" + cp1252ToUtf8(line) + "); ";
   text += loss.failedAfter == 1 ? std::string("1 record after it failed")
                                 : std::to_string(loss.failedAfter) + " records after it failed";
-  text += " as well. Run the import again once the store is back: every record is found by its "
-          "key, so the new run writes what this one could not and leaves the store as one run "
-          "without the outage would have.";
+  text +=
+      " as well. Run the import again once the store is back: every record is found by its "
+      "key, so the new run writes what this one could not and leaves the store as one run "
+      "without the outage would have.";
   return text;
 }
 
 CliHost::CliHost(std::ostream& out, bool outIsTerminal, std::ostream& err, bool errIsTerminal,
                  LogFile* logFile, const volatile std::sig_atomic_t* interrupts)
-    : out_(out), err_(err), outIsTerminal_(outIsTerminal), progress_(errIsTerminal),
-      logFile_(logFile), interrupts_(interrupts) {}
+    : out_(out),
+      err_(err),
+      outIsTerminal_(outIsTerminal),
+      progress_(errIsTerminal),
+      logFile_(logFile),
+      interrupts_(interrupts) {}
 
 void CliHost::clearLog() {
   // What was printed stays printed; the file follows the window's log.

@@ -49,7 +49,7 @@ std::string progressText(const SectionStats& stats);
 
 // How a run of the runner ended, besides what the run core counted.
 struct RunReport {
-  bool sectionsChosen = false;                 // any of --products, --customers, --suppliers
+  bool sectionsChosen = false;  // any of --products, --customers, --suppliers
   bool dryRun = false;
   std::optional<std::string> failure;          // the error that ended the run
   std::optional<std::string> rollbackFailure;  // why a dry run's rollback failed

@@ -36,13 +36,16 @@ TEST(LogFile, HoldsTheLogAsTheWindowDoesOneLineAtATime) {
     log.append("Lendo Tabela de Produtos");
     EXPECT_EQ(readFile(path), "Lendo Tabela de Produtos\r\n");  // on disk before the next line
     log.append("Erro gravando o Produto - 12\rtProduto: Field 'pd_apl' not found");
-    log.append("Importando C\xF3" "digo de Barras do Produto - 12");
+    log.append(
+        "Importando C\xF3"
+        "digo de Barras do Produto - 12");
     log.append("");
   }
   EXPECT_EQ(readFile(path),
             "Lendo Tabela de Produtos\r\n"
             "Erro gravando o Produto - 12\rtProduto: Field 'pd_apl' not found\r\n"
-            "Importando C\xF3" "digo de Barras do Produto - 12\r\n"
+            "Importando C\xF3"
+            "digo de Barras do Produto - 12\r\n"
             "\r\n");
   fs::remove(path);
 }
@@ -68,9 +71,8 @@ TEST(LogFile, AFileThatCannotBeOpenedIsNamed) {
 TEST(LogFile, AFullDiskEndsTheRunWithAClearError) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   LogFile log("/dev/full");
-  EXPECT_THAT([&] { log.append("x"); },
-              ::testing::ThrowsMessage<std::runtime_error>(
-                  HasSubstr("Unable to write the log file /dev/full")));
+  EXPECT_THAT([&] { log.append("x"); }, ::testing::ThrowsMessage<std::runtime_error>(
+                                            HasSubstr("Unable to write the log file /dev/full")));
 }
 
 TEST(CliOutput, ShowsLinesInUtf8AndBreaksErrorLinesOnlyOnATerminal) {
@@ -80,14 +82,19 @@ TEST(CliOutput, ShowsLinesInUtf8AndBreaksErrorLinesOnlyOnATerminal) {
     bool terminal;
     std::string want;
   } cases[] = {
-      {"accented text", "Importando C\xF3" "digo de Barras do Produto - 7", false,
-       "Importando Código de Barras do Produto - 7"},
+      {"accented text",
+       "Importando C\xF3"
+       "digo de Barras do Produto - 7",
+       false, "Importando Código de Barras do Produto - 7"},
       {"error line into a pipe keeps its carriage return", "Erro gravando o Registro 3-ANA\rboom",
        false, "Erro gravando o Registro 3-ANA\rboom"},
       {"error line on a terminal: a break and an indent", "Erro gravando o Registro 3-ANA\rboom",
        true, "Erro gravando o Registro 3-ANA\n    boom"},
       {"escape bytes neutralised on a terminal", "Cliente - \x1b[2J\x07", true, "Cliente - ?[2J?"},
-      {"C1 controls neutralised on a terminal", "A\x9D" "B\x90", true, "A?B?"},
+      {"C1 controls neutralised on a terminal",
+       "A\x9D"
+       "B\x90",
+       true, "A?B?"},
       {"escape bytes kept into a pipe", "X\x1b", false, "X\x1b"},
       {"euro sign", "\x80", true, "€"},
   };
@@ -154,16 +161,44 @@ TEST(CliOutput, SummarySaysWhatEachSectionDidAndHowTheRunEndedAndTheStatusFollow
     std::vector<std::string> says, never;
     int status;
   } cases[] = {
-      {"every record written", clean, true, true, noError, noError,
-       {"The run reached its end.", "Dry run: every change was rolled back; nothing was kept"}, {}, 0},
-      {"nothing chosen, then an error", RunSummary{}, false, false, error, noError,
-       {"No section was chosen.", "The run ended with an error; the sections after it did not run: " + *error},
-       {"reached its end"}, 1},
-      {"an error before the first of the sections chosen", RunSummary{}, true, false, error, noError,
-       {"  The run ended before its first section: " + *error + "\n"}, {"No section was chosen."}, 1},
-      {"a rehearsal whose rollback failed", clean, true, true, noError, std::optional<std::string>("link lost"),
-       {"Dry run: the rollback failed (link lost); what the run wrote may have been kept in the store."},
-       {"every change was rolled back"}, 1},
+      {"every record written",
+       clean,
+       true,
+       true,
+       noError,
+       noError,
+       {"The run reached its end.", "Dry run: every change was rolled back; nothing was kept"},
+       {},
+       0},
+      {"nothing chosen, then an error",
+       RunSummary{},
+       false,
+       false,
+       error,
+       noError,
+       {"No section was chosen.",
+        "The run ended with an error; the sections after it did not run: " + *error},
+       {"reached its end"},
+       1},
+      {"an error before the first of the sections chosen",
+       RunSummary{},
+       true,
+       false,
+       error,
+       noError,
+       {"  The run ended before its first section: " + *error + "\n"},
+       {"No section was chosen."},
+       1},
+      {"a rehearsal whose rollback failed",
+       clean,
+       true,
+       true,
+       noError,
+       std::optional<std::string>("link lost"),
+       {"Dry run: the rollback failed (link lost); what the run wrote may have been kept in the "
+        "store."},
+       {"every change was rolled back"},
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -199,8 +234,10 @@ TEST(CliHost, EachInterruptIsSeenAtTheNextLogLineAsParar) {
   std::ostringstream out, err;
   volatile std::sig_atomic_t interrupts = 0;
   CliHost host(out, false, err, false, nullptr, &interrupts);
-  RunCore core(host, RunParts{null, static_cast<LegacyDbControl&>(null),
-                              static_cast<StoreConnectionControl&>(null), {}});
+  RunCore core(host, RunParts{null,
+                              static_cast<LegacyDbControl&>(null),
+                              static_cast<StoreConnectionControl&>(null),
+                              {}});
   host.attach(core);
 
   core.AddLogLine("um");
@@ -237,8 +274,10 @@ TEST(CliHost, WarningsGoToStandardErrorOneLineEachInUtf8) {
     for (const Case& c : cases) {
       std::ostringstream out, err;
       CliHost host(out, terminal, err, terminal, nullptr, nullptr);
-      RunCore core(host, RunParts{null, static_cast<LegacyDbControl&>(null),
-                                  static_cast<StoreConnectionControl&>(null), {}});
+      RunCore core(host, RunParts{null,
+                                  static_cast<LegacyDbControl&>(null),
+                                  static_cast<StoreConnectionControl&>(null),
+                                  {}});
       host.attach(core);
       host.warn(c.warning);
       EXPECT_EQ(err.str(), c.expected) << terminal;  // no section running: no bar to erase

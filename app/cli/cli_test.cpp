@@ -32,10 +32,10 @@ TEST(CliOptions, ReadsEveryRunOption) {
   std::ofstream(dir / "Importacao.ini") << "[Importacao]\n";
   std::ofstream(dir / "loja.udl") << "[oledb]\n";
 
-  auto result = parse({"--settings", (dir / "Importacao.ini").string(), "--dbf-folder",
-                       dir.string(), "--data-link", (dir / "loja.udl").string(), "--products",
-                       "--customers", "--suppliers", "--log", (dir / "run.log").string(),
-                       "--dry-run", "--dbf-code-page", "1252"});
+  auto result =
+      parse({"--settings", (dir / "Importacao.ini").string(), "--dbf-folder", dir.string(),
+             "--data-link", (dir / "loja.udl").string(), "--products", "--customers", "--suppliers",
+             "--log", (dir / "run.log").string(), "--dry-run", "--dbf-code-page", "1252"});
   ASSERT_TRUE(std::holds_alternative<CliOptions>(result));
   const CliOptions& o = std::get<CliOptions>(result);
   EXPECT_EQ(o.settings, dir / "Importacao.ini");

@@ -11,8 +11,8 @@
 
 namespace importacao {
 
-const QString FileNameEdit::kFilter = QString::fromUtf8(layout::kFileFilterName.data(),
-                                                        qsizetype(layout::kFileFilterName.size()));
+const QString FileNameEdit::kFilter =
+    QString::fromUtf8(layout::kFileFilterName.data(), qsizetype(layout::kFileFilterName.size()));
 
 namespace {
 
@@ -23,7 +23,9 @@ QString askForFile(QWidget* parent, const QString& start) {
 }  // namespace
 
 FileNameEdit::FileNameEdit(QWidget* parent)
-    : QWidget(parent), edit_(new QLineEdit(this)), button_(new QToolButton(this)),
+    : QWidget(parent),
+      edit_(new QLineEdit(this)),
+      button_(new QToolButton(this)),
       chooser_(askForFile) {
   button_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   button_->setFocusPolicy(Qt::NoFocus);  // the box takes one tab stop, as one control

@@ -43,8 +43,9 @@ QString chooseSaveFileInDialog(QWidget* parent) {
 LogScrollBar::Look LogScrollBar::look() const {
   QStyleOptionSlider option;
   initStyleOption(&option);
-  return Look{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-              option.sliderPosition <= option.minimum, option.sliderPosition >= option.maximum};
+  return Look{
+      style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+      option.sliderPosition <= option.minimum, option.sliderPosition >= option.maximum};
 }
 
 void LogScrollBar::repaintIfMoved() {
@@ -100,9 +101,8 @@ LogView::LogView(QWidget* parent)
   refreshTimer_.setSingleShot(true);
   refreshTimer_.setInterval(kRepaintIntervalMs);
   connect(&refreshTimer_, &QTimer::timeout, this, &LogView::refresh);
-  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-    followEnd_ = value >= verticalScrollBar()->maximum();
-  });
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+          [this](int value) { followEnd_ = value >= verticalScrollBar()->maximum(); });
 }
 
 void LogView::appendLine(std::string_view cp1252) {
@@ -182,15 +182,16 @@ void LogView::paintEvent(QPaintEvent*) {
     const QString text = toDisplay(row.bytes);
     const int x = x0 + (row.continuation ? indent : 0);
     if (selected) {
-      painter.fillRect(QRect(0, static_cast<int>(y), viewport()->width(), height),
-                       pal.brush(hasFocus() ? QPalette::Active : QPalette::Inactive,
-                                 QPalette::Highlight));
+      painter.fillRect(
+          QRect(0, static_cast<int>(y), viewport()->width(), height),
+          pal.brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
       painter.setPen(pal.color(QPalette::HighlightedText));
     } else {
       painter.setPen(pal.color(QPalette::Text));
     }
     painter.drawText(x, static_cast<int>(y) + ascent, text);
-    widest = std::max(widest, fontMetrics().horizontalAdvance(text) + (row.continuation ? indent : 0));
+    widest =
+        std::max(widest, fontMetrics().horizontalAdvance(text) + (row.continuation ? indent : 0));
   }
   if (widest > widestRow_) {
     widestRow_ = widest;
@@ -228,9 +229,7 @@ void LogView::selectLines(long long from, long long to) {
   viewport()->update();
 }
 
-void LogView::selectAll() {
-  selectLines(0, static_cast<long long>(store_.lineCount()) - 1);
-}
+void LogView::selectAll() { selectLines(0, static_cast<long long>(store_.lineCount()) - 1); }
 
 QString LogView::selectedText() const {
   if (anchor_ < 0) return {};
@@ -287,10 +286,11 @@ void LogView::mouseMoveEvent(QMouseEvent* event) {
   if (!(event->buttons() & Qt::LeftButton) || anchor_ < 0) return;
   const int y = event->position().toPoint().y();
   if (y < 0) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-  if (y > viewport()->height()) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  if (y > viewport()->height())
+    verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
   const auto rows = static_cast<long long>(store_.rowCount());
-  const long long r = std::clamp(rowAt(std::clamp(y, 0, viewport()->height() - 1)), 0LL,
-                                 std::max(0LL, rows - 1));
+  const long long r =
+      std::clamp(rowAt(std::clamp(y, 0, viewport()->height() - 1)), 0LL, std::max(0LL, rows - 1));
   if (rows == 0) return;
   selectLines(anchor_, static_cast<long long>(store_.row(static_cast<std::size_t>(r)).line));
 }
@@ -324,7 +324,8 @@ void LogView::saveLog() {
   try {
     saveLogFile(store_, std::filesystem::path(file.toStdString()));
   } catch (const std::exception& error) {
-    QMessageBox::critical(this, QCoreApplication::applicationName(), QString::fromUtf8(error.what()));
+    QMessageBox::critical(this, QCoreApplication::applicationName(),
+                          QString::fromUtf8(error.what()));
   }
 }
 
@@ -344,8 +345,10 @@ void LogView::nextError() {
 void LogView::showLine(std::size_t line) {
   updateScrollRanges();  // lines appended since the last refresh are in the range now
   const auto first = static_cast<long long>(store_.firstRowOf(line));
-  const auto last = static_cast<long long>(line + 1 < store_.lineCount() ? store_.firstRowOf(line + 1)
-                                                                         : store_.rowCount()) - 1;
+  const auto last =
+      static_cast<long long>(line + 1 < store_.lineCount() ? store_.firstRowOf(line + 1)
+                                                           : store_.rowCount()) -
+      1;
   const long long visibleRows = std::max(1, (viewport()->height() - 2 * kMargin) / rowHeight());
   QScrollBar* bar = verticalScrollBar();
   if (first < bar->value())

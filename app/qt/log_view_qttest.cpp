@@ -114,8 +114,8 @@ class LogViewTest : public QObject {
   void scrollBarRepaintsOnlyWhenItsSliderMoves() {
     struct {
       const char* name;
-      int before;      // lines in the log before the counted appends
-      int scrollTo;    // the bar's value before them; -1: at the end
+      int before;    // lines in the log before the counted appends
+      int scrollTo;  // the bar's value before them; -1: at the end
       int appended;
       bool repaints;
     } cases[] = {
@@ -129,7 +129,8 @@ class LogViewTest : public QObject {
       view.resize(497, 225);
       view.show();
       QVERIFY(QTest::qWaitForWindowExposed(&view));
-      for (int i = 0; i < c.before; ++i) view.appendLine("Importando Produto - " + std::to_string(i));
+      for (int i = 0; i < c.before; ++i)
+        view.appendLine("Importando Produto - " + std::to_string(i));
       settle();
       QScrollBar* bar = view.verticalScrollBar();
       if (c.scrollTo >= 0) bar->setValue(c.scrollTo);
@@ -183,13 +184,16 @@ class LogViewTest : public QObject {
       }
       menu->close();
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), view.viewport()->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            view.viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(view.viewport(), &event);
-    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...", QString::fromUtf8("Próximo erro")}));
+    QCOMPARE(items, QStringList({"&Copy", "Select All", "Salvar log...",
+                                 QString::fromUtf8("Próximo erro")}));
     QFile saved(file);
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
-                                         "value\r\nCart\xe3o\r\n\r\n"));
+    QCOMPARE(saved.readAll(),
+             QByteArray("Lendo Tabela de Produtos\r\nErro gravando o Produto - 7\rduplicate key "
+                        "value\r\nCart\xe3o\r\n\r\n"));
   }
 
   // Clicking a row selects its whole line; Shift+click extends to another line.
@@ -223,7 +227,8 @@ class LogViewTest : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&view));
     for (int i = 0; i < 400; ++i) {
       const bool error = i == 40 || i == 300 || i == 399;
-      view.appendLine(error ? "Erro gravando o Produto - " + std::to_string(i) + "\rduplicate key value"
+      view.appendLine(error ? "Erro gravando o Produto - " + std::to_string(i) +
+                                  "\rduplicate key value"
                             : "Importando Produto - " + std::to_string(i));
     }
     view.appendLine("Erro gravando sem mensagem");  // no carriage return: not a record's error line
@@ -240,7 +245,8 @@ class LogViewTest : public QObject {
       QCOMPARE(view.selectionLast(), expected);
       QVERIFY2(shown(expected), qPrintable(QString::number(bar->value())));
     }
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 2 + view.fontMetrics().lineSpacing() / 2));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                      QPoint(20, 2 + view.fontMetrics().lineSpacing() / 2));
     const std::size_t clicked = view.selectionFirst();
     view.nextError();
     QCOMPARE(view.selectionFirst(), clicked < 300 ? std::size_t{300} : std::size_t{399});

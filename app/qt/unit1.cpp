@@ -59,7 +59,9 @@ class CompactCheckStyle final : public QProxyStyle {
   }
 };
 
-QString utf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 // A control of the shared layout, with its caption when it has one.
 template <typename W>
@@ -218,8 +220,9 @@ bool TForm1::fitsTheLayout() const {
         box->fontMetrics().horizontalAdvance(box->text()) > caption.width())
       return false;
   }
-  const std::pair<const QLabel*, const QWidget*> beforeBoxes[] = {
-      {Label3, Edit1}, {Label4, Edit2}, {Label5, Edit3}, {Label6, Edit4}, {Label7, Edit5}, {Label8, Edit6}};
+  const std::pair<const QLabel*, const QWidget*> beforeBoxes[] = {{Label3, Edit1}, {Label4, Edit2},
+                                                                  {Label5, Edit3}, {Label6, Edit4},
+                                                                  {Label7, Edit5}, {Label8, Edit6}};
   for (const auto& [label, box] : beforeBoxes)
     if (label->x() + label->fontMetrics().horizontalAdvance(label->text()) + kLabelGap > box->x())
       return false;
@@ -228,9 +231,8 @@ bool TForm1::fitsTheLayout() const {
 
 void TForm1::addKeys() {
   for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-    connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, [this] {
-      (QApplication::focusWidget() == BitBtn2 ? BitBtn2 : BitBtn1)->click();
-    });
+    connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
+            [this] { (QApplication::focusWidget() == BitBtn2 ? BitBtn2 : BitBtn1)->click(); });
   }
   connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, [this] {
     if (core_->running()) BitBtn2->click();
@@ -277,7 +279,8 @@ bool TForm1::sectionTicked(SectionId section) const {
 
 void TForm1::BitBtn1Click() {
   // A second click while a run is going on arrives here from inside AddLogLine: it is ignored.
-  if (const std::optional<std::string> error = runFromWindow(*core_, *this)) showError(utf8(*error));
+  if (const std::optional<std::string> error = runFromWindow(*core_, *this))
+    showError(utf8(*error));
   if (std::exchange(closeAfterRun_, false)) close();
 }
 

@@ -81,10 +81,10 @@ class TForm1Test : public QObject {
     auto backend = std::make_unique<FakeBackend>();
     w.backend = backend.get();
     w.form = std::make_unique<TForm1>(std::move(backend), defaultSettingsPath());
-    w.form->setErrorBox([errors = &errorsSeen_](QWidget*, const QString& title,
-                                                const QString& text) {
-      *errors << title + QLatin1Char('|') + text;
-    });
+    w.form->setErrorBox(
+        [errors = &errorsSeen_](QWidget*, const QString& title, const QString& text) {
+          *errors << title + QLatin1Char('|') + text;
+        });
     errorsSeen_.clear();
     w.form->show();
     if (!QTest::qWaitForWindowExposed(w.form.get())) qWarning("window not exposed");
@@ -105,8 +105,7 @@ class TForm1Test : public QObject {
   }
   void cleanup() {
     // Leave nothing read-only behind for QTemporaryDir to trip on.
-    std::filesystem::permissions(config_->path().toStdString(),
-                                 std::filesystem::perms::owner_all);
+    std::filesystem::permissions(config_->path().toStdString(), std::filesystem::perms::owner_all);
     if (std::filesystem::exists(settingsPath())) {
       std::filesystem::permissions(settingsPath(), std::filesystem::perms::owner_all);
     }
@@ -118,7 +117,12 @@ class TForm1Test : public QObject {
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("caption");
     const QString form = "Form1", run = "TabSheet1", settings = "TabSheet2";
-    struct Row { const char* name; QString parent; QRect geometry; QString caption; } rows[] = {
+    struct Row {
+      const char* name;
+      QString parent;
+      QRect geometry;
+      QString caption;
+    } rows[] = {
         {"BitBtn1", form, {367, 360, 75, 25}, "Importar"},
         {"BitBtn2", form, {453, 360, 75, 25}, "Parar"},
         {"PageControl1", form, {8, 8, 521, 345}, ""},
@@ -146,7 +150,8 @@ class TForm1Test : public QObject {
         {"Label7", settings, {8, 228, 0, 0}, "Dep.Banc"},
         {"Label8", settings, {364, 120, 0, 0}, "Vendedor"},
     };
-    for (const Row& r : rows) QTest::newRow(r.name) << r.name << r.parent << r.geometry << r.caption;
+    for (const Row& r : rows)
+      QTest::newRow(r.name) << r.name << r.parent << r.geometry << r.caption;
   }
   void controlsHaveTheirPlaceCaptionAndParent() {
     QFETCH(QString, name);
@@ -190,9 +195,9 @@ class TForm1Test : public QObject {
     if (family != "DejaVu Sans") QCOMPARE(f.font().pointSizeF(), 8.0);
     QVERIFY(f.font().pointSizeF() >= 6.0 && f.font().pointSizeF() <= 8.0);
     // Labels before edit boxes stay clear of them.
-    const std::pair<QLabel*, QLineEdit*> beforeBoxes[] = {
-        {f.Label3, f.Edit1}, {f.Label4, f.Edit2}, {f.Label5, f.Edit3}, {f.Label6, f.Edit4},
-        {f.Label7, f.Edit5}, {f.Label8, f.Edit6}};
+    const std::pair<QLabel*, QLineEdit*> beforeBoxes[] = {{f.Label3, f.Edit1}, {f.Label4, f.Edit2},
+                                                          {f.Label5, f.Edit3}, {f.Label6, f.Edit4},
+                                                          {f.Label7, f.Edit5}, {f.Label8, f.Edit6}};
     for (const auto& [label, box] : beforeBoxes)
       QVERIFY2(label->x() + label->fontMetrics().horizontalAdvance(label->text()) + 3 <= box->x() &&
                    label->geometry().right() < box->x(),
@@ -250,9 +255,9 @@ class TForm1Test : public QObject {
     QCOMPARE(chain(), QStringList({"BitBtn1", "BitBtn2", "PageControl1", "CheckBox1", "CheckBox2",
                                    "CheckBox3", "Memo1"}));
     f.PageControl1->setCurrentWidget(f.TabSheet2);
-    QCOMPARE(chain(), QStringList({"BitBtn1", "BitBtn2", "PageControl1", "edtconexao",
-                                   "edtConexatSql", "Edit1", "Edit2", "Edit3", "Edit4", "Edit5",
-                                   "Edit6"}));
+    QCOMPARE(chain(),
+             QStringList({"BitBtn1", "BitBtn2", "PageControl1", "edtconexao", "edtConexatSql",
+                          "Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6"}));
   }
 
   void gaugeDrawsTheWholePercentageOfItsClampedPosition_data() {
@@ -266,10 +271,10 @@ class TForm1Test : public QObject {
     QTest::newRow("maximum 0") << QList<int>{0, 0, 1, 5} << 0 << 0 << "0%";
     QTest::newRow("above the maximum") << QList<int>{0, 10, 1, 11} << 10 << 10 << "100%";
     QTest::newRow("below 0") << QList<int>{0, 10, 1, -3} << 10 << 0 << "0%";
-    QTest::newRow("lower maximum lowers position") << QList<int>{0, 10, 1, 8, 0, 4} << 4 << 4
-                                                   << "100%";
-    QTest::newRow("higher maximum keeps position") << QList<int>{0, 10, 1, 8, 0, 16} << 16 << 8
-                                                   << "50%";
+    QTest::newRow("lower maximum lowers position")
+        << QList<int>{0, 10, 1, 8, 0, 4} << 4 << 4 << "100%";
+    QTest::newRow("higher maximum keeps position")
+        << QList<int>{0, 10, 1, 8, 0, 16} << 16 << 8 << "50%";
     QTest::newRow("large counts") << QList<int>{0, 2147483647, 1, 2147483646} << 2147483647
                                   << 2147483646 << "99%";
   }
@@ -280,7 +285,10 @@ class TForm1Test : public QObject {
     QFETCH(QString, text);
     GaugeWidget gauge;
     for (qsizetype i = 0; i + 1 < steps.size(); i += 2) {
-      if (steps[i] == 0) gauge.setMaxValue(steps[i + 1]); else gauge.setProgress(steps[i + 1]);
+      if (steps[i] == 0)
+        gauge.setMaxValue(steps[i + 1]);
+      else
+        gauge.setProgress(steps[i + 1]);
     }
     QCOMPARE(gauge.maxValue(), maximum);
     QCOMPARE(gauge.progress(), position);
@@ -303,10 +311,12 @@ class TForm1Test : public QObject {
 
   void loadingDropsQuotesAndCutsLongValues() {
     const std::string longValue(3000, 'x');
-    writeFile(settingsPath(), "[importacao]\r\nconexaodbf=\"/dados/loja antiga\"\r\n"
-                              "ConexaoSQL='/tmp/a b.udl'\r\n[FormaPgto]\r\nDuplicata=" +
-                                  longValue + "\r\nCheque = 02 \r\nCartao=\"5\r\n"
-                                  "[Vendas]\r\nVendedor=\r\n");
+    writeFile(settingsPath(),
+              "[importacao]\r\nconexaodbf=\"/dados/loja antiga\"\r\n"
+              "ConexaoSQL='/tmp/a b.udl'\r\n[FormaPgto]\r\nDuplicata=" +
+                  longValue +
+                  "\r\nCheque = 02 \r\nCartao=\"5\r\n"
+                  "[Vendas]\r\nVendedor=\r\n");
     Window w = open();
     TForm1& f = *w.form;
     QCOMPARE(f.edtconexao->text(), QString("/dados/loja antiga"));
@@ -340,17 +350,16 @@ class TForm1Test : public QObject {
   // A data-link file in a folder with a blank: the box shows it quoted, the file keeps the
   // quotes, the connection uses the bare name, and the next start reads it without quotes.
   void browsedDataLinkWithABlankIsQuotedStoredAndConnected() {
-    const std::filesystem::path folder = std::filesystem::path(config_->path().toStdString()) /
-                                         "dados loja";
+    const std::filesystem::path folder =
+        std::filesystem::path(config_->path().toStdString()) / "dados loja";
     std::filesystem::create_directories(folder);
     const std::string link = (folder / "Importacao.udl").string();
     writeFile(link, "[oledb]\r\n");
 
     Window w = open();
     TForm1& f = *w.form;
-    f.edtConexatSql->setChooser([&](QWidget*, const QString&) {
-      return QString::fromStdString(link);
-    });
+    f.edtConexatSql->setChooser(
+        [&](QWidget*, const QString&) { return QString::fromStdString(link); });
     QTest::mouseClick(f.edtConexatSql->button(), Qt::LeftButton);
     QCOMPARE(f.edtConexatSql->text(), QString::fromStdString("\"" + link + "\""));
     QCOMPARE(FileNameEdit::kFilter, QString("All files (*.*)"));
@@ -374,18 +383,23 @@ class TForm1Test : public QObject {
     TForm1& f = *w.form;
     QStringList notices;
     f.setNoticeBox([&](QWidget*, const QString& title, const QString& text) {
-      notices << title + QLatin1Char('|') + text + QStringLiteral("|lines %1").arg(f.Memo1->lineCount());
+      notices << title + QLatin1Char('|') + text +
+                     QStringLiteral("|lines %1").arg(f.Memo1->lineCount());
     });
     f.edtConexatSql->setText("/no/such/file.udl");
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
-    QCOMPARE(w.backend->tendaro.connectionString(), std::string("FILE NAME=/built-in/Importacao.udl"));
-    QCOMPARE(errorsSeen_, QStringList({QCoreApplication::applicationName() +
-                                       "|The data-link file '/no/such/file.udl' does not exist, and neither does "
-                                       "'/built-in/Importacao.udl' (the built-in data-link file), which the store "
-                                       "connection would use instead."}));
+    QCOMPARE(w.backend->tendaro.connectionString(),
+             std::string("FILE NAME=/built-in/Importacao.udl"));
+    QCOMPARE(
+        errorsSeen_,
+        QStringList({QCoreApplication::applicationName() +
+                     "|The data-link file '/no/such/file.udl' does not exist, and neither does "
+                     "'/built-in/Importacao.udl' (the built-in data-link file), which the store "
+                     "connection would use instead."}));
     QCOMPARE(notices, QStringList());
 
-    const std::string link = (std::filesystem::path(config_->path().toStdString()) / "loja.udl").string();
+    const std::string link =
+        (std::filesystem::path(config_->path().toStdString()) / "loja.udl").string();
     writeFile(link, "[oledb]\r\n");
     f.edtConexatSql->setText(QString::fromStdString(link));
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
@@ -393,12 +407,16 @@ class TForm1Test : public QObject {
     f.CheckBox2->setChecked(true);
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
     QCOMPARE(w.backend->tendaro.connectionString(), "FILE NAME=" + link);
-    QCOMPARE(notices, QStringList({QCoreApplication::applicationName() +
-                                   "|The data-link file '/no/such/file.udl' does not exist; the store connection uses '" +
-                                   QString::fromStdString(link) +
-                                   "' (the data-link file of an earlier run) instead.|lines 1"}));
-    QCOMPARE(logOf(f), QStringList({"Processo concluido", "Importando Cliente - 1", "Importando Cliente - 2",
-                                    "Importando Cliente - 3", "Processo concluido"}));
+    QCOMPARE(
+        notices,
+        QStringList(
+            {QCoreApplication::applicationName() +
+             "|The data-link file '/no/such/file.udl' does not exist; the store connection uses '" +
+             QString::fromStdString(link) +
+             "' (the data-link file of an earlier run) instead.|lines 1"}));
+    QCOMPARE(logOf(f),
+             QStringList({"Processo concluido", "Importando Cliente - 1", "Importando Cliente - 2",
+                          "Importando Cliente - 3", "Processo concluido"}));
   }
 
   // Enter presses "Importar" wherever the focus is (but on "Parar"); Esc presses "Parar" during
@@ -412,11 +430,13 @@ class TForm1Test : public QObject {
     QVERIFY(!f.StopRequested());
     f.CheckBox1->setChecked(true);
     w.backend->productsSection.onRecord = [&f](std::int64_t record) {
-      if (record == 2) duringNextLogLine([&f] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); });
+      if (record == 2)
+        duringNextLogLine([&f] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); });
     };
     f.Memo1->setFocus();
     QTest::keyClick(f.Memo1, Qt::Key_Return);
-    QCOMPARE(logOf(f), QStringList({"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2"}));
+    QCOMPARE(logOf(f), QStringList({"Lendo Tabela de Produtos", "Importando Produto - 1",
+                                    "Importando Produto - 2"}));
     QVERIFY(f.StopRequested());
     w.backend->productsSection.onRecord = {};
     f.edtconexao->setFocus();
@@ -477,23 +497,23 @@ class TForm1Test : public QObject {
                                   "Importando Produto - 2", "Importando Produto - 3"};
     const QStringList customers = {"Importando Cliente - 1", "Importando Cliente - 2",
                                    "Importando Cliente - 3"};
-    const QStringList suppliers = {"Importando Fornecedor - 1", "Importando Fornecedor - 2",
-                                   "Importando Fornecedor - 3",
-                                   "Erro gravando o Fornecedor - 3\rduplicate key value",
-                                   "Importando Fornecedor - 4"};
+    const QStringList suppliers = {
+        "Importando Fornecedor - 1", "Importando Fornecedor - 2", "Importando Fornecedor - 3",
+        "Erro gravando o Fornecedor - 3\rduplicate key value", "Importando Fornecedor - 4"};
     // Products: no further section, no "Processo concluido".
     // The gauge shows the records done, the one in hand included.
     QTest::newRow("products") << 0 << products.mid(0, 3) << 3 << 2;
     // Customers: suppliers still rewinds and resets the gauge, then processes nothing.
-    QTest::newRow("customers") << 1 << products + customers.mid(0, 2) + QStringList{"Processo concluido"}
+    QTest::newRow("customers") << 1
+                               << products + customers.mid(0, 2) + QStringList{"Processo concluido"}
                                << 4 << 0;
-    QTest::newRow("suppliers") << 2 << products + customers + suppliers.mid(0, 2) +
-                                           QStringList{"Processo concluido"}
+    QTest::newRow("suppliers") << 2
+                               << products + customers + suppliers.mid(0, 2) +
+                                      QStringList{"Processo concluido"}
                                << 4 << 2;
     // Before "Importar": the run clears the flag and runs in full.
-    QTest::newRow("before the run") << -1 << products + customers + suppliers +
-                                                QStringList{"Processo concluido"}
-                                    << 4 << 4;
+    QTest::newRow("before the run")
+        << -1 << products + customers + suppliers + QStringList{"Processo concluido"} << 4 << 4;
   }
   void pararStopsAfterTheRecordInHand() {
     QFETCH(int, stopIn);
@@ -560,9 +580,8 @@ class TForm1Test : public QObject {
     f.Edit1->setText("07");
     f.CheckBox1->setChecked(true);
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
-    QCOMPARE(errorsSeen_,
-             QStringList({QCoreApplication::applicationName() +
-                          "|could not connect to server: Connection refused."}));
+    QCOMPARE(errorsSeen_, QStringList({QCoreApplication::applicationName() +
+                                       "|could not connect to server: Connection refused."}));
     QCOMPARE(logOf(f), before);
     QVERIFY(readFile(settingsPath()).find("Duplicata=07\n") != std::string::npos);
     QVERIFY(f.isVisible());
@@ -575,7 +594,8 @@ class TForm1Test : public QObject {
     writeFile(settingsPath(), "[Importacao]\nPaginaCodigoDBF=1252\n");
     QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
     QCOMPARE(errorsSeen_, QStringList());
-    QVERIFY(std::count(w.backend->journal.begin(), w.backend->journal.end(), "ConDb.codePage=1252"));
+    QVERIFY(
+        std::count(w.backend->journal.begin(), w.backend->journal.end(), "ConDb.codePage=1252"));
 
     writeFile(settingsPath(), "[Importacao]\nPaginaCodigoDBF=utf8\n");
     w.backend->journal.clear();
@@ -623,7 +643,8 @@ class TForm1Test : public QObject {
     f.CheckBox2->setChecked(true);
     bool visibleAfterClose = false;
     w.backend->productsSection.onRecord = [&](std::int64_t record) {
-      if (record == 1) duringNextLogLine([&] {
+      if (record == 1)
+        duringNextLogLine([&] {
           f.close();
           visibleAfterClose = f.isVisible();
         });
@@ -637,16 +658,23 @@ class TForm1Test : public QObject {
   void errorBoxAddsAFullStopAfterCharactersThatSortAfterIt_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("letter") << "Unable to write to Importacao.ini" << "Unable to write to Importacao.ini.";
+    QTest::newRow("letter") << "Unable to write to Importacao.ini"
+                            << "Unable to write to Importacao.ini.";
     QTest::newRow("digit") << "Value must be between 1 and 2147483647"
                            << "Value must be between 1 and 2147483647.";
-    QTest::newRow("full stop") << "Done." << "Done.";
-    QTest::newRow("exclamation") << "Failed!" << "Failed!";
-    QTest::newRow("closing bracket") << "Failed (08001)" << "Failed (08001)";
-    QTest::newRow("blank") << "Failed " << "Failed ";
-    QTest::newRow("slash") << "/dados/" << "/dados/.";
+    QTest::newRow("full stop") << "Done."
+                               << "Done.";
+    QTest::newRow("exclamation") << "Failed!"
+                                 << "Failed!";
+    QTest::newRow("closing bracket") << "Failed (08001)"
+                                     << "Failed (08001)";
+    QTest::newRow("blank") << "Failed "
+                           << "Failed ";
+    QTest::newRow("slash") << "/dados/"
+                           << "/dados/.";
     QTest::newRow("accent") << QString::fromUtf8("Não") << QString::fromUtf8("Não.");
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty") << ""
+                           << "";
   }
   void errorBoxAddsAFullStopAfterCharactersThatSortAfterIt() {
     QFETCH(QString, message);
@@ -665,12 +693,25 @@ class TForm1Test : public QObject {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("start");  // where the dialog opens
-    QTest::newRow("plain") << "" << "/dados/Importacao.udl" << "/dados/Importacao.udl" << "";
-    QTest::newRow("blank") << "/tmp" << "/dados loja/a.udl" << "\"/dados loja/a.udl\"" << "/tmp";
-    QTest::newRow("cancelled keeps the text") << "antes" << "" << "antes" << "";
-    QTest::newRow("starts in the quoted file's folder")
-        << "\"/tmp/no such.udl\"" << "/tmp/b.udl" << "/tmp/b.udl" << "/tmp";
-    QTest::newRow("missing folder") << "/no/such/folder/a.udl" << "" << "/no/such/folder/a.udl"
+    QTest::newRow("plain") << ""
+                           << "/dados/Importacao.udl"
+                           << "/dados/Importacao.udl"
+                           << "";
+    QTest::newRow("blank") << "/tmp"
+                           << "/dados loja/a.udl"
+                           << "\"/dados loja/a.udl\""
+                           << "/tmp";
+    QTest::newRow("cancelled keeps the text") << "antes"
+                                              << ""
+                                              << "antes"
+                                              << "";
+    QTest::newRow("starts in the quoted file's folder") << "\"/tmp/no such.udl\""
+                                                        << "/tmp/b.udl"
+                                                        << "/tmp/b.udl"
+                                                        << "/tmp";
+    QTest::newRow("missing folder") << "/no/such/folder/a.udl"
+                                    << ""
+                                    << "/no/such/folder/a.udl"
                                     << "";
   }
   void fileNameBoxQuotesChosenPathsWithABlank() {

@@ -31,13 +31,13 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::DataLinkEncoding;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using test_support::DataLinkEncoding;
-using test_support::DbfBuilder;
-using test_support::StoreTest;
 
 // One application for the whole test program, made before the first window and ended after
 // the last test, while the toolkit is still whole (not by static destruction).
@@ -79,7 +79,8 @@ struct Window {
   }
   std::vector<std::string> log() const {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < form->Memo1->lineCount(); ++i) lines.push_back(form->Memo1->line(i));
+    for (std::size_t i = 0; i < form->Memo1->lineCount(); ++i)
+      lines.push_back(form->Memo1->line(i));
     return lines;
   }
   std::unique_ptr<TForm1> form;
@@ -97,12 +98,14 @@ TEST_P(WindowOnAStore, ImportsTheProductsOfTheFolderThroughTheChosenDataLink) {
   fs::create_directories(folder);
   DbfBuilder::products()
       .languageByte(0x03)
-      .recordWith({{"pd_cod", "1"}, {"pd_dsc", "PRODUTO 1"}, {"pd_und", "UN"}, {"pd_vlr_rf", "2.50"}})
+      .recordWith(
+          {{"pd_cod", "1"}, {"pd_dsc", "PRODUTO 1"}, {"pd_und", "UN"}, {"pd_vlr_rf", "2.50"}})
       .recordWith({{"pd_cod", "2"}, {"pd_dsc", "PRODUTO 2"}, {"pd_und", "UN"}, {"pd_vlr_rf", "3"}})
       .recordWith({{"pd_cod", "12345678901"}, {"pd_dsc", "LONGO"}})
       .writeTo(folder / "cfa1010.DBF");
   fs::create_directories(work / "dados loja");
-  const fs::path link = store().writeDataLink(DataLinkEncoding::Utf16, work / "dados loja" / "a.udl");
+  const fs::path link =
+      store().writeDataLink(DataLinkEncoding::Utf16, work / "dados loja" / "a.udl");
 
   Window w(work / "config");
   TForm1& f = *w.form;
@@ -123,8 +126,7 @@ TEST_P(WindowOnAStore, ImportsTheProductsOfTheFolderThroughTheChosenDataLink) {
   EXPECT_EQ(*store().scalar("select count(*) from lj_produtos"), "2");
   EXPECT_EQ(f.Gauge1->maxValue(), 3);
   EXPECT_EQ(f.Gauge1->text(), QString("100%"));
-  EXPECT_THAT(readFile(defaultSettingsPath()),
-              HasSubstr("ConexaoSQL=\"" + link.string() + "\"\n"));
+  EXPECT_THAT(readFile(defaultSettingsPath()), HasSubstr("ConexaoSQL=\"" + link.string() + "\"\n"));
 
   // Run again: the same products are found and updated, nothing is added.
   QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
@@ -171,13 +173,15 @@ TEST_P(WindowOnAStore, GaugeEndsWithTheLastRecordAndTheSavedLogIsTheRunnersLog) 
   const fs::path saved = work / "janela.log", logged = work / "runner.log";
   f.Memo1->setSaveChooser([&](QWidget*) { return QString::fromStdString(saved.string()); });
   f.Memo1->saveLog();
-  const auto run = test_support::runCli({"--settings", defaultSettingsPath().string(), "--log", logged.string(), "--products"});
+  const auto run = test_support::runCli(
+      {"--settings", defaultSettingsPath().string(), "--log", logged.string(), "--products"});
   EXPECT_EQ(run.status, 3) << run.err;  // the last product's key is too long for the store
   EXPECT_THAT(readFile(saved), HasSubstr("Erro gravando o Produto - 12345678901\r"));
   EXPECT_EQ(readFile(saved), readFile(logged));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, WindowOnAStore, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, WindowOnAStore, test_support::kAllStores,
+                         test_support::storeTestName);
 
 // Nothing listens on the store's port: the driver's message in the error box, the password
 // nowhere in it, the log as it was, the settings already saved.

@@ -14,7 +14,8 @@ constexpr std::string_view kFileNamePrefix = "FILE NAME=";
 std::string whatInstead(const DataLinkNotice& notice) {
   // A connection string of another kind may hold a password: it is never shown.
   if (notice.instead.empty())
-    return notice.builtIn ? "its built-in connection string" : "the connection string of an earlier run";
+    return notice.builtIn ? "its built-in connection string"
+                          : "the connection string of an earlier run";
   return "'" + notice.instead + "' (" +
          (notice.builtIn ? "the built-in data-link file" : "the data-link file of an earlier run") +
          ")";

@@ -43,7 +43,10 @@ class FakeTable final : public FrameTable {
   void open() override {}
   void first() override { number_ = 1; }
   void next() override {
-    if (number_ < count_) ++number_; else eof_ = true;
+    if (number_ < count_)
+      ++number_;
+    else
+      eof_ = true;
   }
   bool eof() const override { return eof_ || count_ == 0; }
   std::int64_t recordCount() override { return count_; }

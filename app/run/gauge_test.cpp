@@ -59,8 +59,8 @@ TEST(GaugeModel, LoweringTheMaximumLowersThePosition) {
 }
 
 TEST(GaugeModel, MaximumOutOfRangeIsRefusedAndChangesNothing) {
-  for (const std::int64_t bad : {std::int64_t{-1}, std::int64_t{-2147483648LL},
-                                 std::int64_t{2147483648LL}}) {
+  for (const std::int64_t bad :
+       {std::int64_t{-1}, std::int64_t{-2147483648LL}, std::int64_t{2147483648LL}}) {
     SCOPED_TRACE(bad);
     GaugeModel gauge;
     gauge.setMaximum(20);

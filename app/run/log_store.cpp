@@ -57,11 +57,12 @@ void LogStore::append(std::string_view line) {
   }
   // Grow the line records first: after the bytes are placed nothing may fail. (A reserve of
   // size + 1 would reallocate on every line; grow geometrically as push_back would.)
-  if (lines_.size() == lines_.capacity()) lines_.reserve(std::max<std::size_t>(1024, lines_.size() * 2));
+  if (lines_.size() == lines_.capacity())
+    lines_.reserve(std::max<std::size_t>(1024, lines_.size() * 2));
   char* at = line.empty() ? nullptr : reserveBytes(line.size());
   if (!line.empty()) std::memcpy(at, line.data(), line.size());
-  lines_.push_back(Line{at, static_cast<std::uint32_t>(line.size()),
-                        static_cast<std::uint32_t>(rows_)});
+  lines_.push_back(
+      Line{at, static_cast<std::uint32_t>(line.size()), static_cast<std::uint32_t>(rows_)});
 
   // Track the longest row in bytes; the view measures only that one for its scroll width.
   std::size_t rowIndex = rows_;
@@ -141,7 +142,8 @@ bool isErrorLine(std::string_view line) noexcept {
   return line.starts_with("Erro gravando ") && line.find(kCr) != std::string_view::npos;
 }
 
-std::optional<std::size_t> nextErrorLine(const LogStore& log, std::optional<std::size_t> after) noexcept {
+std::optional<std::size_t> nextErrorLine(const LogStore& log,
+                                         std::optional<std::size_t> after) noexcept {
   const std::size_t count = log.lineCount();
   const std::size_t start = after ? *after + 1 : 0;
   for (std::size_t step = 0; step < count; ++step) {

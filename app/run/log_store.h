@@ -22,8 +22,8 @@ class LogStore {
  public:
   // One row as the view shows it: a whole line, or the part of a line after a carriage return.
   struct Row {
-    std::string_view bytes;    // without the carriage return that starts a continuation
-    std::size_t line = 0;      // index of the line the row belongs to
+    std::string_view bytes;     // without the carriage return that starts a continuation
+    std::size_t line = 0;       // index of the line the row belongs to
     bool continuation = false;  // true for every row after a line's first
   };
 
@@ -67,8 +67,8 @@ class LogStore {
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::vector<std::size_t> blockSizes_;
-  char* free_ = nullptr;        // next unused byte of the last block
-  std::size_t freeLeft_ = 0;    // bytes left in the last block
+  char* free_ = nullptr;      // next unused byte of the last block
+  std::size_t freeLeft_ = 0;  // bytes left in the last block
   std::vector<Line> lines_;
   std::size_t rows_ = 0;
   std::size_t longestRow_ = 0;
@@ -90,6 +90,7 @@ bool isErrorLine(std::string_view line) noexcept;
 
 // The first error line after line `after` (from the first line when `after` is nullopt), going
 // round to the log's start when there is none further down; nullopt when the log has none.
-std::optional<std::size_t> nextErrorLine(const LogStore& log, std::optional<std::size_t> after) noexcept;
+std::optional<std::size_t> nextErrorLine(const LogStore& log,
+                                         std::optional<std::size_t> after) noexcept;
 
 }  // namespace importacao

@@ -69,7 +69,8 @@ ParsedLine parseLine(std::string_view text) {
   }
   const std::size_t equals = trimmed.find('=');
   if (equals == std::string_view::npos) return {};
-  return {LineKind::Entry, trimBlanks(trimmed.substr(0, equals)), trimBlanks(trimmed.substr(equals + 1))};
+  return {LineKind::Entry, trimBlanks(trimmed.substr(0, equals)),
+          trimBlanks(trimmed.substr(equals + 1))};
 }
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -86,13 +87,13 @@ std::string_view lineText(std::string_view content, const Line& line) {
 
 // Where a section and a key sit in the file.
 struct Location {
-  std::optional<std::size_t> section;    // the section's header line
-  std::optional<std::size_t> entry;      // the key's line
-  std::size_t lastInSection = 0;         // the section's last line that is not blank
+  std::optional<std::size_t> section;  // the section's header line
+  std::optional<std::size_t> entry;    // the key's line
+  std::size_t lastInSection = 0;       // the section's last line that is not blank
 };
 
-Location locate(std::string_view content, const std::vector<Line>& lines,
-                std::string_view section, std::string_view key) {
+Location locate(std::string_view content, const std::vector<Line>& lines, std::string_view section,
+                std::string_view key) {
   // Names are compared as the file's own are read: without the blanks around them. A write of
   // " Vendas" would otherwise add a second [Vendas] that no read ever finds.
   section = trimBlanks(section);

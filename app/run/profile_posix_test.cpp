@@ -20,12 +20,12 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::ThrowsMessage;
-using test_support::TempDir;
 using test_support::folderEntries;
 using test_support::readFile;
+using test_support::TempDir;
 using test_support::writeFile;
+using ::testing::ElementsAre;
+using ::testing::ThrowsMessage;
 
 TEST(ProfileFile, WritesOnlyTheLineOfTheKeyAndKeepsEveryOther) {
   struct {
@@ -51,12 +51,11 @@ TEST(ProfileFile, WritesOnlyTheLineOfTheKeyAndKeepsEveryOther) {
        "[I]\nA=1\n\n[J]\nK=v\n"},
       {"windows line ends kept and used", "[I]\r\nA=1\r\n[J]\r\nB=2\r\n", "I", "K", "v",
        "[I]\r\nA=1\r\nK=v\r\n[J]\r\nB=2\r\n"},
-      {"byte-order mark kept", "\xEF\xBB\xBF[I]\nK=1\n", "I", "K", "2",
-       "\xEF\xBB\xBF[I]\nK=2\n"},
+      {"byte-order mark kept", "\xEF\xBB\xBF[I]\nK=1\n", "I", "K", "2", "\xEF\xBB\xBF[I]\nK=2\n"},
       {"only the first of two equal keys changes", "[I]\nK=1\nK=2\n", "I", "K", "3",
        "[I]\nK=3\nK=2\n"},
-      {"odd lines elsewhere untouched", "garbage line\n[I]\n  ; note\nK=1\n[J]\nX\n", "I", "K",
-       "2", "garbage line\n[I]\n  ; note\nK=2\n[J]\nX\n"},
+      {"odd lines elsewhere untouched", "garbage line\n[I]\n  ; note\nK=1\n[J]\nX\n", "I", "K", "2",
+       "garbage line\n[I]\n  ; note\nK=2\n[J]\nX\n"},
       {"quoted value written as it stands", "", "I", "K", "\"a b\"", "[I]\nK=\"a b\"\n"},
       {"blanks around the names given dropped", "[Vendas]\nVendedor=1\n", " Vendas ", "\tVendedor ",
        "2", "[Vendas]\nVendedor=2\n"},
@@ -111,10 +110,10 @@ TEST(ProfileFile, RefusedWriteFailsWithTheFileNameAndLeavesTheFileAsItWas) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const fs::path path = c.prepare(dir);
-    const std::vector<std::string> entries = folderEntries(path.parent_path().has_parent_path() &&
-                                                                   fs::is_directory(path.parent_path())
-                                                               ? path.parent_path()
-                                                               : dir.path());
+    const std::vector<std::string> entries =
+        folderEntries(path.parent_path().has_parent_path() && fs::is_directory(path.parent_path())
+                          ? path.parent_path()
+                          : dir.path());
     ProfileFile file(path);
     EXPECT_THAT([&] { file.writeString("Vendas", "Vendedor", c.value); },
                 ThrowsMessage<DataError>("Unable to write to Importacao.ini"));
@@ -200,7 +199,10 @@ TEST(Settings, LocationFollowsXdgConfigHome) {
             "FILE NAME=/home/op/.config/Importacao.udl");
 
   if (oldConfig) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-  if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+  if (oldHome)
+    ::setenv("HOME", savedHome.c_str(), 1);
+  else
+    ::unsetenv("HOME");
 }
 
 }  // namespace

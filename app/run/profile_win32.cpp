@@ -72,10 +72,9 @@ std::string ProfileFile::readString(std::string_view section, std::string_view k
   // The buffer holds the limit and the terminating zero; what is longer arrives cut.
   std::vector<wchar_t> buffer(kProfileValueLimit + 1);
   const std::wstring fallback = wideFromUtf8(defaultValue);
-  const DWORD length = GetPrivateProfileStringW(wide(section).c_str(), wide(key).c_str(),
-                                                fallback.c_str(), buffer.data(),
-                                                static_cast<DWORD>(buffer.size()),
-                                                wholePath(path_).c_str());
+  const DWORD length = GetPrivateProfileStringW(
+      wide(section).c_str(), wide(key).c_str(), fallback.c_str(), buffer.data(),
+      static_cast<DWORD>(buffer.size()), wholePath(path_).c_str());
   std::string text = utf8FromWide(std::wstring_view(buffer.data(), length));
   return std::string(firstCharacters(text, kProfileValueLimit));
 }

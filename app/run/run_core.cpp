@@ -49,7 +49,8 @@ void RunCore::TendaroBeforeConnect() {
   std::error_code error;
   // Shown as a whole path: a relative one means the working folder, which the operator may not
   // have in mind.
-  const std::filesystem::path shown = instead.empty() ? instead : std::filesystem::absolute(instead, error);
+  const std::filesystem::path shown =
+      instead.empty() ? instead : std::filesystem::absolute(instead, error);
   notice.instead = (error ? instead : shown).string();
   if (!instead.empty() && !std::filesystem::is_regular_file(instead, error))
     throw DataError(dataLinkMissingTooText(notice));

@@ -52,8 +52,8 @@ struct SectionSlot {
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  virtual void storeConnected() {}                 // after step 3
-  virtual void recordStarting() {}                 // just before a record's capture opens
+  virtual void storeConnected() {}  // after step 3
+  virtual void recordStarting() {}  // just before a record's capture opens
   virtual void recordFinished(bool failed) { (void)failed; }  // after the capture closed
   // A record's work failed: `errorLine` is the line about to be logged for it.
   virtual void recordFailed(const DataError& error, std::string_view errorLine) {
@@ -85,9 +85,9 @@ struct SectionStats {
   std::int64_t inserted = 0;
   std::int64_t updated = 0;
   std::int64_t skipped = 0;
-  std::int64_t failed = 0;       // records whose work raised and got an error line
+  std::int64_t failed = 0;  // records whose work raised and got an error line
   std::chrono::steady_clock::duration elapsed{};
-  bool finished = false;         // the walk reached its end or a stop (not left by an error)
+  bool finished = false;  // the walk reached its end or a stop (not left by an error)
 };
 
 // How the last run went.
@@ -153,7 +153,7 @@ class RunCore final : public RunLog {
   RunParts parts_;
   GaugeModel gauge_;
   RunSummary summary_;
-  SettingsValues current_;  // the controls' texts as step 1 saved them
+  SettingsValues current_;         // the controls' texts as step 1 saved them
   std::string builtInConnection_;  // the store connection's string before any run set one
   std::function<std::optional<int>()> legacyCodePageSource_ = [] { return std::optional<int>(); };
   bool running_ = false;

@@ -20,9 +20,9 @@
 namespace importacao {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::Contains;
 using ::testing::Not;
 
 // Everything the fakes were asked to do, in order.
@@ -50,7 +50,10 @@ class FakeTable final : public FrameTable {
   }
   void next() override {
     step("next");
-    if (index_ + 1 < numbers_.size()) ++index_; else eof_ = true;
+    if (index_ + 1 < numbers_.size())
+      ++index_;
+    else
+      eof_ = true;
   }
   bool eof() const override { return eof_; }
   std::int64_t recordCount() override {
@@ -59,7 +62,7 @@ class FakeTable final : public FrameTable {
   }
   std::int64_t recordNumber() const override { return numbers_.empty() ? 0 : numbers_[index_]; }
 
-  std::string failAt;                        // "open", "first", "next", ...: raises DataError there
+  std::string failAt;  // "open", "first", "next", ...: raises DataError there
   std::optional<std::int64_t> reportedCount_;
 
  private:
@@ -79,7 +82,9 @@ class FakeTable final : public FrameTable {
 class FakeSection final : public Section {
  public:
   FakeSection(std::string caption, std::string text, FakeTable& table, bool logsBeforeCapture)
-      : caption_(std::move(caption)), text_(std::move(text)), table_(table),
+      : caption_(std::move(caption)),
+        text_(std::move(text)),
+        table_(table),
         logsBeforeCapture_(logsBeforeCapture) {}
 
   std::string_view caption() const override { return caption_; }
@@ -92,14 +97,16 @@ class FakeSection final : public Section {
   RecordOutcome importRecord(RunLog& log) override {
     const std::int64_t number = table_.recordNumber();
     if (!logsBeforeCapture_) log.AddLogLine(line());
-    if (failWithDataError.count(number)) throw StoreError("boom " + std::to_string(number), "23505", 0);
+    if (failWithDataError.count(number))
+      throw StoreError("boom " + std::to_string(number), "23505", 0);
     if (failWithOtherError.count(number)) throw std::logic_error("not a data error");
     if (skip.count(number)) return RecordOutcome::Skipped;
     return number % 2 == 1 ? RecordOutcome::Inserted : RecordOutcome::Updated;
   }
   std::string errorLine(const DataError& error) override {
     if (errorLineFails) throw std::runtime_error("error line failed");
-    return "Erro gravando o Registro " + std::to_string(table_.recordNumber()) + "-\r" + error.what();
+    return "Erro gravando o Registro " + std::to_string(table_.recordNumber()) + "-\r" +
+           error.what();
   }
 
   std::set<std::int64_t> failBeforeCapture, failWithDataError, failWithOtherError, skip;
@@ -229,7 +236,9 @@ struct Rig {
 
   // The parts of a run over these fakes.
   RunParts parts(SettingsWriter& settings, RunObserver* observer = nullptr) {
-    return RunParts{settings, conDb, tendaro,
+    return RunParts{settings,
+                    conDb,
+                    tendaro,
                     {SectionSlot{SectionId::Products, &tProduto, &productsSection},
                      SectionSlot{SectionId::Customers, &tClientes, &customersSection},
                      SectionSlot{SectionId::Suppliers, &tFornecedor, &suppliersSection}},
@@ -269,12 +278,12 @@ TEST(RunCore, RunWithNoSectionTickedSavesReconnectsAndLogsOnlyTheEnd) {
   rig.core.BitBtn2Click();  // a "Parar" before "Importar" is forgotten by the run
   rig.run();
 
-  EXPECT_THAT(rig.journal,
-              ElementsAre("controls.settings", "settings.save ConexaoDBF=/dados",
-                          "ConDb.disconnect", "ConDb.PATH=/dados", "ConDb.codePage=none",
-                          "ConDb.connect", "Tendaro.disconnect",
-                          "Tendaro.connect FILE NAME=/cfg/Importacao.udl", "controls.CheckBox1",
-                          "controls.CheckBox2", "controls.CheckBox3"));
+  EXPECT_THAT(
+      rig.journal,
+      ElementsAre("controls.settings", "settings.save ConexaoDBF=/dados", "ConDb.disconnect",
+                  "ConDb.PATH=/dados", "ConDb.codePage=none", "ConDb.connect", "Tendaro.disconnect",
+                  "Tendaro.connect FILE NAME=/cfg/Importacao.udl", "controls.CheckBox1",
+                  "controls.CheckBox2", "controls.CheckBox3"));
   EXPECT_THAT(rig.host.log, ElementsAre("linha da corrida anterior", "Processo concluido"));
   EXPECT_FALSE(rig.core.StopRequested);
   EXPECT_TRUE(rig.core.summary().completed);
@@ -292,16 +301,16 @@ TEST(RunCore, FullRunWalksTheSectionsInOrder) {
                           "Importando Produto - 2", "Importando Produto - 3", "Cliente - 1",
                           "Cliente - 2", "Fornecedor - 1", "Fornecedor - 2", "Processo concluido"));
   // Each table closed, opened and rewound before its gauge is reset; log cleared once, first.
-  EXPECT_THAT(rig.only("t"), ElementsAre("tProduto.close", "tProduto.open", "tProduto.first",
-                                         "tClientes.close", "tClientes.open", "tClientes.first",
-                                         "tFornecedor.close", "tFornecedor.open",
-                                         "tFornecedor.first"));
+  EXPECT_THAT(rig.only("t"),
+              ElementsAre("tProduto.close", "tProduto.open", "tProduto.first", "tClientes.close",
+                          "tClientes.open", "tClientes.first", "tFornecedor.close",
+                          "tFornecedor.open", "tFornecedor.first"));
   EXPECT_LT(indexOf(rig.journal, "log.clear"), indexOf(rig.journal, "tProduto.close"));
   // The products gauge: position 0, maximum 3, then the records done after each one.
   const Journal gauge = rig.only("gauge");
   EXPECT_THAT(Journal(gauge.begin(), gauge.begin() + 6),
-              ElementsAre("gauge.pos=0", "gauge.max=3", "gauge.pos=0", "gauge.pos=1",
-                          "gauge.pos=2", "gauge.pos=3"));
+              ElementsAre("gauge.pos=0", "gauge.max=3", "gauge.pos=0", "gauge.pos=1", "gauge.pos=2",
+                          "gauge.pos=3"));
   EXPECT_EQ(rig.core.gauge().percent(), 100);
 
   const RunSummary& summary = rig.core.summary();
@@ -321,33 +330,63 @@ TEST(RunCore, FullRunWalksTheSectionsInOrder) {
 TEST(RunCore, StopActsAfterTheRecordInHandAsEachSectionPrescribes) {
   struct {
     const char* what;
-    const char* stopAtLine;          // "Parar" arrives while this line is logged
+    const char* stopAtLine;  // "Parar" arrives while this line is logged
     bool stopBeforeImportar;
     std::vector<std::string> log;
     bool completed;
     bool customersWalked, suppliersWalked;
     int gaugeMaximum, gaugePosition;
   } cases[] = {
-      {"before Importar: the run clears the flag and runs in full", nullptr, true,
+      {"before Importar: the run clears the flag and runs in full",
+       nullptr,
+       true,
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
-        "Importando Produto - 3", "Cliente - 1", "Cliente - 2", "Fornecedor - 1",
-        "Fornecedor - 2", "Processo concluido"},
-       true, true, true, 2, 2},
-      {"during products: the run ends there", "Importando Produto - 2", false,
-       {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2"}, false,
-       false, false, 3, 2},
-      {"at the products heading: no product is imported", "Lendo Tabela de Produtos", false,
-       {"Lendo Tabela de Produtos"}, false, false, false, 3, 0},
+        "Importando Produto - 3", "Cliente - 1", "Cliente - 2", "Fornecedor - 1", "Fornecedor - 2",
+        "Processo concluido"},
+       true,
+       true,
+       true,
+       2,
+       2},
+      {"during products: the run ends there",
+       "Importando Produto - 2",
+       false,
+       {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2"},
+       false,
+       false,
+       false,
+       3,
+       2},
+      {"at the products heading: no product is imported",
+       "Lendo Tabela de Produtos",
+       false,
+       {"Lendo Tabela de Produtos"},
+       false,
+       false,
+       false,
+       3,
+       0},
       {"during customers: suppliers rewinds and resets the gauge, then the run ends normally",
-       "Cliente - 1", false,
+       "Cliente - 1",
+       false,
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1", "Processo concluido"},
-       true, true, true, 2, 0},
-      {"during suppliers", "Fornecedor - 1", false,
+       true,
+       true,
+       true,
+       2,
+       0},
+      {"during suppliers",
+       "Fornecedor - 1",
+       false,
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1", "Cliente - 2", "Fornecedor - 1",
         "Processo concluido"},
-       true, true, true, 2, 1},
+       true,
+       true,
+       true,
+       2,
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -362,7 +401,7 @@ TEST(RunCore, StopActsAfterTheRecordInHandAsEachSectionPrescribes) {
     EXPECT_EQ(has(rig.journal, "tFornecedor.open"), c.suppliersWalked);
     EXPECT_EQ(rig.core.gauge().maximum(), c.gaugeMaximum);
     EXPECT_EQ(rig.core.gauge().position(), c.gaugePosition);
-    EXPECT_EQ(rig.host.maximum_, c.gaugeMaximum);   // the host shows what the core holds
+    EXPECT_EQ(rig.host.maximum_, c.gaugeMaximum);  // the host shows what the core holds
     EXPECT_EQ(rig.host.position_, c.gaugePosition);
     EXPECT_EQ(rig.core.StopRequested, c.stopAtLine != nullptr);  // stays set after a stop
     EXPECT_EQ(rig.core.summary().stopped, c.stopAtLine != nullptr);
@@ -389,9 +428,9 @@ TEST(RunCore, AFailingRecordIsLoggedAndTheWalkGoesOn) {
   rig.customersSection.failWithDataError = {2};
   rig.customersSection.skip = {3};
   rig.run();
-  EXPECT_THAT(rig.host.log, ElementsAre("Cliente - 1", "Cliente - 2",
-                                        "Erro gravando o Registro 2-\rboom 2", "Cliente - 3",
-                                        "Processo concluido"));
+  EXPECT_THAT(rig.host.log,
+              ElementsAre("Cliente - 1", "Cliente - 2", "Erro gravando o Registro 2-\rboom 2",
+                          "Cliente - 3", "Processo concluido"));
   const SectionStats& stats = rig.core.summary().sections.at(0);
   EXPECT_EQ(stats.read, 3);
   EXPECT_EQ(stats.inserted, 1);
@@ -406,39 +445,56 @@ TEST(RunCore, AnErrorOutsideTheCaptureEndsTheRun) {
     const char* what;
     std::function<void(Rig&)> arrange;
     std::string message;
-    std::vector<std::string> log;             // the log once the run has ended
-    std::vector<std::string> mustNotHappen;   // journal entries the run never reached
+    std::vector<std::string> log;            // the log once the run has ended
+    std::vector<std::string> mustNotHappen;  // journal entries the run never reached
   } cases[] = {
       {"settings cannot be written: no database touched",
-       [](Rig& r) { r.writer.fail = true; }, "Unable to write to Importacao.ini",
-       {"antes"}, {"ConDb.disconnect", "Tendaro.disconnect"}},
+       [](Rig& r) { r.writer.fail = true; },
+       "Unable to write to Importacao.ini",
+       {"antes"},
+       {"ConDb.disconnect", "Tendaro.disconnect"}},
       {"legacy code page refused: settings saved, no database touched",
        [](Rig& r) {
          r.core.setLegacyCodePageSource(
              []() -> std::optional<int> { throw DataError("PaginaCodigoDBF=utf8 is wrong"); });
        },
-       "PaginaCodigoDBF=utf8 is wrong", {"antes"}, {"ConDb.disconnect", "Tendaro.disconnect"}},
-      {"legacy folder refused", [](Rig& r) { r.conDb.fail = true; },
-       "Folder not found: /nowhere", {"antes"}, {"Tendaro.disconnect", "controls.CheckBox1"}},
+       "PaginaCodigoDBF=utf8 is wrong",
+       {"antes"},
+       {"ConDb.disconnect", "Tendaro.disconnect"}},
+      {"legacy folder refused",
+       [](Rig& r) { r.conDb.fail = true; },
+       "Folder not found: /nowhere",
+       {"antes"},
+       {"Tendaro.disconnect", "controls.CheckBox1"}},
       {"store unreachable: log unchanged, settings saved",
        [](Rig& r) { r.tendaro.unreachable = true; },
-       "could not connect to server: Connection refused", {"antes"},
+       "could not connect to server: Connection refused",
+       {"antes"},
        {"controls.CheckBox1", "log.clear"}},
-      {"products table cannot be opened", [](Rig& r) { r.tProduto.failAt = "open"; },
-       "tProduto: cannot open", {"Lendo Tabela de Produtos"}, {"tClientes.close"}},
-      {"record count unknown", [](Rig& r) { r.tProduto.reportedCount_ = -1; },
-       "Value must be between 1 and 2147483647", {"Lendo Tabela de Produtos"},
+      {"products table cannot be opened",
+       [](Rig& r) { r.tProduto.failAt = "open"; },
+       "tProduto: cannot open",
+       {"Lendo Tabela de Produtos"},
        {"tClientes.close"}},
-      {"the products key steps fail", [](Rig& r) { r.productsSection.failBeforeCapture = {2}; },
+      {"record count unknown",
+       [](Rig& r) { r.tProduto.reportedCount_ = -1; },
+       "Value must be between 1 and 2147483647",
+       {"Lendo Tabela de Produtos"},
+       {"tClientes.close"}},
+      {"the products key steps fail",
+       [](Rig& r) { r.productsSection.failBeforeCapture = {2}; },
        "tProduto: Field 'pd_cod' not found",
-       {"Lendo Tabela de Produtos", "Importando Produto - 1"}, {"tClientes.close"}},
-      {"moving to the next record fails", [](Rig& r) { r.tClientes.failAt = "first"; },
+       {"Lendo Tabela de Produtos", "Importando Produto - 1"},
+       {"tClientes.close"}},
+      {"moving to the next record fails",
+       [](Rig& r) { r.tClientes.failAt = "first"; },
        "tClientes: cannot first",
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3"},
        {"tFornecedor.close"}},
       {"an error that is not a data error passes the capture",
-       [](Rig& r) { r.customersSection.failWithOtherError = {1}; }, "not a data error",
+       [](Rig& r) { r.customersSection.failWithOtherError = {1}; },
+       "not a data error",
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1"},
        {"tFornecedor.close"}},
@@ -451,7 +507,9 @@ TEST(RunCore, AnErrorOutsideTheCaptureEndsTheRun) {
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1"},
        {"tFornecedor.close"}},
-      {"a log line itself fails", [](Rig& r) { r.host.failOnLine = "Cliente - 2"; }, "log is full",
+      {"a log line itself fails",
+       [](Rig& r) { r.host.failOnLine = "Cliente - 2"; },
+       "log is full",
        {"Lendo Tabela de Produtos", "Importando Produto - 1", "Importando Produto - 2",
         "Importando Produto - 3", "Cliente - 1"},
        {"tFornecedor.close"}},
@@ -516,8 +574,8 @@ TEST(RunCore, AnEmptyTableShowsZeroPercentAndTheNextSectionFollows) {
     }
   };
   rig.run();
-  EXPECT_THAT(rig.host.log, ElementsAre("Lendo Tabela de Produtos", "Cliente - 4",
-                                        "Processo concluido"));
+  EXPECT_THAT(rig.host.log,
+              ElementsAre("Lendo Tabela de Produtos", "Cliente - 4", "Processo concluido"));
   EXPECT_EQ(rig.core.summary().sections.at(0).read, 0);
   EXPECT_TRUE(rig.core.summary().sections.at(0).finished);
 }
@@ -578,7 +636,8 @@ TEST(RunCore, ImportarDuringARunStartsNoSecondRun) {
 
 TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExistsAndSaysWhenItDoesNot) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::temp_directory_path() / ("run-core-test-" + std::to_string(::getpid()));
+  const fs::path folder =
+      fs::temp_directory_path() / ("run-core-test-" + std::to_string(::getpid()));
   fs::create_directories(folder);
   const fs::path udl = folder / "loja nova.udl";
   const fs::path builtIn = folder / "Importacao.udl";
@@ -595,16 +654,19 @@ TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExistsAndSaysWhenItDoesNo
   };
   // No such file (a folder is no file either): the built-in string stays, and the host hears
   // which file was named and which one is used instead before the store connects.
-  for (const std::string& text : {(folder / "outra.udl").string() + " -x", folder.string(),
-                                  "\"" + folder.string() + "\""}) {
+  for (const std::string& text :
+       {(folder / "outra.udl").string() + " -x", folder.string(), "\"" + folder.string() + "\""}) {
     SCOPED_TRACE(text);
     run(text);
     const Journal notice = rig.only("notice");
     ASSERT_EQ(notice.size(), 1u);
-    EXPECT_THAT(notice[0], ::testing::HasSubstr("The data-link file '" + dataLinkFileName(text) + "'"));
-    EXPECT_THAT(notice[0], ::testing::EndsWith(" does not exist; the store connection uses '" + builtIn.string() +
-                                               "' (the built-in data-link file) instead."));
-    EXPECT_LT(indexOf(rig.journal, notice[0]), indexOf(rig.journal, "Tendaro.connect FILE NAME=" + builtIn.string()));
+    EXPECT_THAT(notice[0],
+                ::testing::HasSubstr("The data-link file '" + dataLinkFileName(text) + "'"));
+    EXPECT_THAT(notice[0],
+                ::testing::EndsWith(" does not exist; the store connection uses '" +
+                                    builtIn.string() + "' (the built-in data-link file) instead."));
+    EXPECT_LT(indexOf(rig.journal, notice[0]),
+              indexOf(rig.journal, "Tendaro.connect FILE NAME=" + builtIn.string()));
   }
   // Nothing named: the built-in string, without a word.
   run("");
@@ -619,7 +681,8 @@ TEST(RunCore, StoreConnectsThroughTheDataLinkFileWhenItExistsAndSaysWhenItDoesNo
   // Once set, the string stays when the box later names no existing file.
   run("/nenhum/arquivo.udl");
   EXPECT_TRUE(has(rig.journal, "Tendaro.connect FILE NAME=" + udl.string()));
-  EXPECT_THAT(rig.only("notice"), ElementsAre(::testing::HasSubstr("(the data-link file of an earlier run)")));
+  EXPECT_THAT(rig.only("notice"),
+              ElementsAre(::testing::HasSubstr("(the data-link file of an earlier run)")));
   fs::remove_all(folder);
 }
 
@@ -628,8 +691,9 @@ TEST(RunCore, LegacyFolderAndCodePageReachTheDatabaseEachRun) {
   rig.core.setLegacyCodePage(1252);
   rig.controls.settings.ConexaoDBF = "";
   rig.run();
-  EXPECT_THAT(rig.only("ConDb"), ElementsAre("ConDb.disconnect", "ConDb.PATH=",
-                                             "ConDb.codePage=1252", "ConDb.connect"));
+  EXPECT_THAT(
+      rig.only("ConDb"),
+      ElementsAre("ConDb.disconnect", "ConDb.PATH=", "ConDb.codePage=1252", "ConDb.connect"));
 
   // A source is asked at each run, after the settings were saved.
   std::optional<int> next = 850;
@@ -637,9 +701,8 @@ TEST(RunCore, LegacyFolderAndCodePageReachTheDatabaseEachRun) {
     rig.journal.push_back("codePageSource");
     return next;
   });
-  for (const auto& [codePage, entry] :
-       {std::pair{std::optional<int>(850), "ConDb.codePage=850"},
-        std::pair{std::optional<int>(), "ConDb.codePage=none"}}) {
+  for (const auto& [codePage, entry] : {std::pair{std::optional<int>(850), "ConDb.codePage=850"},
+                                        std::pair{std::optional<int>(), "ConDb.codePage=none"}}) {
     rig.journal.clear();
     next = codePage;
     rig.run();
@@ -657,10 +720,10 @@ TEST(RunCore, ObserverSeesEachRecordAroundItsCapture) {
   rig.controls.ticked[1] = true;
   rig.customersSection.failWithDataError = {2};
   core.BitBtn1Click(rig.controls);
-  EXPECT_THAT(rig.only("observer"),
-              ElementsAre("observer.storeConnected", "observer.recordStarting",
-                          "observer.recordDone", "observer.recordStarting",
-                          "observer.recordFailed"));
+  EXPECT_THAT(
+      rig.only("observer"),
+      ElementsAre("observer.storeConnected", "observer.recordStarting", "observer.recordDone",
+                  "observer.recordStarting", "observer.recordFailed"));
   EXPECT_LT(indexOf(rig.journal, "Tendaro.connect FILE NAME=/cfg/Importacao.udl"),
             indexOf(rig.journal, "observer.storeConnected"));
 }

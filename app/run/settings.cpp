@@ -23,13 +23,12 @@ bool hasLineBreak(std::string_view text) {
 }
 
 bool writeRefused(std::string_view section, std::string_view key, std::string_view value) {
-  return hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) || trimBlanks(key).empty() ||
-         trimBlanks(key).front() == '[' || key.find('=') != std::string_view::npos ||
-         section.find(']') != std::string_view::npos;
+  return hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) ||
+         trimBlanks(key).empty() || trimBlanks(key).front() == '[' ||
+         key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos;
 }
 
 }  // namespace profile
-
 
 SettingsValues loadSettings(const ProfileFile& file) {
   SettingsValues values;

@@ -68,13 +68,13 @@ class ProfileFile {
 // The eight settings, as the configuration page's controls hold them. Defaults are those of a
 // first start without a file.
 struct SettingsValues {
-  std::string ConexaoDBF;  // [Importacao] edtconexao: the legacy folder, ConDb's PATH
-  std::string ConexaoSQL;  // [Importacao] edtConexatSql: the file-name box's raw text
-  std::string Duplicata;   // [FormaPgto] Edit1
-  std::string Cheque;      // [FormaPgto] Edit2
-  std::string Avista;      // [FormaPgto] Edit3
-  std::string Cartao;      // [FormaPgto] Edit4
-  std::string DepBanco;    // [FormaPgto] Edit5
+  std::string ConexaoDBF;      // [Importacao] edtconexao: the legacy folder, ConDb's PATH
+  std::string ConexaoSQL;      // [Importacao] edtConexatSql: the file-name box's raw text
+  std::string Duplicata;       // [FormaPgto] Edit1
+  std::string Cheque;          // [FormaPgto] Edit2
+  std::string Avista;          // [FormaPgto] Edit3
+  std::string Cartao;          // [FormaPgto] Edit4
+  std::string DepBanco;        // [FormaPgto] Edit5
   std::string Vendedor = "1";  // [Vendas] Edit6
 
   friend bool operator==(const SettingsValues&, const SettingsValues&) = default;

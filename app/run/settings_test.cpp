@@ -22,11 +22,11 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ThrowsMessage;
 
-using test_support::TempDir;
-using test_support::kOwnProfileReader;
-using test_support::settingsText;
 using test_support::folderEntries;
+using test_support::kOwnProfileReader;
 using test_support::readFile;
+using test_support::settingsText;
+using test_support::TempDir;
 using test_support::writeFile;
 
 TEST(Settings, FirstStartWithoutAFileGivesTheDefaults) {
@@ -238,10 +238,10 @@ TEST(Settings, ParsesOnlyTheCodePagesTheReaderKnows) {
   struct {
     const char* text;
     std::optional<int> want;
-  } cases[] = {{"850", 850},      {" 1252 ", 1252}, {"437", 437},     {"852", 852},
-               {"866", 866},      {"1250", 1250},   {"1251", 1251},   {"", std::nullopt},
-               {"65001", std::nullopt}, {"850x", std::nullopt}, {"-850", std::nullopt},
-               {"cp850", std::nullopt}};
+  } cases[] = {{"850", 850},           {" 1252 ", 1252},       {"437", 437},
+               {"852", 852},           {"866", 866},           {"1250", 1250},
+               {"1251", 1251},         {"", std::nullopt},     {"65001", std::nullopt},
+               {"850x", std::nullopt}, {"-850", std::nullopt}, {"cp850", std::nullopt}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(parseCodePage(c.text), c.want);

@@ -37,7 +37,8 @@ std::string browseStartFolder(std::string_view boxText) {
   boxText = trimBlanks(boxText);
   if (boxText.size() >= 2 && boxText.front() == '"') {
     const std::size_t close = boxText.find('"', 1);
-    boxText = boxText.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+    boxText =
+        boxText.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
   }
   if (boxText.empty()) return {};
   const std::filesystem::path path = pathFromUtf8(boxText);

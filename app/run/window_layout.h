@@ -10,7 +10,7 @@
 namespace importacao::layout {
 
 inline constexpr std::string_view kCaption = "Sistema de Importação";  // UTF-8
-inline constexpr int kLeft = 109, kTop = 123;                    // on the screen
+inline constexpr int kLeft = 109, kTop = 123;                          // on the screen
 inline constexpr int kClientWidth = 556, kClientHeight = 392;
 inline constexpr std::string_view kFontFamily = "MS Sans Serif";
 inline constexpr int kFontPoints = 8;
@@ -61,8 +61,8 @@ inline constexpr Control Edit6{"Edit6", "", Parent::SettingsPage, 420, 120, 57, 
 
 // The tab order: the buttons, the page control, then the controls of the page on show.
 inline constexpr std::array<const Control*, 15> kTabOrder = {
-    &BitBtn1, &BitBtn2,    &PageControl1, &CheckBox1,     &CheckBox2,
-    &CheckBox3, &Memo1,    &edtconexao,   &edtConexatSql, &Edit1,
-    &Edit2,   &Edit3,      &Edit4,        &Edit5,         &Edit6};
+    &BitBtn1,   &BitBtn2, &PageControl1, &CheckBox1,     &CheckBox2,
+    &CheckBox3, &Memo1,   &edtconexao,   &edtConexatSql, &Edit1,
+    &Edit2,     &Edit3,   &Edit4,        &Edit5,         &Edit6};
 
 }  // namespace importacao::layout

@@ -10,14 +10,15 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // Before anything reads or writes a number: the user's decimal separator (pt-BR writes 12,50).
   importacao::initDecimalSeparatorFromEnvironment();
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
-                                                     ICC_LISTVIEW_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof controls,
+                                ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
 
   const std::filesystem::path settingsPath = importacao::defaultSettingsPath();
   importacao::ImportObjects objects(importacao::builtInConnectionString(settingsPath));
   importacao::TForm1 form(
-      instance, [&objects](importacao::SettingsWriter& settings) { return objects.runParts(settings); },
+      instance,
+      [&objects](importacao::SettingsWriter& settings) { return objects.runParts(settings); },
       settingsPath);
   form.show(show);
 

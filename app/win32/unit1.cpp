@@ -21,14 +21,30 @@ constexpr wchar_t kFormClass[] = L"ImportacaoForm1";
 constexpr wchar_t kPageClass[] = L"ImportacaoTabSheet";
 constexpr wchar_t kGaugeClass[] = L"ImportacaoGauge";
 constexpr wchar_t kErrorTitle[] = L"Importacao";
-constexpr ULONGLONG kLogFlushMs = 50;  // how often a run's new lines reach the screen, at most
+constexpr ULONGLONG kLogFlushMs = 50;    // how often a run's new lines reach the screen, at most
 constexpr ULONGLONG kLogFlushShare = 5;  // ... and no sooner than 5 times what showing them took
-constexpr int kBrowseWidth = 21;       // the browse button inside the file-name box's width
+constexpr int kBrowseWidth = 21;         // the browse button inside the file-name box's width
 
 enum ControlId : int {
-  kBitBtn1 = 101, kBitBtn2, kPageControl1, kCheckBox1, kCheckBox2, kCheckBox3, kMemo1,
-  kEdtconexao, kEdtConexatSql, kBrowse, kEdit1, kEdit2, kEdit3, kEdit4, kEdit5, kEdit6,
-  kGauge1, kGroupBox1, kLabel
+  kBitBtn1 = 101,
+  kBitBtn2,
+  kPageControl1,
+  kCheckBox1,
+  kCheckBox2,
+  kCheckBox3,
+  kMemo1,
+  kEdtconexao,
+  kEdtConexatSql,
+  kBrowse,
+  kEdit1,
+  kEdit2,
+  kEdit3,
+  kEdit4,
+  kEdit5,
+  kEdit6,
+  kGauge1,
+  kGroupBox1,
+  kLabel
 };
 
 std::wstring wide(std::string_view utf8) { return wideFromUtf8(utf8); }
@@ -144,10 +160,10 @@ void TForm1::createControls() {
     item.pszText = text.data();
     TabCtrl_InsertItem(PageControl1, TabCtrl_GetItemCount(PageControl1), &item);
   }
-  TabSheet1 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD,
-                              0, 0, 0, 0, form_, nullptr, instance_, this);
-  TabSheet2 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD,
-                              0, 0, 0, 0, form_, nullptr, instance_, this);
+  TabSheet1 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 0, 0, form_,
+                              nullptr, instance_, this);
+  TabSheet2 = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD, 0, 0, 0, 0, form_,
+                              nullptr, instance_, this);
 
   CheckBox1 = create(WC_BUTTONW, layout::CheckBox1, WS_TABSTOP | BS_AUTOCHECKBOX);
   CheckBox2 = create(WC_BUTTONW, layout::CheckBox2, WS_TABSTOP | BS_AUTOCHECKBOX);
@@ -156,10 +172,10 @@ void TForm1::createControls() {
   Gauge1 = create(kGaugeClass, layout::Gauge1, WS_CLIPSIBLINGS);
   SetWindowPos(Gauge1, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetWindowLongPtrW(Gauge1, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  Memo1 = create(WC_LISTVIEWW, layout::Memo1,
-                 WS_TABSTOP | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER |
-                     LVS_SHOWSELALWAYS,
-                 WS_EX_CLIENTEDGE);
+  Memo1 = create(
+      WC_LISTVIEWW, layout::Memo1,
+      WS_TABSTOP | WS_VSCROLL | LVS_REPORT | LVS_OWNERDATA | LVS_NOCOLUMNHEADER | LVS_SHOWSELALWAYS,
+      WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(Memo1, LVS_EX_DOUBLEBUFFER | LVS_EX_FULLROWSELECT);
   LVCOLUMNW column{};
   column.mask = LVCF_WIDTH;
@@ -171,9 +187,9 @@ void TForm1::createControls() {
   Label2 = create(WC_STATICW, layout::Label2, SS_LEFT | SS_NOPREFIX);
   edtConexatSql =
       create(WC_EDITW, layout::edtConexatSql, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
-  browseButton_ = CreateWindowExW(0, WC_BUTTONW, L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0,
-                                  0, 0, 0, TabSheet2, reinterpret_cast<HMENU>(kBrowse), instance_,
-                                  nullptr);
+  browseButton_ =
+      CreateWindowExW(0, WC_BUTTONW, L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
+                      TabSheet2, reinterpret_cast<HMENU>(kBrowse), instance_, nullptr);
   Label3 = create(WC_STATICW, layout::Label3, SS_LEFT | SS_NOPREFIX);
   Label4 = create(WC_STATICW, layout::Label4, SS_LEFT | SS_NOPREFIX);
   Label5 = create(WC_STATICW, layout::Label5, SS_LEFT | SS_NOPREFIX);
@@ -203,10 +219,9 @@ void TForm1::placeAll() {
   // The window's font, MS Sans Serif 8 pt at the window's DPI (Wine and Windows substitute
   // their nearest face where it is missing).
   if (font_ != nullptr) DeleteObject(font_);
-  font_ = CreateFontW(-MulDiv(layout::kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0,
-                      FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                      wide(layout::kFontFamily).c_str());
+  font_ = CreateFontW(-MulDiv(layout::kFontPoints, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL,
+                      FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, wide(layout::kFontFamily).c_str());
 
   RECT frame{0, 0, scale(layout::kClientWidth), scale(layout::kClientHeight)};
   AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(form_, GWL_STYLE)), FALSE,
@@ -256,7 +271,8 @@ void TForm1::placeAll() {
   layout::Control box = layout::edtConexatSql;
   box.width -= kBrowseWidth;
   place(edtConexatSql, box);
-  layout::Control button{"", "", box.parent, box.left + box.width, box.top, kBrowseWidth, box.height};
+  layout::Control button{"",      "",           box.parent, box.left + box.width,
+                         box.top, kBrowseWidth, box.height};
   place(browseButton_, button);
   place(Label3, layout::Label3);
   place(Label4, layout::Label4);
@@ -406,7 +422,8 @@ void TForm1::paintGauge(HDC dc, const RECT& area) {
   SetBkMode(dc, TRANSPARENT);
   RECT rest = inner;
   rest.left = bar.right;
-  for (const auto& [clip, colour] : {std::pair{rest, COLOR_WINDOWTEXT}, {bar, COLOR_HIGHLIGHTTEXT}}) {
+  for (const auto& [clip, colour] :
+       {std::pair{rest, COLOR_WINDOWTEXT}, {bar, COLOR_HIGHLIGHTTEXT}}) {
     SaveDC(dc);
     IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
     SetTextColor(dc, GetSysColor(colour));
@@ -431,7 +448,8 @@ void TForm1::logMenu(int x, int y) {
     x = area.left;
     y = area.top;
   }
-  const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, form_, nullptr);
+  const UINT chosen =
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, form_, nullptr);
   DestroyMenu(menu);
   if (chosen == kCopy) copySelectedLog();
   if (chosen == kSelectAll) ListView_SetItemState(Memo1, -1, LVIS_SELECTED, LVIS_SELECTED);
@@ -533,8 +551,10 @@ LRESULT TForm1::handle(UINT message, WPARAM w, LPARAM l) {
       // Enter presses the focused button, "Importar" from anywhere else; Esc is "Parar" during
       // a run (the dialog keys arrive as IDOK and IDCANCEL, with no control).
       if (l == 0 && LOWORD(w) == IDOK) {
-        if (GetFocus() == BitBtn2) core_->BitBtn2Click();
-        else BitBtn1Click();
+        if (GetFocus() == BitBtn2)
+          core_->BitBtn2Click();
+        else
+          BitBtn1Click();
         return 0;
       }
       if (l == 0 && LOWORD(w) == IDCANCEL) {
@@ -542,8 +562,7 @@ LRESULT TForm1::handle(UINT message, WPARAM w, LPARAM l) {
         return 0;
       }
       return command(reinterpret_cast<HWND>(l), HIWORD(w));
-    case WM_NOTIFY:
-      return notify(*reinterpret_cast<const NMHDR*>(l));
+    case WM_NOTIFY: return notify(*reinterpret_cast<const NMHDR*>(l));
     case WM_CONTEXTMENU:
       if (reinterpret_cast<HWND>(w) == Memo1) logMenu(GET_X_LPARAM(l), GET_Y_LPARAM(l));
       return 0;
@@ -569,16 +588,18 @@ LRESULT TForm1::handle(UINT message, WPARAM w, LPARAM l) {
       form_ = nullptr;
       PostQuitMessage(0);
       return 0;
-    default:
-      return DefWindowProcW(form_, message, w, l);
+    default: return DefWindowProcW(form_, message, w, l);
   }
 }
 
 LRESULT TForm1::command(HWND control, int code) {
   if (code != BN_CLICKED) return 0;
-  if (control == BitBtn1) BitBtn1Click();
-  else if (control == BitBtn2) core_->BitBtn2Click();
-  else if (control == browseButton_) browse();
+  if (control == BitBtn1)
+    BitBtn1Click();
+  else if (control == BitBtn2)
+    core_->BitBtn2Click();
+  else if (control == browseButton_)
+    browse();
   return 0;
 }
 

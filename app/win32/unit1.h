@@ -86,9 +86,9 @@ class TForm1 final : private RunHost, private RunControls {
   LogStore log_;
   GaugeModel gauge_;
   std::pair<int, int> gaugeShown_{-1, -1};  // the percentage and filled width last painted
-  std::size_t shownRows_ = 0;        // rows the list view was last told of
-  ULONGLONG lastLogFlush_ = 0;       // when it was told, in milliseconds
-  ULONGLONG logFlushGap_ = 50;       // the least time to the next telling
+  std::size_t shownRows_ = 0;               // rows the list view was last told of
+  ULONGLONG lastLogFlush_ = 0;              // when it was told, in milliseconds
+  ULONGLONG logFlushGap_ = 50;              // the least time to the next telling
   bool closeAfterRun_ = false;
   UINT dpi_ = 96;
   HFONT font_ = nullptr;

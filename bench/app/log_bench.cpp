@@ -114,9 +114,9 @@ int main(int argc, char* argv[]) {
     std::printf("  lines              %lld\n", referenceLines);
     std::printf("  rate               %.0f lines/s\n",
                 static_cast<double>(referenceLines) / editElapsed);
-    std::printf("  heap growth        %.1f bytes/line\n",
-                static_cast<double>(heapInUse() - editHeapBefore) /
-                    static_cast<double>(referenceLines));
+    std::printf(
+        "  heap growth        %.1f bytes/line\n",
+        static_cast<double>(heapInUse() - editHeapBefore) / static_cast<double>(referenceLines));
   }
   return 0;
 }

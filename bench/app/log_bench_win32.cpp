@@ -59,8 +59,8 @@ int main(int argc, char* argv[]) {
   const long long lines = argc > 1 ? std::atoll(argv[1]) : 500000;
   const long long referenceLines = argc > 2 ? std::atoll(argv[2]) : 20000;
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
-                                                     ICC_LISTVIEW_CLASSES};
+  INITCOMMONCONTROLSEX controls{sizeof controls,
+                                ICC_STANDARD_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&controls);
 
   using namespace importacao;
@@ -71,7 +71,8 @@ int main(int argc, char* argv[]) {
   const long long failing = lines / 100;
   fakes.produtos.reset(lines - 1 - failing);  // + "Lendo Tabela..." + the error lines
   fakes.productsSection.failEvery = 100;
-  TForm1 form(instance, [&fakes](SettingsWriter& writer) { return fakes.parts(writer); }, settings);
+  TForm1 form(
+      instance, [&fakes](SettingsWriter& writer) { return fakes.parts(writer); }, settings);
   form.show(SW_SHOWNORMAL);
   pump();
   HWND list = form.control("Memo1");
@@ -106,14 +107,14 @@ int main(int argc, char* argv[]) {
   const double top = scrollAndPaint(list, 20, [&](int i) {
     ListView_EnsureVisible(list, i % 2 == 0 ? 0 : static_cast<int>(rows - 1), FALSE);
   });
-  const double page = scrollAndPaint(list, 200, [&](int) {
-    SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_PAGEUP, 0), 0);
-  });
+  const double page = scrollAndPaint(
+      list, 200, [&](int) { SendMessageW(list, WM_VSCROLL, MAKEWPARAM(SB_PAGEUP, 0), 0); });
   const double jump = scrollAndPaint(list, 200, [&](int i) {
     ListView_EnsureVisible(list, static_cast<int>((i * 7919LL * pageRows) % rows), FALSE);
   });
   const auto paintStart = WallClock::now();
-  for (int i = 0; i < 100; ++i) RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  for (int i = 0; i < 100; ++i)
+    RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   const double paint = seconds(WallClock::now() - paintStart) * 10.0;
   std::printf("  top <-> bottom     %.2f ms a move and repaint\n", top);
   std::printf("  page up            %.2f ms a move and repaint (%d rows a page)\n", page, pageRows);
@@ -122,10 +123,10 @@ int main(int argc, char* argv[]) {
 
   if (referenceLines > 0) {
     // The same kind of appends into a plain multi-line edit control, for scale.
-    HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
-                                    ES_READONLY | ES_AUTOVSCROLL,
-                                0, 0, 497, 225, nullptr, nullptr, instance, nullptr);
+    HWND edit = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"",
+        WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
+        0, 0, 497, 225, nullptr, nullptr, instance, nullptr);
     SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
     pump();
     const long long editBefore = workingSet();
@@ -138,14 +139,16 @@ int main(int argc, char* argv[]) {
       pump();
     }
     const double editElapsed = seconds(WallClock::now() - editStart);
-    const double editPage = scrollAndPaint(edit, 200, [&](int) {
-      SendMessageW(edit, WM_VSCROLL, MAKEWPARAM(SB_PAGEUP, 0), 0);
-    });
-    std::printf("plain edit control, EM_REPLACESEL at the end, messages pumped at each line (reference)\n");
+    const double editPage = scrollAndPaint(
+        edit, 200, [&](int) { SendMessageW(edit, WM_VSCROLL, MAKEWPARAM(SB_PAGEUP, 0), 0); });
+    std::printf(
+        "plain edit control, EM_REPLACESEL at the end, messages pumped at each line (reference)\n");
     std::printf("  lines              %lld\n", referenceLines);
-    std::printf("  rate               %.0f lines/s\n", static_cast<double>(referenceLines) / editElapsed);
-    std::printf("  working set growth %.1f bytes/line\n",
-                static_cast<double>(workingSet() - editBefore) / static_cast<double>(referenceLines));
+    std::printf("  rate               %.0f lines/s\n",
+                static_cast<double>(referenceLines) / editElapsed);
+    std::printf(
+        "  working set growth %.1f bytes/line\n",
+        static_cast<double>(workingSet() - editBefore) / static_cast<double>(referenceLines));
     std::printf("  page up            %.2f ms a move and repaint\n", editPage);
     DestroyWindow(edit);
   }

@@ -16,8 +16,8 @@ void fail(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
   SQLCHAR message[1024];
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
-  for (SQLSMALLINT n = 1;
-       SQL_SUCCEEDED(SQLGetDiagRec(type, handle, n, state, &native, message, sizeof message, &length));
+  for (SQLSMALLINT n = 1; SQL_SUCCEEDED(
+           SQLGetDiagRec(type, handle, n, state, &native, message, sizeof message, &length));
        ++n) {
     text += ": ";
     text += reinterpret_cast<const char*>(message);
@@ -72,9 +72,8 @@ FloorConnection::FloorConnection(const std::string& connectionString) {
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
   std::string text = connectionString;  // the driver manager takes a non-const pointer
-  const SQLRETURN rc =
-      SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS, nullptr,
-                       0, nullptr, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                        SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
     try {
       fail(SQL_HANDLE_DBC, dbc_, "connect");
@@ -93,10 +92,8 @@ FloorConnection::~FloorConnection() {
   SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
-Prepared::Prepared(SQLHDBC connection, const std::string& text, const char* label)
-    : label_(label) {
-  check(SQLAllocHandle(SQL_HANDLE_STMT, connection, &handle_), SQL_HANDLE_DBC, connection,
-        "alloc");
+Prepared::Prepared(SQLHDBC connection, const std::string& text, const char* label) : label_(label) {
+  check(SQLAllocHandle(SQL_HANDLE_STMT, connection, &handle_), SQL_HANDLE_DBC, connection, "alloc");
   std::string statement = text;
   if (const SQLRETURN rc =
           SQLPrepare(handle_, reinterpret_cast<SQLCHAR*>(statement.data()), SQL_NTS);
@@ -131,8 +128,8 @@ int Prepared::run(std::vector<Param> params) {
                             nullptr);
     } else {
       auto* t = std::get_if<SQL_TIMESTAMP_STRUCT>(&params_[i]);
-      rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                            SQL_TYPE_TIMESTAMP, 23, 3, t, 0, nullptr);
+      rc = SQLBindParameter(handle_, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP,
+                            23, 3, t, 0, nullptr);
     }
     check(rc, SQL_HANDLE_STMT, handle_, "bind");
   }

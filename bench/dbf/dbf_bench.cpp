@@ -102,7 +102,10 @@ void Ours(benchmark::State& state) {
     std::vector<const Field*> texts, numbers, dates;
     for (std::size_t i = 0; i < t.fieldCount(); ++i) {
       const Field& f = t.field(i);
-      (f.kind() == FieldKind::Text ? texts : f.kind() == FieldKind::Date ? dates : numbers).push_back(&f);
+      (f.kind() == FieldKind::Text   ? texts
+       : f.kind() == FieldKind::Date ? dates
+                                     : numbers)
+          .push_back(&f);
     }
     std::size_t chars = 0;
     double total = 0;
@@ -146,7 +149,8 @@ void Dbfread(benchmark::State& state) {
       "for r in DBF(sys.argv[1], encoding='cp850'):\n    n += 1\n";
   const std::string path = (fs::temp_directory_path() / "dbf_bench_dbfread.py").string();
   std::ofstream(path) << script;
-  for (auto _ : state) note("dbfread", runCommand("/usr/bin/python3 " + path + " '" + gTable.string() + "'"));
+  for (auto _ : state)
+    note("dbfread", runCommand("/usr/bin/python3 " + path + " '" + gTable.string() + "'"));
 }
 
 // Memory of one walk, in a child process of its own: peak RSS, and at the end of the walk how much
@@ -162,16 +166,18 @@ void reportMemory() {
     double total = 0;
     for (t.first(); !t.eof(); t.next())
       for (std::size_t i = 0; i < t.fieldCount(); ++i)
-        total += t.field(i).kind() == FieldKind::Text ? static_cast<double>(t.field(i).asText().size())
-                                                      : t.field(i).asFloat();
+        total += t.field(i).kind() == FieldKind::Text
+                     ? static_cast<double>(t.field(i).asText().size())
+                     : t.field(i).asFloat();
     benchmark::DoNotOptimize(total);
     std::ifstream status("/proc/self/status");
     std::string line;
-    std::cout << "memory of a walk (a child process, at the end of the walk; the file is read through a\n"
-                 "window, not mapped: RssFile is the program itself):\n";
+    std::cout
+        << "memory of a walk (a child process, at the end of the walk; the file is read through a\n"
+           "window, not mapped: RssFile is the program itself):\n";
     while (std::getline(status, line)) {
-      if (line.rfind("VmHWM", 0) == 0 || line.rfind("VmRSS", 0) == 0 || line.rfind("RssAnon", 0) == 0 ||
-          line.rfind("RssFile", 0) == 0)
+      if (line.rfind("VmHWM", 0) == 0 || line.rfind("VmRSS", 0) == 0 ||
+          line.rfind("RssAnon", 0) == 0 || line.rfind("RssFile", 0) == 0)
         std::cout << "  " << line << '\n';
     }
     std::cout.flush();
@@ -194,32 +200,46 @@ int main(int argc, char** argv) {
   ++argv;
   argv[0] = const_cast<char*>("dbf_bench");
 
-  benchmark::RegisterBenchmark("floor: read and sum every byte", Floor)->Iterations(3)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("ours: tProduto, asText and asFloat", Ours<true>)->Iterations(3)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("ours: tProduto, asTextRef and asFloat", Ours<false>)->Iterations(3)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("pgdbf to /dev/null", Pgdbf)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("dbfread", Dbfread)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("floor: read and sum every byte", Floor)
+      ->Iterations(3)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("ours: tProduto, asText and asFloat", Ours<true>)
+      ->Iterations(3)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("ours: tProduto, asTextRef and asFloat", Ours<false>)
+      ->Iterations(3)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("pgdbf to /dev/null", Pgdbf)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("dbfread", Dbfread)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
   std::printf("\n%s: %.1f MB, %ld presented records\n", gTable.c_str(), gMegabytes, gRecords);
-  std::printf("%-22s %9s %12s %9s   %9s %12s %9s\n", "reader (best run)", "wall s",
-              "records/s", "MB/s", "cpu s", "records/s", "MB/s");
+  std::printf("%-22s %9s %12s %9s   %9s %12s %9s\n", "reader (best run)", "wall s", "records/s",
+              "MB/s", "cpu s", "records/s", "MB/s");
   const double records = static_cast<double>(gRecords);
   for (const auto& [name, t] : gBest) {
     std::printf("%-22s %9.3f %12.0f %9.1f   %9.3f %12.0f %9.1f\n", name.c_str(), t.wall,
                 records / t.wall, gMegabytes / t.wall, t.cpu, records / t.cpu, gMegabytes / t.cpu);
   }
-  std::printf("\n%-22s %18s %18s %18s\n", "ratios (wall | cpu)", "x faster: pgdbf", "x faster: dbfread",
-              "x the floor");
+  std::printf("\n%-22s %18s %18s %18s\n", "ratios (wall | cpu)", "x faster: pgdbf",
+              "x faster: dbfread", "x the floor");
   auto cell = [](const char* ours, const char* other, bool faster) {
     if (!gBest.count(ours) || !gBest.count(other)) return std::string("-");
     const Timing& a = gBest[ours];
     const Timing& b = gBest[other];
     char buf[64];
-    if (faster) std::snprintf(buf, sizeof buf, "%7.2f | %7.2f", b.wall / a.wall, b.cpu / a.cpu);
-    else std::snprintf(buf, sizeof buf, "%7.2f | %7.2f", a.wall / b.wall, a.cpu / b.cpu);
+    if (faster)
+      std::snprintf(buf, sizeof buf, "%7.2f | %7.2f", b.wall / a.wall, b.cpu / a.cpu);
+    else
+      std::snprintf(buf, sizeof buf, "%7.2f | %7.2f", a.wall / b.wall, a.cpu / b.cpu);
     return std::string(buf);
   };
   for (const char* ours : {"ours (asText copies)", "ours (asTextRef)"}) {

@@ -86,7 +86,8 @@ bool sameAsReference(const std::string& cli, const fs::path& table) {
   std::ostringstream reference;
   importacao::test_support::referenceRecordLines(importacao::DbfTable::open(table), reference);
   const auto header = ours.find('\n');
-  return header != std::string::npos && ours.compare(header + 1, std::string::npos, reference.str()) == 0;
+  return header != std::string::npos &&
+         ours.compare(header + 1, std::string::npos, reference.str()) == 0;
 }
 
 struct Best {
@@ -134,21 +135,24 @@ int main(int argc, char** argv) {
   }
   const std::string title = "best of " + std::to_string(runs);
   std::printf("\n%-34s %9s %9s %12s\n", title.c_str(), "wall s", "cpu s", "peak RSS kB");
-  std::printf("%-34s %9.3f %9.3f %12ld\n", "importacao-cli --dump-dbf", ours.wall, ours.cpu, ours.peakKb);
+  std::printf("%-34s %9.3f %9.3f %12ld\n", "importacao-cli --dump-dbf", ours.wall, ours.cpu,
+              ours.peakKb);
   std::printf("%-34s %9.3f %9.3f %12ld\n", "pgdbf", pgdbf.wall, pgdbf.cpu, pgdbf.peakKb);
   if (!small.empty()) {
-    std::printf("%-34s %9.3f %9.3f %12ld   (%s, %.1f MB)\n", "importacao-cli --dump-dbf, small", oursSmall.wall,
-                oursSmall.cpu, oursSmall.peakKb, fs::path(small).filename().c_str(),
+    std::printf("%-34s %9.3f %9.3f %12ld   (%s, %.1f MB)\n", "importacao-cli --dump-dbf, small",
+                oursSmall.wall, oursSmall.cpu, oursSmall.peakKb, fs::path(small).filename().c_str(),
                 static_cast<double>(fs::file_size(small)) / 1e6);
   }
-  std::printf("\nours x faster than pgdbf: %.2f by wall time, %.2f by processor time (target >= 1.5)\n",
-              pgdbf.wall / ours.wall, pgdbf.cpu / ours.cpu);
+  std::printf(
+      "\nours x faster than pgdbf: %.2f by wall time, %.2f by processor time (target >= 1.5)\n",
+      pgdbf.wall / ours.wall, pgdbf.cpu / ours.cpu);
   if (!small.empty()) {
     std::printf("our peak RSS on the large table / on the small one: %.2f (flat: about 1)\n",
                 static_cast<double>(ours.peakKb) / static_cast<double>(oursSmall.peakKb));
   }
   const bool same = sameAsReference(cli, table);
-  std::printf("our record lines, byte for byte as the JSON library writes them: %s\n", same ? "yes" : "NO");
+  std::printf("our record lines, byte for byte as the JSON library writes them: %s\n",
+              same ? "yes" : "NO");
   double load[3] = {0, 0, 0};
   if (::getloadavg(load, 3) > 0) std::printf("machine load average: %.2f\n", load[0]);
   return same ? 0 : 1;

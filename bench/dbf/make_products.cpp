@@ -18,12 +18,12 @@ using importacao::test_support::DbfFieldSpec;
 
 // 299 bytes of fields plus the deletion mark: 300 bytes a record.
 const DbfFieldSpec kFields[] = {
-    {"pd_cod", 'C', 14, 0},    {"pd_dsc", 'C', 40, 0},    {"pd_apl", 'C', 20, 0},
-    {"pd_und", 'C', 3, 0},     {"pd_frn", 'N', 6, 0},     {"pd_grp", 'N', 3, 0},
-    {"pd_qtd_mn", 'N', 9, 3},  {"pd_vlr_cs", 'N', 11, 2}, {"pd_vlr_rf", 'N', 11, 2},
-    {"pd_qtd", 'N', 10, 3},    {"pd_bar", 'C', 13, 0},    {"pd_obs", 'C', 60, 0},
-    {"pd_loc", 'C', 30, 0},    {"pd_dtc", 'D', 8, 0},     {"pd_fab", 'C', 30, 0},
-    {"pd_ncm", 'C', 10, 0},    {"pd_ref", 'C', 21, 0},
+    {"pd_cod", 'C', 14, 0},   {"pd_dsc", 'C', 40, 0},    {"pd_apl", 'C', 20, 0},
+    {"pd_und", 'C', 3, 0},    {"pd_frn", 'N', 6, 0},     {"pd_grp", 'N', 3, 0},
+    {"pd_qtd_mn", 'N', 9, 3}, {"pd_vlr_cs", 'N', 11, 2}, {"pd_vlr_rf", 'N', 11, 2},
+    {"pd_qtd", 'N', 10, 3},   {"pd_bar", 'C', 13, 0},    {"pd_obs", 'C', 60, 0},
+    {"pd_loc", 'C', 30, 0},   {"pd_dtc", 'D', 8, 0},     {"pd_fab", 'C', 30, 0},
+    {"pd_ncm", 'C', 10, 0},   {"pd_ref", 'C', 21, 0},
 };
 
 std::uint64_t state = 0x9E3779B97F4A7C15ULL;
@@ -35,10 +35,11 @@ std::uint64_t nextRandom() {  // xorshift64*
 }
 std::uint64_t below(std::uint64_t n) { return nextRandom() % n; }
 
-const char* const kWords[] = {"PARAFUSO", "ARRUELA", "PORCA", "CABO", "TOMADA", "L\x83MPADA",
-                              "FITA", "COLA", "TINTA", "PINCEL", "LIXA", "SERRA", "MARTELO",
-                              "ALICATE", "CHAVE", "TUBO", "CONEX\x8DO", "REGISTRO", "V\x80LVULA",
-                              "TORNEIRA", "A\x80O", "ALUM\xD6NIO", "PL\xB5STICO", "GALVANIZADO"};
+const char* const kWords[] = {"PARAFUSO",   "ARRUELA",     "PORCA",       "CABO",       "TOMADA",
+                              "L\x83MPADA", "FITA",        "COLA",        "TINTA",      "PINCEL",
+                              "LIXA",       "SERRA",       "MARTELO",     "ALICATE",    "CHAVE",
+                              "TUBO",       "CONEX\x8DO",  "REGISTRO",    "V\x80LVULA", "TORNEIRA",
+                              "A\x80O",     "ALUM\xD6NIO", "PL\xB5STICO", "GALVANIZADO"};
 const char* const kUnits[] = {"UN", "PC", "CX", "KG", "MT", "LT"};
 
 std::string number(double value, int decimals) {
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
         double scale = 1;
         for (int d = 0; d < f.length - f.decimals - 2; ++d) scale *= 10;
         v = number(static_cast<double>(below(static_cast<std::uint64_t>(scale))) +
-                       static_cast<double>(below(1000)) / 1000.0, f.decimals);
+                       static_cast<double>(below(1000)) / 1000.0,
+                   f.decimals);
       } else if (f.type == 'D') {
         v = std::to_string(1990 + below(35)) + "0" + std::to_string(1 + below(9)) + "1" +
             std::to_string(below(9));

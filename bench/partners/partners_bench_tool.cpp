@@ -30,8 +30,11 @@ struct City {
   const char* name;  // code page 1252
 };
 // Four the municipality table knows, one it does not.
-constexpr City kCities[] = {{"SP", "CAMPINAS"}, {"SP", "S\xC3O PAULO"}, {"RJ", "NITER\xD3I"},
-                            {"MG", "BELO HORIZONTE"}, {"SP", "VILA NOVA"}};
+constexpr City kCities[] = {{"SP", "CAMPINAS"},
+                            {"SP", "S\xC3O PAULO"},
+                            {"RJ", "NITER\xD3I"},
+                            {"MG", "BELO HORIZONTE"},
+                            {"SP", "VILA NOVA"}};
 constexpr int kCityCount = sizeof kCities / sizeof kCities[0];
 
 struct Partner {
@@ -53,7 +56,8 @@ Partner partner(int i) {
   p.phone = phone;
   char number[32];
   if (i % 3 == 0) {
-    std::snprintf(number, sizeof number, "%02d.%03d.%03d/0001-%02d", n % 100, n % 1000, n % 997, n % 89);
+    std::snprintf(number, sizeof number, "%02d.%03d.%03d/0001-%02d", n % 100, n % 1000, n % 997,
+                  n % 89);
     p.cgc = number;
   } else if (i % 7 == 1) {
     p.cgc = "  .   .   /    -";
@@ -132,19 +136,25 @@ SQL_TIMESTAMP_STRUCT dateOf(const std::string& yyyymmdd) {
 }
 
 const std::vector<std::string> kCustomerColumns = {
-    "IdCliente", "Idempresa", "NomeCliente", "NomeFantasia", "Cep", "DDD", "Telefone", "IdPais",
-    "IdClassificacao", "TipoPessoa", "Cnpj", "TipoContribuinte", "InscEst", "LimiteCredito",
-    "Observacao", "Contato", "DataCadastro", "DataAtualizacao", "Endereco", "Numero",
-    "Complemento", "Bairro", "Cidade", "Estado", "End_Cob", "Num_Cob", "Compl_Cob", "Bai_Cob",
-    "Cid_Cob", "Est_Cob", "PontoRefer", "IdCorretor", "ComissaoRep", "IdLoja",
-    "LiberaConsignacao", "Status", "DescontoVenda", "IdVendedor", "ComissaoVendedor", "CodMun",
+    "IdCliente",   "Idempresa",        "NomeCliente",     "NomeFantasia",     "Cep",
+    "DDD",         "Telefone",         "IdPais",          "IdClassificacao",  "TipoPessoa",
+    "Cnpj",        "TipoContribuinte", "InscEst",         "LimiteCredito",    "Observacao",
+    "Contato",     "DataCadastro",     "DataAtualizacao", "Endereco",         "Numero",
+    "Complemento", "Bairro",           "Cidade",          "Estado",           "End_Cob",
+    "Num_Cob",     "Compl_Cob",        "Bai_Cob",         "Cid_Cob",          "Est_Cob",
+    "PontoRefer",  "IdCorretor",       "ComissaoRep",     "IdLoja",           "LiberaConsignacao",
+    "Status",      "DescontoVenda",    "IdVendedor",      "ComissaoVendedor", "CodMun",
     "CodMun_Cob"};
 
 const std::vector<std::string> kSupplierColumns = {
-    "Idfornecedor", "Idempresa", "NomeFornecedor", "NomeFantasia", "Cep", "DDD", "Telefone",
-    "TipoPessoa", "cnpj", "inscest", "Observacao", "Contato", "DataAtualizacao", "Endereco",
-    "Numero", "Bairro", "Cidade", "Estado", "Status", "Fornecedor", "TipoContribuinte", "idpais",
-    "codmun"};
+    "Idfornecedor",    "Idempresa",  "NomeFornecedor",
+    "NomeFantasia",    "Cep",        "DDD",
+    "Telefone",        "TipoPessoa", "cnpj",
+    "inscest",         "Observacao", "Contato",
+    "DataAtualizacao", "Endereco",   "Numero",
+    "Bairro",          "Cidade",     "Estado",
+    "Status",          "Fornecedor", "TipoContribuinte",
+    "idpais",          "codmun"};
 
 // The text is sent as the sections send it: code page 1252 turned into UTF-8 for the driver.
 std::string utf8(const std::string& cp1252) {
@@ -176,17 +186,19 @@ int floor(const std::string& connectionString, int count) {
     Prepared insertCustomer(dbc, insertText("clientes", kCustomerColumns), "insert customer");
     Prepared updateCustomer(dbc, updateText("clientes", kCustomerColumns, "IdCliente = ?"),
                             "update customer");
-    Prepared findSupplier(dbc, "select * from fornecedores where idfornecedor = ?", "find supplier");
+    Prepared findSupplier(dbc, "select * from fornecedores where idfornecedor = ?",
+                          "find supplier");
     Prepared insertSupplier(dbc, insertText("fornecedores", kSupplierColumns), "insert supplier");
     Prepared updateSupplier(dbc, updateText("fornecedores", kSupplierColumns, "Idfornecedor = ?"),
                             "update supplier");
-    Prepared municipality(dbc,
-                          "SELECT     Estado.Estado, upper( Municipio.NOME) as Cidade,Estado.CODIGO, codmun\r\n"
-                          "FROM         Municipio INNER JOIN\r\n"
-                          "                      Estado ON Municipio.IDSIGLA = Estado.Estado\r\n"
-                          " where Estado.Estado = ?\r\n"
-                          "   and upper( Municipio.NOME) = ?\r\n",
-                          "municipality");
+    Prepared municipality(
+        dbc,
+        "SELECT     Estado.Estado, upper( Municipio.NOME) as Cidade,Estado.CODIGO, codmun\r\n"
+        "FROM         Municipio INNER JOIN\r\n"
+        "                      Estado ON Municipio.IDSIGLA = Estado.Estado\r\n"
+        " where Estado.Estado = ?\r\n"
+        "   and upper( Municipio.NOME) = ?\r\n",
+        "municipality");
     auto lookup = [&](const City& city) -> std::string {
       if (municipality.run({std::string(city.state), utf8(city.name)}) == 0) return "0";
       return municipality.lastText();
@@ -199,15 +211,47 @@ int floor(const std::string& connectionString, int count) {
       const bool found = findCustomer.run({key}) > 0;
       const std::string codmun = lookup(p.city);
       const std::string billing = lookup(p.billing);
-      std::vector<Param> values{
-          key, L{1}, utf8(RemoveAccents(ProperCaseName(p.name))), utf8(p.name), std::string("0"),
-          L{0}, p.phone, std::string("1058"), L{1}, std::string(legal ? "J" : "F"),
-          StripCodePunctuation(legal ? p.cgc : p.cpf), std::string(legal ? "1" : "2"), p.cgf,
-          p.credit, "Cliente Importado do Sistema Antigo\r" + p.remark, p.contact,
-          dateOf(p.registered), stamp(false), p.address, L{0}, s, p.district, utf8(p.city.name),
-          std::string(p.city.state), p.address, L{0}, s, p.district, utf8(p.billing.name),
-          std::string(p.billing.state), s, L{1}, 0.0, L{1}, std::string("N"), std::string("A"),
-          0.0, L{1}, 0.0, codmun, billing};
+      std::vector<Param> values{key,
+                                L{1},
+                                utf8(RemoveAccents(ProperCaseName(p.name))),
+                                utf8(p.name),
+                                std::string("0"),
+                                L{0},
+                                p.phone,
+                                std::string("1058"),
+                                L{1},
+                                std::string(legal ? "J" : "F"),
+                                StripCodePunctuation(legal ? p.cgc : p.cpf),
+                                std::string(legal ? "1" : "2"),
+                                p.cgf,
+                                p.credit,
+                                "Cliente Importado do Sistema Antigo\r" + p.remark,
+                                p.contact,
+                                dateOf(p.registered),
+                                stamp(false),
+                                p.address,
+                                L{0},
+                                s,
+                                p.district,
+                                utf8(p.city.name),
+                                std::string(p.city.state),
+                                p.address,
+                                L{0},
+                                s,
+                                p.district,
+                                utf8(p.billing.name),
+                                std::string(p.billing.state),
+                                s,
+                                L{1},
+                                0.0,
+                                L{1},
+                                std::string("N"),
+                                std::string("A"),
+                                0.0,
+                                L{1},
+                                0.0,
+                                codmun,
+                                billing};
       if (found) {
         values.push_back(key);
         updateCustomer.run(std::move(values));
@@ -221,12 +265,29 @@ int floor(const std::string& connectionString, int count) {
       const std::string name = utf8(RemoveAccents(ProperCaseName(p.name)));
       const bool found = findSupplier.run({key}) > 0;
       const std::string codmun = lookup(p.city);
-      std::vector<Param> values{
-          key, L{1}, name, name, StripCodePunctuation(p.postcode), L{0}, p.phone, std::string("J"),
-          StripCodePunctuation(p.cgc.substr(0, 14)), p.cgf,
-          std::string("Fornecedor Importado do Sistema Antigo"), s, stamp(false), p.address, L{0},
-          p.district, utf8(p.city.name), std::string(p.city.state), std::string("A"),
-          std::string("1"), std::string("1"), std::string("1058"), codmun};
+      std::vector<Param> values{key,
+                                L{1},
+                                name,
+                                name,
+                                StripCodePunctuation(p.postcode),
+                                L{0},
+                                p.phone,
+                                std::string("J"),
+                                StripCodePunctuation(p.cgc.substr(0, 14)),
+                                p.cgf,
+                                std::string("Fornecedor Importado do Sistema Antigo"),
+                                s,
+                                stamp(false),
+                                p.address,
+                                L{0},
+                                p.district,
+                                utf8(p.city.name),
+                                std::string(p.city.state),
+                                std::string("A"),
+                                std::string("1"),
+                                std::string("1"),
+                                std::string("1058"),
+                                codmun};
       if (found) {
         values.push_back(key);
         updateSupplier.run(std::move(values));

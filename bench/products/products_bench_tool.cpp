@@ -63,26 +63,119 @@ using importacao::bench::Prepared;
 using importacao::bench::stamp;
 using importacao::bench::updateText;
 
-const char* const kMasterColumns[] = {
-    "IdReferencia", "Descricao", "ApelidoProduto", "DenominacaoFiscal", "IdGrupo", "IdTamanho",
-    "IdColecao", "Tam_Ini", "Tam_Fim", "DataCadastro", "DataAlteracao", "Status", "PrcCompra",
-    "PrcUltCusto", "PrcMedio", "PercMargem", "Promocao", "Localizacao", "RefAnterior",
-    "UndVenda", "UndCompra", "IdFornecedor", "TipoProduto", "VlrPromocao", "Icms", "Consignado",
-    "Qtd1", "Qtd2", "Qtd3", "Qtd4", "Qtd5", "Qtd6", "FatorConversao", "Prc1", "Prc2", "Prc3",
-    "IdTecido", "IdAliquota", "IdMarca", "UndVendaQtde", "UndCompraQtde", "SubTributaria",
-    "TipoSped", "PercPis", "PercCofins", "CSTPis", "CSTCofins", "CSTIpiEntrada", "CSTIPI",
-    "CSOSN", "DescPromocao", "Origem_Mercadoria", "ListaPrecoVenda", "NCM", "CST"};
+const char* const kMasterColumns[] = {"IdReferencia",
+                                      "Descricao",
+                                      "ApelidoProduto",
+                                      "DenominacaoFiscal",
+                                      "IdGrupo",
+                                      "IdTamanho",
+                                      "IdColecao",
+                                      "Tam_Ini",
+                                      "Tam_Fim",
+                                      "DataCadastro",
+                                      "DataAlteracao",
+                                      "Status",
+                                      "PrcCompra",
+                                      "PrcUltCusto",
+                                      "PrcMedio",
+                                      "PercMargem",
+                                      "Promocao",
+                                      "Localizacao",
+                                      "RefAnterior",
+                                      "UndVenda",
+                                      "UndCompra",
+                                      "IdFornecedor",
+                                      "TipoProduto",
+                                      "VlrPromocao",
+                                      "Icms",
+                                      "Consignado",
+                                      "Qtd1",
+                                      "Qtd2",
+                                      "Qtd3",
+                                      "Qtd4",
+                                      "Qtd5",
+                                      "Qtd6",
+                                      "FatorConversao",
+                                      "Prc1",
+                                      "Prc2",
+                                      "Prc3",
+                                      "IdTecido",
+                                      "IdAliquota",
+                                      "IdMarca",
+                                      "UndVendaQtde",
+                                      "UndCompraQtde",
+                                      "SubTributaria",
+                                      "TipoSped",
+                                      "PercPis",
+                                      "PercCofins",
+                                      "CSTPis",
+                                      "CSTCofins",
+                                      "CSTIpiEntrada",
+                                      "CSTIPI",
+                                      "CSOSN",
+                                      "DescPromocao",
+                                      "Origem_Mercadoria",
+                                      "ListaPrecoVenda",
+                                      "NCM",
+                                      "CST"};
 
 std::vector<Param> masterValues(const std::string& key, const Product& p) {
   using L = long long;
-  return {key, p.description, p.nickname, p.description, L{1}, L{1}, L{1}, L{1}, L{1},
-          stamp(true), stamp(false), std::string("A"), L{0}, L{0}, L{0}, L{0},
-          std::string("N"), std::string(""), std::string(""), p.unit, p.unit, p.supplier,
-          std::string("P"), L{0}, L{0}, std::string("N"), L{0}, L{0}, L{0}, L{0}, L{0}, L{0},
-          L{1}, L{0}, L{0}, L{0}, L{1}, std::string("T18"), L{1}, L{1}, L{1},
-          std::string("N"), std::string("00"), L{0}, L{0}, std::string("99"),
-          std::string("99"), std::string("049"), std::string("99"), std::string("102"), L{0},
-          std::string("0"), std::string("N"), std::string(""), std::string("000")};
+  return {key,
+          p.description,
+          p.nickname,
+          p.description,
+          L{1},
+          L{1},
+          L{1},
+          L{1},
+          L{1},
+          stamp(true),
+          stamp(false),
+          std::string("A"),
+          L{0},
+          L{0},
+          L{0},
+          L{0},
+          std::string("N"),
+          std::string(""),
+          std::string(""),
+          p.unit,
+          p.unit,
+          p.supplier,
+          std::string("P"),
+          L{0},
+          L{0},
+          std::string("N"),
+          L{0},
+          L{0},
+          L{0},
+          L{0},
+          L{0},
+          L{0},
+          L{1},
+          L{0},
+          L{0},
+          L{0},
+          L{1},
+          std::string("T18"),
+          L{1},
+          L{1},
+          L{1},
+          std::string("N"),
+          std::string("00"),
+          L{0},
+          L{0},
+          std::string("99"),
+          std::string("99"),
+          std::string("049"),
+          std::string("99"),
+          std::string("102"),
+          L{0},
+          std::string("0"),
+          std::string("N"),
+          std::string(""),
+          std::string("000")};
 }
 
 int floor(const std::string& connectionString, int count) {
@@ -91,29 +184,35 @@ int floor(const std::string& connectionString, int count) {
   const importacao::bench::Stopwatch clock;
   {
     const std::vector<std::string> master(std::begin(kMasterColumns), std::end(kMasterColumns));
-    const std::vector<std::string> barcode{"IdReferencia", "IdCor", "Tam", "DataAlteracao",
-                                           "CodBarra", "Est_Minimo", "Est_Maximo"};
-    const std::vector<std::string> price{"IdReferencia", "IdTabela", "PrecoVenda",
-                                         "DataAlteracao", "DataInclusao"};
+    const std::vector<std::string> barcode{
+        "IdReferencia", "IdCor", "Tam", "DataAlteracao", "CodBarra", "Est_Minimo", "Est_Maximo"};
+    const std::vector<std::string> price{"IdReferencia", "IdTabela", "PrecoVenda", "DataAlteracao",
+                                         "DataInclusao"};
     Prepared findMaster(dbc, "select * from lj_produtos where idreferencia = ?");
     Prepared insertMaster(dbc, insertText("lj_produtos", master));
     Prepared updateMaster(dbc, updateText("lj_produtos", master, "IdReferencia = ?"));
-    Prepared findBarcode(dbc, "select * from lj_referBar where idreferencia = ? and idcor = ?"
-                              " and tam = ? and codbarra = ?");
+    Prepared findBarcode(dbc,
+                         "select * from lj_referBar where idreferencia = ? and idcor = ?"
+                         " and tam = ? and codbarra = ?");
     Prepared insertBarcode(dbc, insertText("lj_referBar", barcode));
-    Prepared updateBarcode(dbc, updateText("lj_referBar", barcode,
-                                           "IdReferencia = ? and IdCor = ? and Tam = ? and CodBarra = ?"));
+    Prepared updateBarcode(
+        dbc, updateText("lj_referBar", barcode,
+                        "IdReferencia = ? and IdCor = ? and Tam = ? and CodBarra = ?"));
     Prepared findPrice(dbc, "select * from lj_referPrc where idreferencia = ? and idtabela = ?");
     Prepared insertPrice(dbc, insertText("lj_referPrc", price));
-    Prepared updatePrice(dbc, updateText("lj_referPrc", price, "IdReferencia = ? and IdTabela = ?"));
+    Prepared updatePrice(dbc,
+                         updateText("lj_referPrc", price, "IdReferencia = ? and IdTabela = ?"));
     Prepared procedure(dbc, "select sp_EstoqueInicial(?, ?, ?, ?, ?)");
-    Prepared entry(dbc, "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam,"
-                        " est_atual,idestoque) values (? , 0, ?, 1, '0', ?, ?)");
-    Prepared findStock(dbc, "select * from lj_referEst where idreferencia = ? and idcor = ?"
-                            " and tam = ? and idestoque = ?");
-    Prepared updateStock(dbc, "update lj_referEst set Est_Fisico = ? where IdEmpresa = ? and"
-                              " IdLocal = ? and IdEstoque = ? and IdReferencia = ? and IdCor = ?"
-                              " and Tam = ?");
+    Prepared entry(dbc,
+                   "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam,"
+                   " est_atual,idestoque) values (? , 0, ?, 1, '0', ?, ?)");
+    Prepared findStock(dbc,
+                       "select * from lj_referEst where idreferencia = ? and idcor = ?"
+                       " and tam = ? and idestoque = ?");
+    Prepared updateStock(dbc,
+                         "update lj_referEst set Est_Fisico = ? where IdEmpresa = ? and"
+                         " IdLocal = ? and IdEstoque = ? and IdReferencia = ? and IdCor = ?"
+                         " and Tam = ?");
     using L = long long;
     const std::string size = "0";
     for (int i = 0; i < count; ++i) {

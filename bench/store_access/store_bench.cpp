@@ -134,10 +134,11 @@ class Floor {
  public:
   explicit Floor(const std::string& connection) : connection_(connection) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &select_);
-    check(SQLPrepareA(select_, (SQLCHAR*)"select * from lj_produtos where idreferencia = ?", SQL_NTS),
-          SQL_HANDLE_STMT, select_, "prepare select");
-    check(SQLBindParameter(select_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, key_, sizeof key_,
-                           &keyLength_),
+    check(
+        SQLPrepareA(select_, (SQLCHAR*)"select * from lj_produtos where idreferencia = ?", SQL_NTS),
+        SQL_HANDLE_STMT, select_, "prepare select");
+    check(SQLBindParameter(select_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, key_,
+                           sizeof key_, &keyLength_),
           SQL_HANDLE_STMT, select_, "bind key");
 
     std::string update = "update lj_produtos set ";
@@ -146,7 +147,8 @@ class Floor {
     }
     update += " where idreferencia = ?";
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &update_);
-    check(SQLPrepareA(update_, (SQLCHAR*)update.c_str(), SQL_NTS), SQL_HANDLE_STMT, update_, "prepare update");
+    check(SQLPrepareA(update_, (SQLCHAR*)update.c_str(), SQL_NTS), SQL_HANDLE_STMT, update_,
+          "prepare update");
     values_.resize(std::size(kAssigned));
     SQLUSMALLINT n = 1;
     for (std::size_t i = 0; i < std::size(kAssigned); ++i, ++n) {
@@ -156,31 +158,32 @@ class Floor {
         case Form::Text:
           std::snprintf(v.text, sizeof v.text, "%s", a.text);
           v.length = static_cast<SQLLEN>(std::strlen(v.text));
-          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 120, 0, v.text,
-                                 sizeof v.text, &v.length),
+          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 120, 0,
+                                 v.text, sizeof v.text, &v.length),
                 SQL_HANDLE_STMT, update_, "bind");
           break;
         case Form::Integer:
           v.integer = static_cast<long long>(a.number);
-          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_INTEGER, 10, 0, &v.integer, 0,
-                                 nullptr),
+          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_INTEGER, 10, 0,
+                                 &v.integer, 0, nullptr),
                 SQL_HANDLE_STMT, update_, "bind");
           break;
         case Form::Float:
           v.real = a.number;
-          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &v.real, 0, nullptr),
+          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0,
+                                 &v.real, 0, nullptr),
                 SQL_HANDLE_STMT, update_, "bind");
           break;
         case Form::DateTime:
           v.timestamp = odbc::timestampFromDays(DateTime{a.number});
-          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3,
-                                 &v.timestamp, 0, nullptr),
+          check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                                 SQL_TYPE_TIMESTAMP, 23, 3, &v.timestamp, 0, nullptr),
                 SQL_HANDLE_STMT, update_, "bind");
           break;
       }
     }
-    check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, key_, sizeof key_,
-                           &keyLength_),
+    check(SQLBindParameter(update_, n, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0, key_,
+                           sizeof key_, &keyLength_),
           SQL_HANDLE_STMT, update_, "bind key");
   }
   ~Floor() {
@@ -239,12 +242,21 @@ enum class Kind { Text, Integer, Float, Decimal, Timestamp, Other };
 
 Kind columnKind(SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT digits) {
   switch (sqlType) {
-    case SQL_CHAR: case SQL_VARCHAR: case SQL_WCHAR: case SQL_WVARCHAR: return Kind::Text;
-    case SQL_INTEGER: case SQL_SMALLINT: case SQL_TINYINT: case SQL_BIGINT: return Kind::Integer;
-    case SQL_FLOAT: case SQL_REAL: case SQL_DOUBLE: return Kind::Float;
-    case SQL_DECIMAL: case SQL_NUMERIC:
-      return digits == 0 && columnSize < 10 ? Kind::Integer : Kind::Decimal;
-    case SQL_TYPE_TIMESTAMP: case SQL_TIMESTAMP: return Kind::Timestamp;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR: return Kind::Text;
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT: return Kind::Integer;
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE: return Kind::Float;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC: return digits == 0 && columnSize < 10 ? Kind::Integer : Kind::Decimal;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP: return Kind::Timestamp;
     default: return Kind::Other;
   }
 }
@@ -253,13 +265,14 @@ std::u16string widened(std::string_view text) { return std::u16string(text.begin
 
 class OptimisticFloor {
  public:
-  OptimisticFloor(const std::string& connection, const std::string& selectText) : connection_(connection) {
+  OptimisticFloor(const std::string& connection, const std::string& selectText)
+      : connection_(connection) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &select_);
     std::u16string text = widened(selectText);
-    check(SQLPrepareW(select_, (SQLWCHAR*)text.data(), static_cast<SQLINTEGER>(text.size())), SQL_HANDLE_STMT,
-          select_, "prepare select");
-    check(SQLBindParameter(select_, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_VARCHAR, 10, 0, key_, sizeof key_,
-                           &keyLength_),
+    check(SQLPrepareW(select_, (SQLWCHAR*)text.data(), static_cast<SQLINTEGER>(text.size())),
+          SQL_HANDLE_STMT, select_, "prepare select");
+    check(SQLBindParameter(select_, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_VARCHAR, 10, 0, key_,
+                           sizeof key_, &keyLength_),
           SQL_HANDLE_STMT, select_, "bind key");
   }
   ~OptimisticFloor() {
@@ -278,7 +291,8 @@ class OptimisticFloor {
         const auto n = static_cast<SQLUSMALLINT>(c + 1);
         switch (column.assigned < 0 ? Kind::Other : column.kind) {
           case Kind::Text:
-            SQLGetData(select_, n, SQL_C_WCHAR, column.read.text, sizeof column.read.text, &column.read.length);
+            SQLGetData(select_, n, SQL_C_WCHAR, column.read.text, sizeof column.read.text,
+                       &column.read.length);
             break;
           case Kind::Integer:
             SQLGetData(select_, n, SQL_C_SBIGINT, &column.read.integer, 0, &column.read.length);
@@ -287,10 +301,12 @@ class OptimisticFloor {
             SQLGetData(select_, n, SQL_C_DOUBLE, &column.read.real, 0, &column.read.length);
             break;
           case Kind::Decimal:
-            SQLGetData(select_, n, SQL_C_CHAR, column.read.text, sizeof column.read.text, &column.read.length);
+            SQLGetData(select_, n, SQL_C_CHAR, column.read.text, sizeof column.read.text,
+                       &column.read.length);
             break;
           case Kind::Timestamp:
-            SQLGetData(select_, n, SQL_C_TYPE_TIMESTAMP, &column.read.timestamp, 0, &column.read.length);
+            SQLGetData(select_, n, SQL_C_TYPE_TIMESTAMP, &column.read.timestamp, 0,
+                       &column.read.length);
             break;
           case Kind::Other: {
             SQLLEN length = 0;
@@ -338,8 +354,8 @@ class OptimisticFloor {
       Column& column = columns_[c - 1];
       SQLCHAR name[256] = {};
       SQLSMALLINT nameLength = 0, nullable = 0;
-      check(SQLDescribeColA(select_, c, name, sizeof name, &nameLength, &column.sqlType, &column.columnSize,
-                            &column.digits, &nullable),
+      check(SQLDescribeColA(select_, c, name, sizeof name, &nameLength, &column.sqlType,
+                            &column.columnSize, &column.digits, &nullable),
             SQL_HANDLE_STMT, select_, "describe");
       column.name = reinterpret_cast<char*>(name);
       column.kind = columnKind(column.sqlType, column.columnSize, column.digits);
@@ -348,9 +364,12 @@ class OptimisticFloor {
     // the compared ones, then every assigned column the layer can compare.
     for (std::size_t a = 0; a < std::size(kAssigned); ++a) {
       std::size_t c = 0;
-      while (c < columns_.size() && strcasecmp(columns_[c].name.c_str(), kAssigned[a].column) != 0) ++c;
-      if (c == columns_.size()) throw std::runtime_error(std::string("no column ") + kAssigned[a].column);
-      if (columns_[c].kind == Kind::Other) throw std::runtime_error("a column of an unforeseen type: " + columns_[c].name);
+      while (c < columns_.size() && strcasecmp(columns_[c].name.c_str(), kAssigned[a].column) != 0)
+        ++c;
+      if (c == columns_.size())
+        throw std::runtime_error(std::string("no column ") + kAssigned[a].column);
+      if (columns_[c].kind == Kind::Other)
+        throw std::runtime_error("a column of an unforeseen type: " + columns_[c].name);
       columns_[c].assigned = static_cast<int>(a);
       setColumns_.push_back(c);
     }
@@ -374,7 +393,8 @@ class OptimisticFloor {
         case Kind::Float: p.real = number; break;
         case Kind::Decimal: {
           char* out = reinterpret_cast<char*>(p.text);
-          const auto end = std::to_chars(out, out + sizeof p.text, number, std::chars_format::fixed, 4).ptr;
+          const auto end =
+              std::to_chars(out, out + sizeof p.text, number, std::chars_format::fixed, 4).ptr;
           p.length = end - out;
           break;
         }
@@ -389,26 +409,28 @@ class OptimisticFloor {
     SQLRETURN rc = SQL_SUCCESS;
     switch (column.kind) {
       case Kind::Text:
-        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_WCHAR, column.sqlType,
-                              std::max<SQLULEN>({column.columnSize, static_cast<SQLULEN>(p.length / 2), 1}), 0,
-                              p.text, sizeof p.text, &p.length);
+        rc = SQLBindParameter(
+            statement, n, SQL_PARAM_INPUT, SQL_C_WCHAR, column.sqlType,
+            std::max<SQLULEN>({column.columnSize, static_cast<SQLULEN>(p.length / 2), 1}), 0,
+            p.text, sizeof p.text, &p.length);
         break;
       case Kind::Integer:
-        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, column.sqlType, column.columnSize,
-                              column.digits, &p.integer, 0, &p.length);
+        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_SBIGINT, column.sqlType,
+                              column.columnSize, column.digits, &p.integer, 0, &p.length);
         break;
       case Kind::Float:
-        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, column.sqlType, column.columnSize,
-                              column.digits, &p.real, 0, &p.length);
+        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_DOUBLE, column.sqlType,
+                              column.columnSize, column.digits, &p.real, 0, &p.length);
         break;
       case Kind::Decimal:
-        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_CHAR, column.sqlType, column.columnSize,
-                              column.digits, p.text, sizeof p.text, &p.length);
+        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_CHAR, column.sqlType,
+                              column.columnSize, column.digits, p.text, sizeof p.text, &p.length);
         break;
       case Kind::Timestamp: {
         const SQLSMALLINT digits = std::clamp<SQLSMALLINT>(column.digits, 3, 9);
-        rc = SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, column.sqlType,
-                              static_cast<SQLULEN>(20 + digits), digits, &p.timestamp, 0, &p.length);
+        rc =
+            SQLBindParameter(statement, n, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, column.sqlType,
+                             static_cast<SQLULEN>(20 + digits), digits, &p.timestamp, 0, &p.length);
         break;
       }
       case Kind::Other: break;
@@ -427,15 +449,18 @@ class OptimisticFloor {
       text += (i == 0 ? "" : ", ") + quoted(columns_[setColumns_[i]].name) + " = ?";
     }
     for (std::size_t i = 0; i < where_.size(); ++i) {
-      text += (i == 0 ? " where " : " and ") + quoted(columns_[where_[i]].name) + (nulls[i] ? " is null" : " = ?");
+      text += (i == 0 ? " where " : " and ") + quoted(columns_[where_[i]].name) +
+              (nulls[i] ? " is null" : " = ?");
     }
     SQLHSTMT statement = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &statement);
     const std::u16string wideText = widened(text);
-    check(SQLPrepareW(statement, (SQLWCHAR*)wideText.data(), static_cast<SQLINTEGER>(wideText.size())),
+    check(SQLPrepareW(statement, (SQLWCHAR*)wideText.data(),
+                      static_cast<SQLINTEGER>(wideText.size())),
           SQL_HANDLE_STMT, statement, "prepare update");
     SQLUSMALLINT n = 1;
-    for (std::size_t i = 0; i < setColumns_.size(); ++i) bind(statement, n++, columns_[setColumns_[i]], set_[i]);
+    for (std::size_t i = 0; i < setColumns_.size(); ++i)
+      bind(statement, n++, columns_[setColumns_[i]], set_[i]);
     for (std::size_t i = 0; i < where_.size(); ++i) {
       Column& column = columns_[where_[i]];
       if (!nulls[i]) bind(statement, n++, column, column.read);
@@ -474,7 +499,9 @@ void assignRow(StoreQuery& q, const std::string& k) {
   for (const Assigned& a : kAssigned) {
     Field& f = q.fieldByName(a.column);
     switch (a.form) {
-      case Form::Text: f.assignText(a.text[0] == '\0' && std::strcmp(a.column, "IdReferencia") == 0 ? k : a.text); break;
+      case Form::Text:
+        f.assignText(a.text[0] == '\0' && std::strcmp(a.column, "IdReferencia") == 0 ? k : a.text);
+        break;
       case Form::Integer: f.assignInteger(static_cast<long long>(a.number)); break;
       case Form::Float: f.assignFloat(a.number); break;
       case Form::DateTime: f.assignDateTime(DateTime{a.number}); break;
@@ -518,14 +545,17 @@ std::string scans(const std::string& init, const std::string& schema) {
   StoreObjects objects;
   objects.Tendaro.setConnectionString(init);
   StoreQuery q("qScans", objects.Tendaro);
-  q.setStatementText("select seq_scan, idx_scan from pg_stat_user_tables where schemaname = :s and relname = 'lj_produtos'");
+  q.setStatementText(
+      "select seq_scan, idx_scan from pg_stat_user_tables where schemaname = :s and relname = "
+      "'lj_produtos'");
   q.parameterByName("s").setValue(schema);
   q.open();
   if (q.isEmpty()) return "(no statistics)";
   static long long lastSeq = 0, lastIdx = 0;
   const long long seq = q.fieldByName("seq_scan").asInteger();
   const long long idx = q.fieldByName("idx_scan").asInteger();
-  std::string text = std::to_string(seq - lastSeq) + " sequential, " + std::to_string(idx - lastIdx) + " by index";
+  std::string text =
+      std::to_string(seq - lastSeq) + " sequential, " + std::to_string(idx - lastIdx) + " by index";
   lastSeq = seq;
   lastIdx = idx;
   return text;
@@ -535,7 +565,8 @@ std::string readSchemaTable(const std::string& table) {
   std::ifstream in(std::string(IMP_SOURCE_ROOT) + "/schema/postgresql.sql");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::size_t start = text.find("create table " + table + " (");
-  if (start == std::string::npos) throw std::runtime_error("no " + table + " in the PostgreSQL schema");
+  if (start == std::string::npos)
+    throw std::runtime_error("no " + table + " in the PostgreSQL schema");
   const std::size_t end = text.find(");", start);
   return text.substr(start, end + 1 - start);
 }
@@ -557,11 +588,13 @@ int main(int argc, char** argv) {
   }
   const char* base = std::getenv("IMP_TEST_PG_CONN");
   if (base == nullptr) {
-    std::fprintf(stderr, "store_bench: IMP_TEST_PG_CONN is not set (scripts/pg-test-server start DIR)\n");
+    std::fprintf(stderr,
+                 "store_bench: IMP_TEST_PG_CONN is not set (scripts/pg-test-server start DIR)\n");
     return 2;
   }
   const std::string schema = "bench_" + std::to_string(getpid());
-  const std::string connection = std::string(base) + ";pqopt={options='-c search_path=" + schema + "'}";
+  const std::string connection =
+      std::string(base) + ";pqopt={options='-c search_path=" + schema + "'}";
   const std::string init = "Provider=MSDASQL.1;Extended Properties=\"" + connection + "\"";
 
   try {
@@ -572,11 +605,13 @@ int main(int argc, char** argv) {
       odbc::Statement s(admin.Tendaro.odbcConnection());
       s.executeDirect(utf8ToUtf16("create schema " + schema));
       odbc::Statement t(admin.Tendaro.odbcConnection());
-      t.executeDirect(utf8ToUtf16("set search_path to " + schema + "; " + readSchemaTable("lj_produtos")));
+      t.executeDirect(
+          utf8ToUtf16("set search_path to " + schema + "; " + readSchemaTable("lj_produtos")));
     }
 
-    std::printf("store_bench: PostgreSQL, lj_produtos of %d rows, %d rounds of %d operations each way\n\n", rows,
-                rounds, ops);
+    std::printf(
+        "store_bench: PostgreSQL, lj_produtos of %d rows, %d rounds of %d operations each way\n\n",
+        rows, rounds, ops);
 
     if (profile < 0) {  // the floor only, over rows the layer inserts first
       {
@@ -585,7 +620,8 @@ int main(int argc, char** argv) {
         measure(rows, 0, rows, [&](const std::string& k) { layerOperation(objects, k); });
       }
       Floor floor(connection);
-      const Figures f = measure(-profile, 0, rows, [&](const std::string& k) { floor.operation(k); });
+      const Figures f =
+          measure(-profile, 0, rows, [&](const std::string& k) { floor.operation(k); });
       std::printf("floor only: %.0f us wall, %.1f us cpu per operation\n", f.wallPerOp, f.cpuPerOp);
       StoreObjects objects;
       objects.Tendaro.setConnectionString(init);
@@ -598,7 +634,8 @@ int main(int argc, char** argv) {
       objects.Tendaro.setConnectionString(init);
       objects.Tendaro.connect();
       measure(rows, 0, rows, [&](const std::string& k) { layerOperation(objects, k); });  // fill
-      const Figures f = measure(profile, 0, rows, [&](const std::string& k) { layerOperation(objects, k); });
+      const Figures f =
+          measure(profile, 0, rows, [&](const std::string& k) { layerOperation(objects, k); });
       std::printf("layer only: %.0f us wall, %.1f us cpu per operation\n", f.wallPerOp, f.cpuPerOp);
       odbc::Statement s(objects.Tendaro.odbcConnection());
       s.executeDirect(utf8ToUtf16("drop schema " + schema + " cascade"));
@@ -616,10 +653,13 @@ int main(int argc, char** argv) {
         s.executeDirect(u"truncate lj_produtos");
       }
       const int slice = std::max(1, rows / 10);
-      std::printf("insert into an empty table, prepared statements %s (us per product, by tenth of the fill):\n ",
-                  reuse ? "kept" : "prepared anew");
+      std::printf(
+          "insert into an empty table, prepared statements %s (us per product, by tenth of the "
+          "fill):\n ",
+          reuse ? "kept" : "prepared anew");
       for (int part = 0; part < 10; ++part) {
-        const Figures f = measure(slice, part * slice, rows, [&](const std::string& k) { layerOperation(objects, k); });
+        const Figures f = measure(slice, part * slice, rows,
+                                  [&](const std::string& k) { layerOperation(objects, k); });
         std::printf(" %.0f", f.wallPerOp);
       }
       std::printf("\n");
@@ -649,9 +689,12 @@ int main(int argc, char** argv) {
     std::vector<double> sameWall, sameCpu, sameRatios;
     int start = 100;
     for (int round = 0; round < rounds; ++round) {
-      const Figures a = measure(ops, start, rows, [&](const std::string& k) { layerOperation(objects, k); });
-      const Figures b = measure(ops, start, rows, [&](const std::string& k) { floor.operation(k); });
-      const Figures c = measure(ops, start, rows, [&](const std::string& k) { sameFloor.operation(k); });
+      const Figures a =
+          measure(ops, start, rows, [&](const std::string& k) { layerOperation(objects, k); });
+      const Figures b =
+          measure(ops, start, rows, [&](const std::string& k) { floor.operation(k); });
+      const Figures c =
+          measure(ops, start, rows, [&](const std::string& k) { sameFloor.operation(k); });
       start += ops;
       layerWall.push_back(a.wallPerOp);
       layerCpu.push_back(a.cpuPerOp);
@@ -661,10 +704,11 @@ int main(int argc, char** argv) {
       sameWall.push_back(c.wallPerOp);
       sameCpu.push_back(c.cpuPerOp);
       sameRatios.push_back(a.wallPerOp / c.wallPerOp);
-      std::printf("round %d: layer %.0f us (cpu %.1f us), floor %.0f us (cpu %.1f us), ratio %.3f; "
-                  "same-statement floor %.0f us (cpu %.1f us), ratio %.3f\n",
-                  round + 1, a.wallPerOp, a.cpuPerOp, b.wallPerOp, b.cpuPerOp, a.wallPerOp / b.wallPerOp,
-                  c.wallPerOp, c.cpuPerOp, a.wallPerOp / c.wallPerOp);
+      std::printf(
+          "round %d: layer %.0f us (cpu %.1f us), floor %.0f us (cpu %.1f us), ratio %.3f; "
+          "same-statement floor %.0f us (cpu %.1f us), ratio %.3f\n",
+          round + 1, a.wallPerOp, a.cpuPerOp, b.wallPerOp, b.cpuPerOp, a.wallPerOp / b.wallPerOp,
+          c.wallPerOp, c.cpuPerOp, a.wallPerOp / c.wallPerOp);
     }
     const double lw = median(layerWall);
     const double lc = median(layerCpu);
@@ -673,17 +717,29 @@ int main(int argc, char** argv) {
     const double sw = median(sameWall);
     const double sc = median(sameCpu);
     std::printf("\nkeyed open + edit + post of a 55-column row (medians of %d rounds):\n", rounds);
-    std::printf("  our layer      %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)\n", lw, lc, 100 * lc / lw);
-    std::printf("  ODBC floor     %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)  update by key only\n", fw,
-                fc, 100 * fc / fw);
-    std::printf("  same-statement %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)  the layer's own select and "
-                "optimistic update\n", sw, sc, 100 * sc / sw);
-    std::printf("  wall ratio     %8.3f (median of the per-round ratios %.3f; target <= 1.2) to the key-only floor\n",
-                lw / fw, median(ratios));
-    std::printf("  wall ratio     %8.3f (median of the per-round ratios %.3f) to the same-statement floor\n", lw / sw,
-                median(sameRatios));
-    std::printf("  layer cpu over the floor's: %.1f us per operation (key-only), %.1f us (same statements)\n",
-                lc - fc, lc - sc);
+    std::printf("  our layer      %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)\n", lw, lc,
+                100 * lc / lw);
+    std::printf(
+        "  ODBC floor     %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)  update by key "
+        "only\n",
+        fw, fc, 100 * fc / fw);
+    std::printf(
+        "  same-statement %8.1f us wall  %7.1f us client cpu (%.1f%% of wall)  the layer's own "
+        "select and "
+        "optimistic update\n",
+        sw, sc, 100 * sc / sw);
+    std::printf(
+        "  wall ratio     %8.3f (median of the per-round ratios %.3f; target <= 1.2) to the "
+        "key-only floor\n",
+        lw / fw, median(ratios));
+    std::printf(
+        "  wall ratio     %8.3f (median of the per-round ratios %.3f) to the same-statement "
+        "floor\n",
+        lw / sw, median(sameRatios));
+    std::printf(
+        "  layer cpu over the floor's: %.1f us per operation (key-only), %.1f us (same "
+        "statements)\n",
+        lc - fc, lc - sc);
 
     {
       odbc::Statement s(objects.Tendaro.odbcConnection());

@@ -20,7 +20,8 @@ std::uint64_t readLittle(std::span<const std::byte> raw, std::size_t width) {
 
 std::uint64_t readBig(std::span<const std::byte> raw, std::size_t width) {
   std::uint64_t value = 0;
-  for (std::size_t i = 0; i < width; ++i) value = value << 8 | std::to_integer<std::uint64_t>(raw[i]);
+  for (std::size_t i = 0; i < width; ++i)
+    value = value << 8 | std::to_integer<std::uint64_t>(raw[i]);
   return value;
 }
 
@@ -78,8 +79,8 @@ std::optional<double> dbf_detail::generalNumber(std::string_view raw, bool negat
 
   double value = 0.0;
   const char* begin = raw.data();
-  const auto [end, error] = std::from_chars(begin, begin + raw.size(), value,
-                                            std::chars_format::general);
+  const auto [end, error] =
+      std::from_chars(begin, begin + raw.size(), value, std::chars_format::general);
   if (error != std::errc{} || end != begin + raw.size() || !std::isfinite(value)) {
     return std::nullopt;
   }
@@ -104,7 +105,8 @@ void putDayText(DateTime value, char* out) noexcept {
     return;
   }
   auto put = [out](std::size_t at, long v, int width) {
-    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
+    for (int i = width - 1; i >= 0; --i, v /= 10)
+      out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
   };
   put(0, year, 4);
   out[4] = '-';
@@ -158,8 +160,14 @@ std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept {
 std::optional<bool> parseDbfLogical(std::string_view raw) noexcept {
   if (raw.empty()) return std::nullopt;
   switch (raw.front()) {
-    case 'T': case 't': case 'Y': case 'y': return true;
-    case 'F': case 'f': case 'N': case 'n': return false;
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y': return true;
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n': return false;
     default: return std::nullopt;  // '?' and blank: not yet set
   }
 }
@@ -216,7 +224,8 @@ std::optional<DateTime> readDbase7Timestamp(std::span<const std::byte> raw) noex
   if (raw.size() != 8 || isBlank(raw)) return std::nullopt;
   const double millis = std::bit_cast<double>(readBig(raw, 8));
   // Milliseconds with 1 January of year 1 as day 1; sane only from year 1 to 9999.
-  if (!std::isfinite(millis) || millis < kMillisecondsPerDay || millis > 3.2e14) return std::nullopt;
+  if (!std::isfinite(millis) || millis < kMillisecondsPerDay || millis > 3.2e14)
+    return std::nullopt;
   return DateTime{millis / kMillisecondsPerDay - kDayZeroFromYearOne};
 }
 

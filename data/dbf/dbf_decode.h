@@ -38,9 +38,7 @@ inline std::uint64_t word(const char* at) noexcept {
   return w;
 }
 
-inline bool hasZeroByte(std::uint64_t w) noexcept {
-  return ((w - kLowBits) & ~w & kHighBits) != 0;
-}
+inline bool hasZeroByte(std::uint64_t w) noexcept { return ((w - kLowBits) & ~w & kHighBits) != 0; }
 
 inline bool isPadding(char c) noexcept { return c == ' ' || c == '\0'; }
 
@@ -53,7 +51,8 @@ inline bool isTrailingPadding(char c) noexcept { return static_cast<unsigned cha
 inline std::size_t withoutTrailingBlanks(const char* p, std::size_t n) noexcept {
   while (n >= 8) {
     const std::uint64_t others = word(p + n - 8) ^ kBlanks;  // zero bytes where there are blanks
-    if (others != 0) return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(others)) / 8) + 1;
+    if (others != 0)
+      return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(others)) / 8) + 1;
     n -= 8;
   }
   while (n > 0 && p[n - 1] == ' ') --n;
@@ -96,8 +95,10 @@ inline std::string_view trimCharacter(std::string_view raw, bool* ascii = nullpt
   if (i < n) {
     if (n >= 8) {  // the last word overlaps the one before: nothing before it holds a NUL
       const std::uint64_t w = word(p + n - 8);
-      if (hasZeroByte(w)) cutAtNul(n - 8);
-      else high |= w;
+      if (hasZeroByte(w))
+        cutAtNul(n - 8);
+      else
+        high |= w;
     } else {
       for (; i < n; ++i) {
         if (p[i] == '\0') {
@@ -127,12 +128,16 @@ inline std::string_view trimCharacterInRecord(const char* p, std::size_t length,
     std::uint64_t blanks = 0, nuls = 0, high = 0;
     for (std::size_t at = 0; at < length; at += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-      blanks |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)))} << at;
-      nuls |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))} << at;
+      blanks |=
+          std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blank)))}
+          << at;
+      nuls |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))}
+              << at;
       high |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(v))} << at;
     }
     // Bit i stands for byte i of the field; the bits past its end are dropped.
-    const std::uint64_t inField = length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
+    const std::uint64_t inField =
+        length == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1;
     std::uint64_t text = ~blanks & inField;
     nuls &= inField;
     if (nuls != 0) text &= (nuls & (~nuls + 1)) - 1;  // the first NUL ends the text
@@ -217,8 +222,8 @@ inline bool numberInRecord(const char* p, std::size_t length, double& value) noe
     const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const auto mask = [](__m128i m) { return static_cast<std::uint32_t>(_mm_movemask_epi8(m)); };
     const std::uint32_t inField = (std::uint32_t{1} << length) - 1;
-    const std::uint32_t padding =
-        mask(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+    const std::uint32_t padding = mask(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                                                    _mm_cmpeq_epi8(v, _mm_setzero_si128())));
     const std::uint32_t digits =
         mask(_mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(9)), offset)) & inField;
     const std::uint32_t point = mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))) & inField;
@@ -266,7 +271,6 @@ inline bool isDbfNumberInRecord(const char* p, std::size_t length) noexcept {
 // keeps ASCII (bytes below 0x80) as it is.
 void convertTo1252(std::string_view text, const std::array<char, 256>& toAnsi, char* out) noexcept;
 
-
 // A date (D) field: YYYYMMDD, trailing blanks allowed, as days since 30 December 1899. Blank,
 // "00000000" and dates that do not exist (20231345, year 0): nullopt.
 std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept;
@@ -274,7 +278,8 @@ std::optional<DateTime> parseDbfDate(std::string_view raw) noexcept;
 // Whether a date field holds no date at all: nothing but blanks, NULs and zeros (some writers
 // leave an empty date as "00000000").
 inline bool isBlankDate(std::string_view raw) noexcept {
-  return std::all_of(raw.begin(), raw.end(), [](char c) { return c == ' ' || c == '\0' || c == '0'; });
+  return std::all_of(raw.begin(), raw.end(),
+                     [](char c) { return c == ' ' || c == '\0' || c == '0'; });
 }
 
 // The date-time of a calendar day; nullopt when the day does not exist.
@@ -352,8 +357,10 @@ void decodeField(const DbfTable& table, const DbfField& field, std::span<const s
     return sink.null();
   }
   auto either = [&sink](const auto& value, auto deliver) {
-    if (value) deliver(*value);
-    else sink.null();
+    if (value)
+      deliver(*value);
+    else
+      sink.null();
   };
   switch (field.reading) {
     case DbfReading::Character: {
@@ -374,8 +381,7 @@ void decodeField(const DbfTable& table, const DbfField& field, std::span<const s
     }
     case DbfReading::Number:
       return either(parseDbfNumber(chars), [&](double v) { sink.number(v); });
-    case DbfReading::Date:
-      return either(parseDbfDate(chars), [&](DateTime v) { sink.date(v); });
+    case DbfReading::Date: return either(parseDbfDate(chars), [&](DateTime v) { sink.date(v); });
     case DbfReading::Logical:
       return either(parseDbfLogical(chars), [&](bool v) { sink.logical(v); });
     case DbfReading::Integer:
@@ -384,16 +390,14 @@ void decodeField(const DbfTable& table, const DbfField& field, std::span<const s
       return either(readDbase7Integer(raw), [&](std::int64_t v) { sink.integer(v); });
     case DbfReading::Currency:
       return either(readVfpCurrency(raw), [&](double v) { sink.number(v); });
-    case DbfReading::Double:
-      return either(readVfpDouble(raw), [&](double v) { sink.number(v); });
+    case DbfReading::Double: return either(readVfpDouble(raw), [&](double v) { sink.number(v); });
     case DbfReading::Double7:
       return either(readDbase7Double(raw), [&](double v) { sink.number(v); });
     case DbfReading::DateTime:
       return either(readVfpDateTime(raw), [&](DateTime v) { sink.dateTime(v); });
     case DbfReading::Timestamp7:
       return either(readDbase7Timestamp(raw), [&](DateTime v) { sink.dateTime(v); });
-    case DbfReading::NotRead:
-      return sink.null();
+    case DbfReading::NotRead: return sink.null();
   }
   sink.null();
 }

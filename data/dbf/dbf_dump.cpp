@@ -22,15 +22,14 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string line(const Json& j) {
-  return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
+std::string line(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 // The record lines go out through a buffer of their own: one write per 256 kB, whatever the
 // table's size.
 class Output {
  public:
-  explicit Output(std::ostream& out) : out_(out), buffer_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+  explicit Output(std::ostream& out)
+      : out_(out), buffer_(std::make_unique_for_overwrite<char[]>(kSize)) {}
   // Room for `n` more bytes at the returned place; advance() says how many were used.
   char* room(std::size_t n) {
     if (used_ + n > size_) {
@@ -82,8 +81,7 @@ Escaped escape1252(unsigned char c) {
     case '\n': text = "\\n"; break;
     case '\f': text = "\\f"; break;
     case '\r': text = "\\r"; break;
-    default:
-      text = c < 0x20 ? std::string("\\u00") + kHex[c >> 4] + kHex[c & 0xF] : utf8;
+    default: text = c < 0x20 ? std::string("\\u00") + kHex[c >> 4] + kHex[c & 0xF] : utf8;
   }
   std::memcpy(e.bytes, text.data(), text.size());
   e.length = static_cast<std::uint8_t>(text.size());
@@ -93,7 +91,8 @@ Escaped escape1252(unsigned char c) {
 const EscapeTable& escapes1252() {
   static const EscapeTable table = [] {
     EscapeTable t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = escape1252(static_cast<unsigned char>(c));
+    for (int c = 0; c < 256; ++c)
+      t[static_cast<std::size_t>(c)] = escape1252(static_cast<unsigned char>(c));
     return t;
   }();
   return table;
@@ -113,9 +112,10 @@ void putString(Output& out, std::string_view text, const EscapeTable& escapes) {
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
     // Bytes to look up: above 0x7E (signed: negative, or 0x7F), controls, '"' and '\'.
-    const __m128i special = _mm_or_si128(
-        _mm_or_si128(_mm_cmpgt_epi8(_mm_set1_epi8(0x20), v), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
-        _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)));
+    const __m128i special =
+        _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi8(_mm_set1_epi8(0x20), v),
+                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F))),
+                     _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)));
     if (_mm_movemask_epi8(special) == 0) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
       p += 16;
@@ -258,20 +258,26 @@ int dumpDbf(const DbfTable& table, std::ostream& out, std::ostream& err) {
           case Column::Path::Text: {
             std::uint64_t high = 0;
             const std::string_view text = trimCharacterInRecord(raw, length, high);
-            if (text.empty()) lines.put("null");  // a blank character field is null
-            else putString(lines, text, fromTable);
+            if (text.empty())
+              lines.put("null");  // a blank character field is null
+            else
+              putString(lines, text, fromTable);
             break;
           }
           case Column::Path::Number: {
             double value = 0;
-            if (parseDbfNumberInRecord(raw, length, value)) putNumber(lines, value);
-            else lines.put("null");
+            if (parseDbfNumberInRecord(raw, length, value))
+              putNumber(lines, value);
+            else
+              lines.put("null");
             break;
           }
           case Column::Path::Date: {
             DateTime value{};
-            if (parseDbfDateInRecord(raw, length, value)) putDay(lines, value);
-            else lines.put("null");
+            if (parseDbfDateInRecord(raw, length, value))
+              putDay(lines, value);
+            else
+              lines.put("null");
             break;
           }
           case Column::Path::General: {

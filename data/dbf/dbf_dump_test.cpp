@@ -68,10 +68,12 @@ TEST_F(DumpDbf, PrintsTheHeaderThenOneLinePerPresentedRecord) {
             "\"records\":2,\"code_page\":850}\n"
             "{\"recno\":1,\"values\":{\"CL_NOM\":\"  S\xC3\xA2O\",\"CL_COD\":12.5,"
             "\"CL_DTACAD\":\"2024-01-31\",\"OK\":true}}\n"
-            "{\"recno\":3,\"values\":{\"CL_NOM\":null,\"CL_COD\":null,\"CL_DTACAD\":null,\"OK\":null}}\n");
+            "{\"recno\":3,\"values\":{\"CL_NOM\":null,\"CL_COD\":null,\"CL_DTACAD\":null,\"OK\":"
+            "null}}\n");
   // The code page given wins over the table's own.
   EXPECT_THAT(dump(dir_ / "t.dbf", 1252).out,
-              ::testing::HasSubstr("\"code_page\":1252}\n{\"recno\":1,\"values\":{\"CL_NOM\":\"  S\xC6\x92O\""));
+              ::testing::HasSubstr(
+                  "\"code_page\":1252}\n{\"recno\":1,\"values\":{\"CL_NOM\":\"  S\xC6\x92O\""));
 }
 
 TEST_F(DumpDbf, WarningsGoToTheHeaderAndToStandardError) {
@@ -83,7 +85,8 @@ TEST_F(DumpDbf, WarningsGoToTheHeaderAndToStandardError) {
                               "ones; reading 1";
   std::string inJson;  // a Windows path's backslashes are escaped in JSON
   for (const char c : warning) inJson += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  EXPECT_THAT(r.out, ::testing::HasSubstr("\"records\":1,\"code_page\":850,\"warnings\":[\"" + inJson + "\"]}\n"));
+  EXPECT_THAT(r.out, ::testing::HasSubstr("\"records\":1,\"code_page\":850,\"warnings\":[\"" +
+                                          inJson + "\"]}\n"));
   EXPECT_EQ(r.err, warning + "\n");
 }
 
@@ -94,8 +97,11 @@ TEST_F(DumpDbf, AFileItCannotReadExitsWithTheReadersMessage) {
     std::optional<int> codePage;
     std::string message;
   } cases[] = {
-      {dir_ / "none.dbf", std::nullopt, (dir_ / "none.dbf").string() + ": cannot open the table: " + missingFileText() + "\n"},
-      {dir_ / "bad.dbf", std::nullopt, (dir_ / "bad.dbf").string() + ": not a dBASE table: the file is 11 bytes long, shorter than a table header (32 bytes)\n"},
+      {dir_ / "none.dbf", std::nullopt,
+       (dir_ / "none.dbf").string() + ": cannot open the table: " + missingFileText() + "\n"},
+      {dir_ / "bad.dbf", std::nullopt,
+       (dir_ / "bad.dbf").string() + ": not a dBASE table: the file is 11 bytes long, shorter than "
+                                     "a table header (32 bytes)\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.string());
@@ -122,8 +128,9 @@ TEST_F(DumpDbf, RecordLinesAreWhatTheJsonLibraryWrites) {
   };
   using namespace std::string_view_literals;
   const std::string_view alphabets[] = {
-      "ab Z\"\\\x01\x08\t\n\x0C\r\x1F\x7F\x80\x81\x8D\x90\xC7\xE9\xFF"sv, "0123456789 .-+e*,\0\x0B"sv,
-      "20240131 0\0"sv, "TtFfYyNn? "sv, "\0\x01\x7F\x80\xFF\x3F\xF0"sv};
+      "ab Z\"\\\x01\x08\t\n\x0C\r\x1F\x7F\x80\x81\x8D\x90\xC7\xE9\xFF"sv,
+      "0123456789 .-+e*,\0\x0B"sv, "20240131 0\0"sv, "TtFfYyNn? "sv,
+      "\0\x01\x7F\x80\xFF\x3F\xF0"sv};
   const std::uint8_t languages[] = {0x00, 0x02, 0x03, 0x65, 0xC9, 0x64};
   struct Spec {
     char type;
@@ -131,10 +138,11 @@ TEST_F(DumpDbf, RecordLinesAreWhatTheJsonLibraryWrites) {
     int decimals;
     int alphabet;
   };
-  const Spec plain[] = {{'C', 12, 0, 0}, {'C', 70, 0, 0}, {'N', 8, 2, 1}, {'F', 19, 5, 1}, {'D', 8, 0, 2},
-                        {'L', 1, 0, 3}, {'M', 10, 0, 4}};
-  const Spec foxPro[] = {{'C', 9, 0, 0}, {'V', 10, 0, 0}, {'N', 6, 1, 1}, {'I', 4, 0, 4}, {'B', 8, 2, 4},
-                         {'Y', 8, 4, 4}, {'T', 8, 0, 4}, {'D', 8, 0, 2}, {'L', 1, 0, 3}};
+  const Spec plain[] = {{'C', 12, 0, 0}, {'C', 70, 0, 0}, {'N', 8, 2, 1}, {'F', 19, 5, 1},
+                        {'D', 8, 0, 2},  {'L', 1, 0, 3},  {'M', 10, 0, 4}};
+  const Spec foxPro[] = {{'C', 9, 0, 0}, {'V', 10, 0, 0}, {'N', 6, 1, 1},
+                         {'I', 4, 0, 4}, {'B', 8, 2, 4},  {'Y', 8, 4, 4},
+                         {'T', 8, 0, 4}, {'D', 8, 0, 2},  {'L', 1, 0, 3}};
   for (int t = 0; t < 300; ++t) {
     const bool vfp = t % 3 == 0;
     DbfBuilder b;
@@ -182,8 +190,9 @@ TEST_F(DumpDbf, ATableCutShortDuringTheDumpEndsItWithTheReadersMessage) {
   std::ostringstream out, err;
   EXPECT_EQ(dumpDbf(table, out, err), 1);
   EXPECT_THAT(out.str(), ::testing::StartsWith("{\"fields\":[{\"name\":\"PAD\""));
-  EXPECT_THAT(err.str(), ::testing::HasSubstr("cut.dbf: the file is shorter than when it was opened "
-                                              "(another program changed it); reading stopped at byte "));
+  EXPECT_THAT(err.str(),
+              ::testing::HasSubstr("cut.dbf: the file is shorter than when it was opened "
+                                   "(another program changed it); reading stopped at byte "));
   EXPECT_THAT(err.str(), ::testing::EndsWith("\n"));
 }
 

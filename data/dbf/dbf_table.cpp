@@ -1,6 +1,5 @@
 #include "data/dbf/dbf_table.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -30,8 +29,8 @@ std::uint16_t readU16(std::span<const std::byte> b, std::size_t at) {
 }
 
 std::uint32_t readU32(std::span<const std::byte> b, std::size_t at) {
-  return static_cast<std::uint32_t>(readU16(b, at)) |
-         static_cast<std::uint32_t>(readU16(b, at + 2)) << 16;
+  return static_cast<std::uint32_t>(readU16(b, at)) | static_cast<std::uint32_t>(readU16(b, at + 2))
+                                                          << 16;
 }
 
 std::uint8_t readU8(std::span<const std::byte> b, std::size_t at) {
@@ -53,14 +52,22 @@ bool isVisualFoxPro(std::uint8_t version) {
 
 bool isKnownVersion(std::uint8_t version) {
   switch (version) {
-    case 0x03: case 0x83:                                   // dBASE III
-    case 0x04: case 0x7B: case 0x8B: case 0x43: case 0x63:  // dBASE IV, 5, 7
-    case 0xCB: case 0x8C:
-    case 0x30: case 0x31: case 0x32:                        // Visual FoxPro
-    case 0xF5: case 0xFB:                                   // FoxPro 2
+    case 0x03:
+    case 0x83:  // dBASE III
+    case 0x04:
+    case 0x7B:
+    case 0x8B:
+    case 0x43:
+    case 0x63:  // dBASE IV, 5, 7
+    case 0xCB:
+    case 0x8C:
+    case 0x30:
+    case 0x31:
+    case 0x32:  // Visual FoxPro
+    case 0xF5:
+    case 0xFB:  // FoxPro 2
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -80,7 +87,8 @@ DbfReading readingOf(char type, bool visualFoxPro, bool dbase7) {
   switch (type) {
     case 'C': return DbfReading::Character;
     case 'V': return visualFoxPro ? DbfReading::Character : DbfReading::NotRead;
-    case 'N': case 'F': return DbfReading::Number;
+    case 'N':
+    case 'F': return DbfReading::Number;
     case 'D': return DbfReading::Date;
     case 'L': return DbfReading::Logical;
     case 'I': return dbase7 ? DbfReading::Integer7 : DbfReading::Integer;
@@ -198,8 +206,8 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
   DbfHeader h;
   h.version = readU8(bytes, 0);
   if (!isKnownVersion(h.version)) {
-    refuse(fileName, "not a dBASE table this reader knows (version byte " + hexByte(h.version) +
-                         ")");
+    refuse(fileName,
+           "not a dBASE table this reader knows (version byte " + hexByte(h.version) + ")");
   }
   h.recordCount = readU32(bytes, 4);
   h.headerLength = readU16(bytes, 8);
@@ -209,8 +217,7 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
 
   if (h.headerLength > fileSize || h.headerLength > bytes.size()) {
     refuse(fileName, "header length " + std::to_string(h.headerLength) +
-                         " runs past the end of the file (" + std::to_string(fileSize) +
-                         " bytes)");
+                         " runs past the end of the file (" + std::to_string(fileSize) + " bytes)");
   }
   if (h.headerLength < kHeaderSize + 1) {
     refuse(fileName, "header length " + std::to_string(h.headerLength) +
@@ -248,8 +255,9 @@ DbfHeader parseHeader(std::span<const std::byte> bytes, std::uint64_t fileSize,
     refuse(fileName, "the header holds no field descriptor (header length " +
                          std::to_string(h.headerLength) + ")");
   }
-  const auto filled =
-      fields.empty() ? h.recordLength : static_cast<std::uint32_t>(fields.back().offset + fields.back().length);
+  const auto filled = fields.empty()
+                          ? h.recordLength
+                          : static_cast<std::uint32_t>(fields.back().offset + fields.back().length);
   // Some writers state a record length one byte short of the fields. When the file's size fits
   // records of the fields' length, and not records of the stated one, the fields are right.
   if (filled == h.recordLength + 1 && h.recordCount > 0) {
@@ -316,24 +324,42 @@ std::optional<int> codePageOfLanguageByte(std::uint8_t languageByte) noexcept {
   // The language-driver bytes of dBASE and FoxPro that name a code page we read. Bytes naming
   // other pages (Thai, Chinese, Greek, Nordic...) are left out: their text cannot be read here.
   switch (languageByte) {
-    case 0x01: case 0x09: case 0x0B: case 0x0D: case 0x0F: case 0x11: case 0x15: case 0x18:
-    case 0x19: case 0x1B:
-      return 437;
-    case 0x02: case 0x0A: case 0x0E: case 0x10: case 0x12: case 0x14: case 0x16: case 0x1A:
-    case 0x1D: case 0x25: case 0x37:
-      return 850;
-    case 0x1F: case 0x22: case 0x23: case 0x40: case 0x64: case 0x87:
-      return 852;
-    case 0x26: case 0x65:
-      return 866;
-    case 0xC8:
-      return 1250;
-    case 0xC9:
-      return 1251;
-    case 0x03: case 0x57: case 0x58: case 0x59:
-      return 1252;
-    default:
-      return std::nullopt;
+    case 0x01:
+    case 0x09:
+    case 0x0B:
+    case 0x0D:
+    case 0x0F:
+    case 0x11:
+    case 0x15:
+    case 0x18:
+    case 0x19:
+    case 0x1B: return 437;
+    case 0x02:
+    case 0x0A:
+    case 0x0E:
+    case 0x10:
+    case 0x12:
+    case 0x14:
+    case 0x16:
+    case 0x1A:
+    case 0x1D:
+    case 0x25:
+    case 0x37: return 850;
+    case 0x1F:
+    case 0x22:
+    case 0x23:
+    case 0x40:
+    case 0x64:
+    case 0x87: return 852;
+    case 0x26:
+    case 0x65: return 866;
+    case 0xC8: return 1250;
+    case 0xC9: return 1251;
+    case 0x03:
+    case 0x57:
+    case 0x58:
+    case 0x59: return 1252;
+    default: return std::nullopt;
   }
 }
 
@@ -345,9 +371,9 @@ std::optional<int> codePageOfCpgText(std::string_view text) noexcept {
   // ISO 8859-1 is code page 1252 less the printable characters at 0x80-0x9F.
   for (std::string_view latin1 : {"8859-1", "8859_1", "88591", "LATIN1"}) {
     const auto at = upper.find(latin1);
-    if (at != std::string::npos && (at + latin1.size() == upper.size() ||
-                                    upper[at + latin1.size()] < '0' ||
-                                    upper[at + latin1.size()] > '9')) {
+    if (at != std::string::npos &&
+        (at + latin1.size() == upper.size() || upper[at + latin1.size()] < '0' ||
+         upper[at + latin1.size()] > '9')) {
       return 1252;
     }
   }
@@ -556,10 +582,11 @@ bool hasHighByte(std::span<const std::byte> bytes) {
 }
 
 std::string unreadableWarning(const Unreadable& u) {
-  const std::string what = u.count == 1 ? " numeric or date value is" : " numeric or date values are";
+  const std::string what =
+      u.count == 1 ? " numeric or date value is" : " numeric or date values are";
   return std::to_string(u.count) + what + " neither blank nor readable and read" +
-         (u.count == 1 ? "s" : "") + " as null (blank); the first is '" + u.shown +
-         "' in field '" + u.field->name + "' of record " + std::to_string(u.slot + 1);
+         (u.count == 1 ? "s" : "") + " as null (blank); the first is '" + u.shown + "' in field '" +
+         u.field->name + "' of record " + std::to_string(u.slot + 1);
 }
 
 // A value as a warning quotes it: blanks and NULs around it removed, other control bytes as
@@ -580,21 +607,24 @@ std::string quoted(std::string_view raw, const std::array<char, 256>& toAnsi) {
 std::string codePageGuessWarning(const CodePageGuess& guess, int readAs) {
   const std::string page = codePageName(guess.codePage);
   std::string then;
-  if (guess.codePage == kUtf8CodePage) then = utf8ToCp1252(guess.example);
-  else if (guess.readable) then = toCp1252(guess.example, guess.codePage);
+  if (guess.codePage == kUtf8CodePage)
+    then = utf8ToCp1252(guess.example);
+  else if (guess.readable)
+    then = toCp1252(guess.example, guess.codePage);
   auto questionMarks = [](const std::string& t) { return std::count(t.begin(), t.end(), '?'); };
   std::string example;
   if (!then.empty() && questionMarks(then) <= questionMarks(guess.example)) {
     example = " (\"" + then + "\", not \"" + toCp1252(guess.example, readAs) + "\")";
   }
-  const std::string head = "read as code page " + std::to_string(readAs) +
-                           " for want of its own, but its text ";
+  const std::string head =
+      "read as code page " + std::to_string(readAs) + " for want of its own, but its text ";
   if (guess.readable) {
     return head + "reads as code page " + page + example + "; if it is, choose it with " +
            "--dbf-code-page " + page + " or PaginaCodigoDBF=" + page + " in the settings";
   }
   return head + (guess.codePage == kUtf8CodePage ? "is UTF-8" : "reads as code page " + page) +
-         example + ", which this reader cannot read: its letters outside ASCII read wrong in "
+         example +
+         ", which this reader cannot read: its letters outside ASCII read wrong in "
          "every code page";
 }
 
@@ -725,7 +755,8 @@ void DbfTable::readAt(std::uint64_t offset, std::span<std::byte> out) const {
     const std::size_t n = file_->file.readAt(offset + done, out.subspan(done), error);
     if (error) throw DbfError(fileName_ + ": cannot read the table: " + errorText(error));
     if (n == 0) {
-      throw DbfError(fileName_ + ": the file is shorter than when it was opened (another "
+      throw DbfError(fileName_ +
+                     ": the file is shorter than when it was opened (another "
                      "program changed it); reading stopped at byte " +
                      std::to_string(offset + done));
     }

@@ -26,31 +26,31 @@ class CodePageSample;
 // How the bytes of a field are read; decided once per field from its type letter and the
 // table's format (a 'B' is a double in Visual FoxPro and a memo block number in dBASE).
 enum class DbfReading {
-  Character,     // C, and Visual FoxPro's V (varchar): code-page text
-  Number,        // N, F: decimal text
-  Date,          // D: YYYYMMDD
-  Logical,       // L: T/t/Y/y, F/f/N/n
-  Integer,       // Visual FoxPro I: 32-bit little-endian
-  Integer7,      // dBASE 7 I and +: 32-bit big-endian with the sign bit flipped
-  Currency,      // Visual FoxPro Y: 64-bit little-endian in ten-thousandths
-  Double,        // Visual FoxPro B: IEEE double, little-endian
-  Double7,       // dBASE 7 O: IEEE double, big-endian, order-preserving sign encoding
-  DateTime,      // Visual FoxPro T: Julian day and milliseconds, little-endian
-  Timestamp7,    // dBASE 7 @: big-endian double of milliseconds, day 1 = 1 January of year 1
-  NotRead,       // memo, general, picture, blob, varbinary and unknown types: always null
+  Character,   // C, and Visual FoxPro's V (varchar): code-page text
+  Number,      // N, F: decimal text
+  Date,        // D: YYYYMMDD
+  Logical,     // L: T/t/Y/y, F/f/N/n
+  Integer,     // Visual FoxPro I: 32-bit little-endian
+  Integer7,    // dBASE 7 I and +: 32-bit big-endian with the sign bit flipped
+  Currency,    // Visual FoxPro Y: 64-bit little-endian in ten-thousandths
+  Double,      // Visual FoxPro B: IEEE double, little-endian
+  Double7,     // dBASE 7 O: IEEE double, big-endian, order-preserving sign encoding
+  DateTime,    // Visual FoxPro T: Julian day and milliseconds, little-endian
+  Timestamp7,  // dBASE 7 @: big-endian double of milliseconds, day 1 = 1 January of year 1
+  NotRead,     // memo, general, picture, blob, varbinary and unknown types: always null
 };
 
 // One field descriptor as the header declares it.
 struct DbfField {
-  std::string name;      // code page 1252, cut at the first NUL, trailing blanks removed
-  char type = 'C';       // the type letter as stored
-  int length = 0;        // width in bytes inside the record
-  int decimals = 0;      // as stored (0 for character fields longer than 255)
-  int offset = 0;        // first byte inside the record; byte 0 is the deletion mark
+  std::string name;  // code page 1252, cut at the first NUL, trailing blanks removed
+  char type = 'C';   // the type letter as stored
+  int length = 0;    // width in bytes inside the record
+  int decimals = 0;  // as stored (0 for character fields longer than 255)
+  int offset = 0;    // first byte inside the record; byte 0 is the deletion mark
   DbfReading reading = DbfReading::NotRead;
-  bool hidden = false;   // Visual FoxPro system column (_NullFlags): never presented
-  int nullBit = -1;      // Visual FoxPro: the _NullFlags bit set when the value is null
-  int lengthBit = -1;    // Visual FoxPro varchar: the bit set when the last byte holds the length
+  bool hidden = false;  // Visual FoxPro system column (_NullFlags): never presented
+  int nullBit = -1;     // Visual FoxPro: the _NullFlags bit set when the value is null
+  int lengthBit = -1;   // Visual FoxPro varchar: the bit set when the last byte holds the length
 };
 
 // The header facts, as stored and as checked.
@@ -60,7 +60,7 @@ struct DbfHeader {
   std::uint32_t recordCount = 0;  // as stored; the walk may present fewer (see DbfTable)
   std::uint32_t headerLength = 0;
   std::uint32_t recordLength = 0;
-  bool dbase7 = false;            // 68-byte header, 48-byte descriptors
+  bool dbase7 = false;  // 68-byte header, 48-byte descriptors
   bool visualFoxPro = false;
   std::string languageDriverName;  // dBASE 7 only ("DB866RU0"); empty otherwise
   std::vector<DbfField> fields;    // every descriptor, hidden ones included, in file order
@@ -117,7 +117,7 @@ inline constexpr std::size_t kRecordSlack = 16;
 
 // What opening a table may be told besides its bytes.
 struct DbfOpenOptions {
-  std::optional<int> codePage;        // the operator's override; wins over everything
+  std::optional<int> codePage;         // the operator's override; wins over everything
   std::optional<std::string> cpgText;  // the content of a .cpg file beside the table
 };
 
@@ -203,8 +203,8 @@ class DbfTable {
 
   // fromBytes: the whole table, and kRecordSlack bytes of slack after it (size_ is the table's)
   std::shared_ptr<const std::vector<std::byte>> memory_;
-  std::shared_ptr<const File> file_;                      // open: the open file
-  std::uint64_t size_ = 0;                                // bytes of the table
+  std::shared_ptr<const File> file_;  // open: the open file
+  std::uint64_t size_ = 0;            // bytes of the table
   std::string fileName_;
   DbfHeader header_;
   std::vector<DbfField> fields_;

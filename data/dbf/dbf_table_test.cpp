@@ -17,11 +17,11 @@
 namespace importacao {
 namespace {
 
+using test_support::DbfBuilder;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using test_support::DbfBuilder;
 
 // Renders what decodeField delivers, so that a case compares one string.
 struct ShowSink {
@@ -37,7 +37,8 @@ struct ShowSink {
   void date(DateTime v) { shown = "date:" + dayText(v); }
   void dateTime(DateTime v) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "datetime:%s+%.6f", dayText(v).c_str(), v.days - std::floor(v.days));
+    std::snprintf(buf, sizeof buf, "datetime:%s+%.6f", dayText(v).c_str(),
+                  v.days - std::floor(v.days));
     shown = buf;
   }
   void logical(bool v) { shown = v ? "logical:true" : "logical:false"; }
@@ -57,7 +58,8 @@ std::vector<std::string> showRecord(const DbfTable& t, std::size_t slot) {
 // Every presented record, in walk order.
 std::vector<std::vector<std::string>> showAll(const DbfTable& t) {
   std::vector<std::vector<std::string>> out;
-  for (auto s = t.nextLive(0); s < t.slotCount(); s = t.nextLive(s + 1)) out.push_back(showRecord(t, s));
+  for (auto s = t.nextLive(0); s < t.slotCount(); s = t.nextLive(s + 1))
+    out.push_back(showRecord(t, s));
   return out;
 }
 
@@ -83,30 +85,63 @@ TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
     const char* message;
   } cases[] = {
       {"file shorter than a header", std::vector<std::byte>(1, std::byte{0x03}),
-       "t.dbf: not a dBASE table: the file is 1 bytes long, shorter than a table header (32 bytes)"},
+       "t.dbf: not a dBASE table: the file is 1 bytes long, shorter than a table header (32 "
+       "bytes)"},
       {"empty file", {}, "t.dbf: not a dBASE table: the file is 0 bytes long"},
-      {"dBASE II", [&] { auto b = good.bytes(); b[0] = std::byte{0x02}; return b; }(),
+      {"dBASE II",
+       [&] {
+         auto b = good.bytes();
+         b[0] = std::byte{0x02};
+         return b;
+       }(),
        "t.dbf: not a dBASE table this reader knows (version byte 0x02)"},
-      {"header length past the file", [&] { auto b = good.bytes(); putU16(b, 8, 5000); return b; }(),
+      {"header length past the file",
+       [&] {
+         auto b = good.bytes();
+         putU16(b, 8, 5000);
+         return b;
+       }(),
        "t.dbf: header length 5000 runs past the end of the file (114 bytes)"},
-      {"header length too short", [&] { auto b = good.bytes(); putU16(b, 8, 20); return b; }(),
+      {"header length too short",
+       [&] {
+         auto b = good.bytes();
+         putU16(b, 8, 20);
+         return b;
+       }(),
        "t.dbf: header length 20 leaves no room for a field descriptor"},
-      {"record length zero", [&] { auto b = good.bytes(); putU16(b, 10, 0); return b; }(),
+      {"record length zero",
+       [&] {
+         auto b = good.bytes();
+         putU16(b, 10, 0);
+         return b;
+       }(),
        "t.dbf: record length 0 cannot hold a record"},
       {"record length shorter than the fields",
-       [&] { auto b = good.bytes(); putU16(b, 10, 12); return b; }(),
+       [&] {
+         auto b = good.bytes();
+         putU16(b, 10, 12);
+         return b;
+       }(),
        "t.dbf: record length 12 is too short for field 'QTY', which ends at byte 16"},
-      {"a width damaged to 0", [&] { auto b = good.bytes(); b[32 + 16] = std::byte{0}; return b; }(),
+      {"a width damaged to 0",
+       [&] {
+         auto b = good.bytes();
+         b[32 + 16] = std::byte{0};
+         return b;
+       }(),
        "t.dbf: field 'NAME' has a width of 0 in records of 16 bytes"},
-      {"a field past the record", DbfBuilder().field("A", 'C', 3).recordLength(2).record({"x"}).bytes(),
+      {"a field past the record",
+       DbfBuilder().field("A", 'C', 3).recordLength(2).record({"x"}).bytes(),
        "t.dbf: record length 2 is too short for field 'A', which ends at byte 4"},
       {"no field, records of 3 bytes", DbfBuilder().recordLength(3).rawRecord(" ").bytes(),
        "t.dbf: the header holds no field descriptor (header length 33)"},
-      {"a descriptor of NULs", [] {
+      {"a descriptor of NULs",
+       [] {
          auto b = DbfBuilder().field("A", 'C', 3).record({"x"}).bytes();
          std::fill_n(b.begin() + 32, 32, std::byte{0});
          return b;
-       }(), "t.dbf: the header holds no field descriptor (header length 65)"},
+       }(),
+       "t.dbf: the header holds no field descriptor (header length 65)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -117,9 +152,13 @@ TEST(DbfTable, EachImpossibleLengthIsRefusedNamingTheFileAndTheLength) {
 // An empty column that the record's length counts as such (width 0, the widths filling the
 // record) is read: some writers make them.
 TEST(DbfTable, AnEmptyColumnThatTheRecordCountsIsRead) {
-  auto t = DbfTable::fromBytes(
-      DbfBuilder().field("A", 'C', 3).field("VAZIO", 'C', 0).field("B", 'N', 2).record({"x", "", "7"}).bytes(),
-      "t.dbf");
+  auto t = DbfTable::fromBytes(DbfBuilder()
+                                   .field("A", 'C', 3)
+                                   .field("VAZIO", 'C', 0)
+                                   .field("B", 'N', 2)
+                                   .record({"x", "", "7"})
+                                   .bytes(),
+                               "t.dbf");
   EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:x", "null", "number:7")));
 }
 
@@ -179,7 +218,9 @@ TEST(DbfTable, PresentsLiveRecordsInFileOrderAndSkipsDeletedOnes) {
 }
 
 TEST(DbfTable, RecordsAgreeWithTheFileNotWithAHeaderThatSaysOtherwise) {
-  auto base = [] { return DbfBuilder().field("N", 'C', 4).record({"a"}).record({"b"}).record({"c"}); };
+  auto base = [] {
+    return DbfBuilder().field("N", 'C', 4).record({"a"}).record({"b"}).record({"c"});
+  };
   struct Case {
     const char* what;
     std::vector<std::byte> bytes;
@@ -193,12 +234,19 @@ TEST(DbfTable, RecordsAgreeWithTheFileNotWithAHeaderThatSaysOtherwise) {
       {"last record cut short", base().endMarker(false).trailing(" d").headerCount(4).bytes(), 3,
        "the file holds only 3 complete ones"},
       {"end marker where a counted record begins",
-       base().endMarker(false).trailing("\x1A" "zzzz").headerCount(4).bytes(), 3,
+       base()
+           .endMarker(false)
+           .trailing("\x1A"
+                     "zzzz")
+           .headerCount(4)
+           .bytes(),
+       3,
        "t.dbf: the header counts 4 records but an end-of-file mark stands where record 4 should "
        "begin; reading 3"},
       {"count smaller than the file", base().headerCount(2).bytes(), 2,
        "t.dbf: the header counts 2 records but the file has room for 3; reading the 2 it counts"},
-      {"stray bytes shorter than a record after the marker", base().trailing("1234").bytes(), 3, ""},
+      {"stray bytes shorter than a record after the marker", base().trailing("1234").bytes(), 3,
+       ""},
       {"padding after the marker", base().trailing(std::string(40, '\x1A')).bytes(), 3, ""},
   };
   for (const auto& c : cases) {
@@ -218,13 +266,19 @@ TEST(DbfTable, RecordsAgreeWithTheFileNotWithAHeaderThatSaysOtherwise) {
 // fields' length when the file's size fits those and not the stated ones; refused otherwise.
 TEST(DbfTable, ARecordLengthOneByteShortIsReadWhenTheFileSizeProvesIt) {
   auto short15 = [] {
-    return DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15)
-        .record({"Ana", "3"}).record({"Bia", "4"}).record({"Cai", "5"});
+    return DbfBuilder()
+        .field("NAME", 'C', 10)
+        .field("QTY", 'N', 5)
+        .recordLength(15)
+        .record({"Ana", "3"})
+        .record({"Bia", "4"})
+        .record({"Cai", "5"});
   };
   const std::string read =
       "t.dbf: the header's record length 15 is one byte short of the fields (16), and the file's "
       "size fits records of 16 bytes: reading those";
-  const std::string refused = "t.dbf: record length 15 is too short for field 'QTY', which ends at byte 16";
+  const std::string refused =
+      "t.dbf: record length 15 is too short for field 'QTY', which ends at byte 16";
   struct Case {
     const char* what;
     std::vector<std::byte> bytes;
@@ -233,13 +287,31 @@ TEST(DbfTable, ARecordLengthOneByteShortIsReadWhenTheFileSizeProvesIt) {
       {"records of 16 bytes and the end mark", short15().bytes(), read},
       {"records of 16 bytes, no end mark", short15().endMarker(false).bytes(), read},
       {"records of 15 bytes: the stated length is right, the fields wrong",
-       DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15)
-           .rawRecord(" Ana          3").rawRecord(" Bia          4").bytes(), refused},
+       DbfBuilder()
+           .field("NAME", 'C', 10)
+           .field("QTY", 'N', 5)
+           .recordLength(15)
+           .rawRecord(" Ana          3")
+           .rawRecord(" Bia          4")
+           .bytes(),
+       refused},
       {"one record: 16 bytes, or 15 and the end mark",
-       DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(15).record({"Ana", "3"})
-           .endMarker(false).bytes(), refused},
-      {"two bytes short", DbfBuilder().field("NAME", 'C', 10).field("QTY", 'N', 5).recordLength(14)
-           .record({"Ana", "3"}).record({"Bia", "4"}).bytes(),
+       DbfBuilder()
+           .field("NAME", 'C', 10)
+           .field("QTY", 'N', 5)
+           .recordLength(15)
+           .record({"Ana", "3"})
+           .endMarker(false)
+           .bytes(),
+       refused},
+      {"two bytes short",
+       DbfBuilder()
+           .field("NAME", 'C', 10)
+           .field("QTY", 'N', 5)
+           .recordLength(14)
+           .record({"Ana", "3"})
+           .record({"Bia", "4"})
+           .bytes(),
        "t.dbf: record length 14 is too short for field 'QTY', which ends at byte 16"},
   };
   for (const auto& c : cases) {
@@ -250,7 +322,8 @@ TEST(DbfTable, ARecordLengthOneByteShortIsReadWhenTheFileSizeProvesIt) {
     }
     auto t = DbfTable::fromBytes(c.bytes, "t.dbf");
     EXPECT_THAT(t.warnings(), ElementsAre(c.outcome));
-    EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:Ana", "number:3"), ElementsAre("text:Bia", "number:4"),
+    EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:Ana", "number:3"),
+                                        ElementsAre("text:Bia", "number:4"),
                                         ElementsAre("text:Cai", "number:5")));
   }
 }
@@ -263,7 +336,8 @@ TEST(DbfTable, ATableWithoutFieldsPresentsItsRecords) {
     std::vector<std::byte> bytes;
     std::size_t presented;
   } cases[] = {
-      {"three records, one deleted", DbfBuilder().recordLength(1).rawRecord(" ").rawRecord("*").rawRecord(" ").bytes(), 2},
+      {"three records, one deleted",
+       DbfBuilder().recordLength(1).rawRecord(" ").rawRecord("*").rawRecord(" ").bytes(), 2},
       {"no record, record length 1", DbfBuilder().recordLength(1).bytes(), 0},
       {"no record, record length 0", DbfBuilder().recordLength(0).endMarker(false).bytes(), 0},
   };
@@ -290,15 +364,24 @@ TEST(DbfTable, UnreadableNumbersAndDatesAreCountedInTheWarnings) {
     std::vector<std::string> warnings;
   } cases[] = {
       {"readable or blank",
-       base().record({"12.5", "20240131"}).record({"", ""}).record({"0.00\x0B", "00000000"})
+       base()
+           .record({"12.5", "20240131"})
+           .record({"", ""})
+           .record({"0.00\x0B", "00000000"})
            .record({std::string_view("1\0\0", 3), std::string_view("\0\0\0\0\0\0\0\0", 8)})
-           .deletedRecord({"*22", "NotAYear"}).bytes(),
+           .deletedRecord({"*22", "NotAYear"})
+           .bytes(),
        {}},
       {"an overflow, a comma, a month 13",
        base().record({"1", "20240131"}).record({"***", ""}).record({"1,5", "20231345"}).bytes(),
        {"t.dbf: 3 numeric or date values are neither blank nor readable and read as null (blank); "
         "the first is '***' in field 'QTY' of record 2"}},
-      {"one, with a control byte shown as '?'", base().record({"1\x01" "2", ""}).bytes(),
+      {"one, with a control byte shown as '?'",
+       base()
+           .record({"1\x01"
+                    "2",
+                    ""})
+           .bytes(),
        {"t.dbf: 1 numeric or date value is neither blank nor readable and reads as null (blank); "
         "the first is '1?2' in field 'QTY' of record 1"}},
   };
@@ -320,26 +403,29 @@ TEST(DbfTable, RecordsAreSteppedByTheHeadersRecordLength) {
                                    .record({"b", "22"})
                                    .bytes(),
                                "t.dbf");
-  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:a", "number:1"),
-                                      ElementsAre("text:b", "number:22")));
+  EXPECT_THAT(showAll(t),
+              ElementsAre(ElementsAre("text:a", "number:1"), ElementsAre("text:b", "number:22")));
 }
 
 TEST(DbfTable, WideCharacterFieldsKeepTheirHighByteInTheDecimals) {
   const std::string longText(300, 'x');
-  auto t = DbfTable::fromBytes(DbfBuilder().field("MEMO", 'C', 300).field("N", 'N', 2).record({longText, "7"}).bytes(),
-                               "t.dbf");
+  auto t = DbfTable::fromBytes(
+      DbfBuilder().field("MEMO", 'C', 300).field("N", 'N', 2).record({longText, "7"}).bytes(),
+      "t.dbf");
   EXPECT_EQ(t.fields()[0].length, 300);
   EXPECT_THAT(showRecord(t, 0), ElementsAre("text:" + longText, "number:7"));
 
   // A spreadsheet that writes a decimal count on a character field: the low byte is the width.
   auto excel = DbfTable::fromBytes(
-      DbfBuilder().field("NAME", 'C', 5, 3).field("N", 'N', 2).record({"abc", "7"}).bytes(), "t.dbf");
+      DbfBuilder().field("NAME", 'C', 5, 3).field("N", 'N', 2).record({"abc", "7"}).bytes(),
+      "t.dbf");
   EXPECT_EQ(excel.fields()[0].length, 5);
   EXPECT_THAT(showRecord(excel, 0), ElementsAre("text:abc", "number:7"));
 }
 
 TEST(DbfTable, VisualFoxProBacklinkBlockAndHeadersWithoutTheEndMark) {
-  auto vfp = DbfTable::fromBytes(DbfBuilder().version(0x30).field("NAME", 'C', 5).record({"vfp"}).bytes(), "t.dbf");
+  auto vfp = DbfTable::fromBytes(
+      DbfBuilder().version(0x30).field("NAME", 'C', 5).record({"vfp"}).bytes(), "t.dbf");
   EXPECT_EQ(vfp.header().headerLength, 32u + 32 + 1 + 263);
   EXPECT_THAT(showAll(vfp), ElementsAre(ElementsAre("text:vfp")));
 
@@ -351,9 +437,13 @@ TEST(DbfTable, VisualFoxProBacklinkBlockAndHeadersWithoutTheEndMark) {
 }
 
 TEST(DbfTable, FieldsDescribeTheFile) {
-  auto t = DbfTable::fromBytes(
-      DbfBuilder().field("pd_cod", 'C', 14).field("pd_vlr", 'N', 12, 2).field("DT", 'D', 8).field("OK", 'L', 1).bytes(),
-      "t.dbf");
+  auto t = DbfTable::fromBytes(DbfBuilder()
+                                   .field("pd_cod", 'C', 14)
+                                   .field("pd_vlr", 'N', 12, 2)
+                                   .field("DT", 'D', 8)
+                                   .field("OK", 'L', 1)
+                                   .bytes(),
+                               "t.dbf");
   ASSERT_EQ(t.fields().size(), 4u);
   struct Want {
     const char* name;
@@ -382,17 +472,46 @@ TEST(DbfDecode, NumericFieldsReadWithoutTheLocale) {
     std::string_view raw;
     std::optional<double> want;
   } cases[] = {
-      {"   12.50", 12.5}, {"-3", -3.0}, {"+4", 4.0}, {"1.5E3", 1500.0}, {"2e-2", 0.02},
-      {".5", 0.5}, {"5.", 5.0}, {"-0.25", -0.25}, {std::string_view("12\0\0", 4), 12.0},
-      {"", std::nullopt}, {"        ", std::nullopt}, {"********", std::nullopt},
-      {"1,5", std::nullopt}, {"12,50", std::nullopt}, {"abc", std::nullopt},
-      {"0  600.0", std::nullopt}, {"1.2.3", std::nullopt}, {"--1", std::nullopt},
-      {"-", std::nullopt}, {".", std::nullopt}, {"1e", std::nullopt}, {"e5", std::nullopt},
-      {"inf", std::nullopt}, {"nan", std::nullopt}, {"1e999", std::nullopt},
-      {"0x1A", std::nullopt}, {"1 2", std::nullopt}, {"1*", std::nullopt},
+      {"   12.50", 12.5},
+      {"-3", -3.0},
+      {"+4", 4.0},
+      {"1.5E3", 1500.0},
+      {"2e-2", 0.02},
+      {".5", 0.5},
+      {"5.", 5.0},
+      {"-0.25", -0.25},
+      {std::string_view("12\0\0", 4), 12.0},
+      {"", std::nullopt},
+      {"        ", std::nullopt},
+      {"********", std::nullopt},
+      {"1,5", std::nullopt},
+      {"12,50", std::nullopt},
+      {"abc", std::nullopt},
+      {"0  600.0", std::nullopt},
+      {"1.2.3", std::nullopt},
+      {"--1", std::nullopt},
+      {"-", std::nullopt},
+      {".", std::nullopt},
+      {"1e", std::nullopt},
+      {"e5", std::nullopt},
+      {"inf", std::nullopt},
+      {"nan", std::nullopt},
+      {"1e999", std::nullopt},
+      {"0x1A", std::nullopt},
+      {"1 2", std::nullopt},
+      {"1*", std::nullopt},
       // Control bytes after the number are padding, as NULs are; before it or inside, not.
-      {"0.00\x0B", 0.0}, {"  12\x0B\x1A ", 12.0}, {"\x0B", std::nullopt}, {"\x0B" "12", std::nullopt},
-      {"1\x0B" "2", std::nullopt}, {"0         2", std::nullopt}, {"*22", std::nullopt},
+      {"0.00\x0B", 0.0},
+      {"  12\x0B\x1A ", 12.0},
+      {"\x0B", std::nullopt},
+      {"\x0B"
+       "12",
+       std::nullopt},
+      {"1\x0B"
+       "2",
+       std::nullopt},
+      {"0         2", std::nullopt},
+      {"*22", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.raw));
@@ -419,7 +538,8 @@ TEST(DbfDecode, NumbersReadByTheQuickPathAgreeWithFromChars) {
     for (int k = 0; k < fraction; ++k) text += static_cast<char>('0' + next() % 10);
     if (text.empty() || static_cast<int>(text.size()) > width) continue;
     if (next() % 50 == 0) text[next() % text.size()] = "x,* e"[next() % 5];
-    const std::string field = std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
+    const std::string field =
+        std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
     // The reference: blanks around, an optional '-', then what from_chars reads in full.
     std::optional<double> want;
     std::string_view body = field;
@@ -429,8 +549,8 @@ TEST(DbfDecode, NumbersReadByTheQuickPathAgreeWithFromChars) {
     if (negative) body.remove_prefix(1);
     double v = 0;
     const auto [end, error] = std::from_chars(body.data(), body.data() + body.size(), v);
-    if (!body.empty() && body.front() != '-' && error == std::errc{} && end == body.data() + body.size() &&
-        std::isfinite(v)) {
+    if (!body.empty() && body.front() != '-' && error == std::errc{} &&
+        end == body.data() + body.size() && std::isfinite(v)) {
       want = negative ? -v + 0.0 : v;
     }
     SCOPED_TRACE("'" + field + "'");
@@ -444,12 +564,23 @@ TEST(DbfDecode, DatesLogicalsAndCharacters) {
     std::string_view raw;
     std::optional<DateTime> want;
   } dates[] = {
-      {"20240131", day(2024, 1, 31)}, {"18991230", DateTime{0.0}}, {"19000101", DateTime{2.0}},
-      {"20240229", day(2024, 2, 29)}, {"19600101  ", day(1960, 1, 1)}, {"10990710", day(1099, 7, 10)},
-      {"        ", std::nullopt}, {"00000000", std::nullopt}, {"", std::nullopt},
-      {"20231345", std::nullopt}, {"20230229", std::nullopt}, {"20240100", std::nullopt},
-      {"NotAYear", std::nullopt}, {"2024013", std::nullopt}, {" 20240131", std::nullopt},
-      {"2024-01-31", std::nullopt}, {std::string_view("\0\0\0\0\0\0\0\0", 8), std::nullopt},
+      {"20240131", day(2024, 1, 31)},
+      {"18991230", DateTime{0.0}},
+      {"19000101", DateTime{2.0}},
+      {"20240229", day(2024, 2, 29)},
+      {"19600101  ", day(1960, 1, 1)},
+      {"10990710", day(1099, 7, 10)},
+      {"        ", std::nullopt},
+      {"00000000", std::nullopt},
+      {"", std::nullopt},
+      {"20231345", std::nullopt},
+      {"20230229", std::nullopt},
+      {"20240100", std::nullopt},
+      {"NotAYear", std::nullopt},
+      {"2024013", std::nullopt},
+      {" 20240131", std::nullopt},
+      {"2024-01-31", std::nullopt},
+      {std::string_view("\0\0\0\0\0\0\0\0", 8), std::nullopt},
   };
   for (const auto& c : dates) {
     SCOPED_TRACE(std::string(c.raw));
@@ -473,8 +604,9 @@ TEST(DbfDecode, DatesLogicalsAndCharacters) {
   struct {
     std::string_view raw;
     std::optional<bool> want;
-  } logicals[] = {{"T", true}, {"t", true}, {"Y", true}, {"y", true}, {"F", false},
-                  {"f", false}, {"N", false}, {"n", false}, {"?", std::nullopt},
+  } logicals[] = {{"T", true},         {"t", true},        {"Y", true},
+                  {"y", true},         {"F", false},       {"f", false},
+                  {"N", false},        {"n", false},       {"?", std::nullopt},
                   {" ", std::nullopt}, {"", std::nullopt}, {"1", std::nullopt}};
   for (const auto& c : logicals) {
     SCOPED_TRACE(std::string(c.raw));
@@ -483,8 +615,12 @@ TEST(DbfDecode, DatesLogicalsAndCharacters) {
 
   struct {
     std::string_view raw, want;
-  } texts[] = {{"  ab  ", "  ab"}, {"abc", "abc"}, {"     ", ""}, {"", ""},
-               {std::string_view("ab\0cd ", 6), "ab"}, {std::string_view("\0reak", 5), ""},
+  } texts[] = {{"  ab  ", "  ab"},
+               {"abc", "abc"},
+               {"     ", ""},
+               {"", ""},
+               {std::string_view("ab\0cd ", 6), "ab"},
+               {std::string_view("\0reak", 5), ""},
                {"a b  ", "a b"}};
   for (const auto& c : texts) {
     SCOPED_TRACE(std::string(c.raw));
@@ -537,7 +673,8 @@ TEST(DbfDecode, InRecordReadersAgreeWithTheReferenceReadings) {
     }
   }
 
-  const std::string_view numberAlphabets[] = {"0123456789", "0123456789 .-", " \0.-+0123456789e*,"sv};
+  const std::string_view numberAlphabets[] = {"0123456789", "0123456789 .-",
+                                              " \0.-+0123456789e*,"sv};
   for (int i = 0; i < 300000; ++i) {
     const std::size_t length = 1 + next() % 20;
     std::string bytes = field(length, numberAlphabets[next() % 3]);
@@ -618,7 +755,8 @@ TEST(DbfCodePage, OverrideThenCpgThenLanguageByteThenDefault) {
       {"cpg over language byte", std::nullopt, "1250", dos, 1250, CodePageSource::CpgFile, 0},
       {"language byte", std::nullopt, std::nullopt, dos, 437, CodePageSource::LanguageByte, 0},
       {"byte 0 reads as 850", std::nullopt, std::nullopt, none, 850, CodePageSource::Default, 0},
-      {"unreadable cpg is skipped", std::nullopt, "UTF-8", dos, 437, CodePageSource::LanguageByte, 1},
+      {"unreadable cpg is skipped", std::nullopt, "UTF-8", dos, 437, CodePageSource::LanguageByte,
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -638,12 +776,22 @@ TEST(DbfCodePage, OverrideThenCpgThenLanguageByteThenDefault) {
 // .cpg file, the operator's choice) is not second-guessed.
 TEST(DbfCodePage, ATableThatDoesNotSayIsWarnedOfThePageItsTextReadsIn) {
   auto spanish = [](std::uint8_t language) {
-    return DbfBuilder().languageByte(language).field("NAME", 'C', 20).field("N", 'N', 3)
-        .record({"A\xF1" "asco", "1"}).record({"Bayam\xF3n", "2"}).record({"Pe\xF1uelas", "3"}).bytes();
+    return DbfBuilder()
+        .languageByte(language)
+        .field("NAME", 'C', 20)
+        .field("N", 'N', 3)
+        .record({"A\xF1"
+                 "asco",
+                 "1"})
+        .record({"Bayam\xF3n", "2"})
+        .record({"Pe\xF1uelas", "3"})
+        .bytes();
   };
   const std::string warning =
       "t.dbf: read as code page 850 for want of its own, but its text reads as code page 1252 "
-      "(\"A\xF1" "asco\", not \"A\xB1" "asco\"); if it is, choose it with --dbf-code-page 1252 or "
+      "(\"A\xF1"
+      "asco\", not \"A\xB1"
+      "asco\"); if it is, choose it with --dbf-code-page 1252 or "
       "PaginaCodigoDBF=1252 in the settings";
   struct {
     const char* what;
@@ -655,11 +803,27 @@ TEST(DbfCodePage, ATableThatDoesNotSayIsWarnedOfThePageItsTextReadsIn) {
       {"language byte 0x02: it says 850", spanish(0x02), {}, {}},
       {"the operator chose 850", spanish(0), {850, std::nullopt}, {}},
       {"a .cpg file says 850", spanish(0), {std::nullopt, "850"}, {}},
-      {"Portuguese in 850", DbfBuilder().field("NAME", 'C', 20).record({"S\xC7O PAULO"}).record({"Macei\xA2"})
-           .record({"CORA\x80\xC7O"}).bytes(), {}, {}},
-      {"UTF-8", DbfBuilder().field("NAME", 'C', 24).record({"S\xC3\xBC" "dliche Weinstra\xC3\x9F" "e"}).bytes(), {},
-       {"t.dbf: read as code page 850 for want of its own, but its text is UTF-8 (\"S\xFC" "dliche\", not "
-        "\"S??dliche\"), which this reader cannot read: its letters outside ASCII read wrong in every "
+      {"Portuguese in 850",
+       DbfBuilder()
+           .field("NAME", 'C', 20)
+           .record({"S\xC7O PAULO"})
+           .record({"Macei\xA2"})
+           .record({"CORA\x80\xC7O"})
+           .bytes(),
+       {},
+       {}},
+      {"UTF-8",
+       DbfBuilder()
+           .field("NAME", 'C', 24)
+           .record({"S\xC3\xBC"
+                    "dliche Weinstra\xC3\x9F"
+                    "e"})
+           .bytes(),
+       {},
+       {"t.dbf: read as code page 850 for want of its own, but its text is UTF-8 (\"S\xFC"
+        "dliche\", not "
+        "\"S??dliche\"), which this reader cannot read: its letters outside ASCII read wrong in "
+        "every "
         "code page"}},
   };
   for (const auto& c : cases) {
@@ -672,9 +836,11 @@ TEST(DbfCodePage, LanguageBytesAndCpgTexts) {
   struct {
     unsigned byte;
     std::optional<int> page;
-  } bytes[] = {{0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x57, 1252}, {0x64, 852}, {0x65, 866},
-               {0xC8, 1250}, {0xC9, 1251}, {0x1B, 437}, {0x26, 866}, {0x59, 1252},
-               {0x00, std::nullopt}, {0x7C, std::nullopt}, {0x4D, std::nullopt}, {0xF0, std::nullopt}};
+  } bytes[] = {{0x01, 437},          {0x02, 850},          {0x03, 1252},
+               {0x57, 1252},         {0x64, 852},          {0x65, 866},
+               {0xC8, 1250},         {0xC9, 1251},         {0x1B, 437},
+               {0x26, 866},          {0x59, 1252},         {0x00, std::nullopt},
+               {0x7C, std::nullopt}, {0x4D, std::nullopt}, {0xF0, std::nullopt}};
   for (const auto& c : bytes) {
     SCOPED_TRACE(c.byte);
     EXPECT_EQ(codePageOfLanguageByte(static_cast<std::uint8_t>(c.byte)), c.page);
@@ -682,10 +848,19 @@ TEST(DbfCodePage, LanguageBytesAndCpgTexts) {
   struct {
     std::string_view text;
     std::optional<int> page;
-  } cpgs[] = {{"1252", 1252}, {"1252\r\n", 1252}, {"CP850", 850}, {"ANSI 1251", 1251},
-              {"OEM 866", 866}, {"windows-1250", 1250}, {"ISO-8859-1", 1252}, {"88591", 1252},
-              {"UTF-8", std::nullopt}, {"65001", std::nullopt}, {"ISO-8859-15", std::nullopt},
-              {"", std::nullopt}, {"99999999999999", std::nullopt}};
+  } cpgs[] = {{"1252", 1252},
+              {"1252\r\n", 1252},
+              {"CP850", 850},
+              {"ANSI 1251", 1251},
+              {"OEM 866", 866},
+              {"windows-1250", 1250},
+              {"ISO-8859-1", 1252},
+              {"88591", 1252},
+              {"UTF-8", std::nullopt},
+              {"65001", std::nullopt},
+              {"ISO-8859-15", std::nullopt},
+              {"", std::nullopt},
+              {"99999999999999", std::nullopt}};
   for (const auto& c : cpgs) {
     SCOPED_TRACE(std::string(c.text));
     EXPECT_EQ(codePageOfCpgText(c.text), c.page);
@@ -695,8 +870,11 @@ TEST(DbfCodePage, LanguageBytesAndCpgTexts) {
 TEST(DbfTable, TextArrivesInCodePage1252) {
   // 0x87 is c-cedilla in 437 and 850, 0xE7 in 1252; 0xE0 is a Cyrillic letter in 1251.
   auto build = [](unsigned language) {
-    return DbfBuilder().languageByte(static_cast<std::uint8_t>(language)).field("N", 'C', 6)
-        .record({"a\x87\xE0o"}).bytes();
+    return DbfBuilder()
+        .languageByte(static_cast<std::uint8_t>(language))
+        .field("N", 'C', 6)
+        .record({"a\x87\xE0o"})
+        .bytes();
   };
   struct {
     const char* what;
@@ -707,7 +885,8 @@ TEST(DbfTable, TextArrivesInCodePage1252) {
       {"byte 0 is 850", 0x00, std::nullopt, "text:a\xE7\xD3o"},
       {"437", 0x01, std::nullopt, "text:a\xE7?o"},  // 437's 0xE0 is alpha: not in 1252
       {"1252 as is", 0x03, std::nullopt, "text:a\x87\xE0o"},
-      {"override 1251", 0x03, 1251, "text:a\x87?o"},  // 0x87 is the same dagger in 1251 and 1252; 0xE0 is Cyrillic,
+      {"override 1251", 0x03, 1251,
+       "text:a\x87?o"},  // 0x87 is the same dagger in 1251 and 1252; 0xE0 is Cyrillic,
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -730,7 +909,11 @@ class DbfFolder : public ::testing::Test {
 };
 
 TEST_F(DbfFolder, OpensAFileFoundWithoutRegardToCaseWithItsCpg) {
-  DbfBuilder().languageByte(0x01).field("NAME", 'C', 4).record({"\x87"}).writeTo(dir_ / "CFA1010.DBF");
+  DbfBuilder()
+      .languageByte(0x01)
+      .field("NAME", 'C', 4)
+      .record({"\x87"})
+      .writeTo(dir_ / "CFA1010.DBF");
   std::ofstream(dir_ / "cfa1010.CPG") << "1252";
   auto path = findFileIgnoringCase(dir_, "cfa1010.dbf");
   ASSERT_TRUE(path);
@@ -747,11 +930,13 @@ TEST_F(DbfFolder, MissingOrUnreadableFilesAreRefusedNamingThePath) {
   EXPECT_THAT([&] { DbfTable::open(dir_ / "none.dbf"); },
               ::testing::ThrowsMessage<DbfError>(::testing::StartsWith(
                   (dir_ / "none.dbf").string() + ": cannot open the table: ")));
-  EXPECT_THAT([&] { DbfTable::open(dir_); },
-              ::testing::ThrowsMessage<DbfError>(HasSubstr("cannot read the table: Is a directory")));
+  EXPECT_THAT(
+      [&] { DbfTable::open(dir_); },
+      ::testing::ThrowsMessage<DbfError>(HasSubstr("cannot read the table: Is a directory")));
   std::ofstream(dir_ / "empty.dbf").close();
   EXPECT_THAT([&] { DbfTable::open(dir_ / "empty.dbf"); },
-              ::testing::ThrowsMessage<DbfError>(HasSubstr("empty.dbf: not a dBASE table: the file is 0 bytes long")));
+              ::testing::ThrowsMessage<DbfError>(
+                  HasSubstr("empty.dbf: not a dBASE table: the file is 0 bytes long")));
   EXPECT_EQ(findFileIgnoringCase(dir_, "CFA2010.DBF"), std::nullopt);
   EXPECT_EQ(findFileIgnoringCase(dir_ / "no-such-folder", "x.dbf"), std::nullopt);
 }
@@ -760,8 +945,10 @@ TEST_F(DbfFolder, ReadsAFileLargerThanItsWindowInOrder) {
   DbfBuilder b;
   b.field("N", 'N', 7).field("PAD", 'C', 250);
   for (int i = 0; i < 3000; ++i) {
-    if (i % 7 == 3) b.deletedRecord({std::to_string(i)});
-    else b.record({std::to_string(i)});
+    if (i % 7 == 3)
+      b.deletedRecord({std::to_string(i)});
+    else
+      b.record({std::to_string(i)});
   }
   b.writeTo(dir_ / "big.dbf");
   auto t = DbfTable::open(dir_ / "big.dbf");
@@ -786,10 +973,13 @@ TEST_F(DbfFolder, AFileCutShortWhileOpenIsAClearErrorNotAFault) {
   b.writeTo(dir_ / "cut.dbf");
   auto t = DbfTable::open(dir_ / "cut.dbf");
   std::filesystem::resize_file(dir_ / "cut.dbf", 2000);
-  EXPECT_THAT([&] { for (auto s = t.nextLive(0); s < t.slotCount(); s = t.nextLive(s + 1)) showRecord(t, s); },
-              ::testing::ThrowsMessage<DbfError>(HasSubstr(
-                  "cut.dbf: the file is shorter than when it was opened (another program changed "
-                  "it); reading stopped at byte")));
+  EXPECT_THAT(
+      [&] {
+        for (auto s = t.nextLive(0); s < t.slotCount(); s = t.nextLive(s + 1)) showRecord(t, s);
+      },
+      ::testing::ThrowsMessage<DbfError>(
+          HasSubstr("cut.dbf: the file is shorter than when it was opened (another program changed "
+                    "it); reading stopped at byte")));
 }
 
 TEST(DbfTable, VisualFoxProNullFlagsAndVarchar) {
@@ -800,14 +990,15 @@ TEST(DbfTable, VisualFoxProNullFlagsAndVarchar) {
                      .field("NAME", 'C', 4, 0, 0x02)
                      .field("NOTE", 'V', 6, 0, 0x02)
                      .field("_NullFlags", '0', 1, 0, 0x05);
-  builder.rawRecord(std::string(" abcdhello!") + '\x00')   // both full
+  builder
+      .rawRecord(std::string(" abcdhello!") + '\x00')                              // both full
       .rawRecord(std::string(" abcdhi") + std::string(3, '\0') + '\x02' + '\x02')  // "hi", length 2
-      .rawRecord(std::string(" ") + std::string(10, ' ') + '\x05');  // both null
+      .rawRecord(std::string(" ") + std::string(10, ' ') + '\x05');                // both null
   auto t = DbfTable::fromBytes(builder.bytes(), "t.dbf");
   ASSERT_EQ(t.fields().size(), 2u);  // _NullFlags is not presented
-  EXPECT_THAT(showAll(t), ElementsAre(ElementsAre("text:abcd", "text:hello!"),
-                                      ElementsAre("text:abcd", "text:hi"),
-                                      ElementsAre("null", "null")));
+  EXPECT_THAT(showAll(t),
+              ElementsAre(ElementsAre("text:abcd", "text:hello!"),
+                          ElementsAre("text:abcd", "text:hi"), ElementsAre("null", "null")));
 }
 
 TEST(DbfTable, Dbase7HeadersReadWithTheirWideDescriptors) {
@@ -824,7 +1015,8 @@ TEST(DbfTable, Dbase7HeadersReadWithTheirWideDescriptors) {
   b[68 + 32] = std::byte{'I'};
   b[68 + 33] = std::byte{4};
   b[116] = std::byte{0x0D};
-  for (unsigned v : {0x20u, 0x80u, 0x00u, 0x00u, 0x01u, 0x2Au, 0x7Fu, 0xFFu, 0xFFu, 0xFFu}) b.push_back(std::byte(v));
+  for (unsigned v : {0x20u, 0x80u, 0x00u, 0x00u, 0x01u, 0x2Au, 0x7Fu, 0xFFu, 0xFFu, 0xFFu})
+    b.push_back(std::byte(v));
   b.push_back(std::byte{0x1A});
   auto t = DbfTable::fromBytes(b, "t.dbf");
   EXPECT_TRUE(t.header().dbase7);

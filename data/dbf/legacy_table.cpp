@@ -47,7 +47,8 @@ FieldKind kindOfDbfField(const DbfField& field) noexcept {
   }
   switch (field.type) {
     case 'M': return FieldKind::Memo;
-    case 'G': case 'P': return FieldKind::Graphic;
+    case 'G':
+    case 'P': return FieldKind::Graphic;
     default: return FieldKind::Blob;
   }
 }
@@ -106,9 +107,12 @@ void LegacyTable::bindColumns() {
     // the binary types, take decodeField's way.
     Path path = Path::General;
     if (column.nullBit < 0 && column.lengthBit < 0) {
-      if (column.reading == DbfReading::Character && field.holdsText()) path = Path::Text;
-      else if (column.reading == DbfReading::Number) path = Path::Number;
-      else if (column.reading == DbfReading::Date) path = Path::Date;
+      if (column.reading == DbfReading::Character && field.holdsText())
+        path = Path::Text;
+      else if (column.reading == DbfReading::Number)
+        path = Path::Number;
+      else if (column.reading == DbfReading::Date)
+        path = Path::Date;
     }
     bindings_.push_back({&column, &field, path, static_cast<std::size_t>(column.offset),
                          static_cast<std::size_t>(column.length)});
@@ -148,14 +152,18 @@ void LegacyTable::load() {
       }
       case Path::Number: {
         double value = 0;
-        if (parseDbfNumberInRecord(raw, b.length, value)) field.setFetchedFloat(value);
-        else field.setFetchedNull();
+        if (parseDbfNumberInRecord(raw, b.length, value))
+          field.setFetchedFloat(value);
+        else
+          field.setFetchedNull();
         break;
       }
       case Path::Date: {
         DateTime value{};
-        if (parseDbfDateInRecord(raw, b.length, value)) field.setFetchedDateTime(value);
-        else field.setFetchedNull();
+        if (parseDbfDateInRecord(raw, b.length, value))
+          field.setFetchedDateTime(value);
+        else
+          field.setFetchedNull();
         break;
       }
       case Path::General: {
@@ -194,9 +202,7 @@ bool LegacyTable::kindFits(FieldKind declared, FieldKind actual) const {
   return RecordSource::kindFits(declared, actual);
 }
 
-long long LegacyTable::doRecordCount() {
-  return static_cast<long long>(open_->recordCount());
-}
+long long LegacyTable::doRecordCount() { return static_cast<long long>(open_->recordCount()); }
 
 long long LegacyTable::doRecordNumber() const {
   if (!open_ || isEmpty()) return 0;

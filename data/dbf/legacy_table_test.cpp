@@ -17,10 +17,10 @@
 namespace importacao {
 namespace {
 
+using test_support::DbfBuilder;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
-using test_support::DbfBuilder;
 
 // Walks a table object from first to end-of-data as the run's frame does, noting the record
 // number after each step and `field` as text.
@@ -51,13 +51,27 @@ TEST(LegacyTable, WalksPresentedRecordsWithTheirFilePositions) {
     std::vector<std::string> texts;
   } cases[] = {
       {"empty table", DbfBuilder().field("pd_cod", 'C', 5), 0, {0}, {}},
-      {"three records", DbfBuilder().field("pd_cod", 'C', 5).record({"a"}).record({"b"}).record({"c"}),
-       3, {1, 2, 3, 3}, {"a", "b", "c"}},
+      {"three records",
+       DbfBuilder().field("pd_cod", 'C', 5).record({"a"}).record({"b"}).record({"c"}),
+       3,
+       {1, 2, 3, 3},
+       {"a", "b", "c"}},
       {"deleted records are skipped, not renumbered",
-       DbfBuilder().field("pd_cod", 'C', 5).deletedRecord({"x"}).record({"a"}).deletedRecord({"y"})
-           .record({"b"}).deletedRecord({"z"}),
-       2, {2, 4, 4}, {"a", "b"}},
-      {"all records deleted", DbfBuilder().field("pd_cod", 'C', 5).deletedRecord({"x"}), 0, {0}, {}},
+       DbfBuilder()
+           .field("pd_cod", 'C', 5)
+           .deletedRecord({"x"})
+           .record({"a"})
+           .deletedRecord({"y"})
+           .record({"b"})
+           .deletedRecord({"z"}),
+       2,
+       {2, 4, 4},
+       {"a", "b"}},
+      {"all records deleted",
+       DbfBuilder().field("pd_cod", 'C', 5).deletedRecord({"x"}),
+       0,
+       {0},
+       {}},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -77,16 +91,17 @@ TEST(LegacyTable, WalksPresentedRecordsWithTheirFilePositions) {
 
 TEST(LegacyTable, DerivedFieldsFollowTheFile) {
   setDecimalSeparator(',');
-  LegacyTable t("tProduto", DbfTable::fromBytes(DbfBuilder()
-                                                    .field("PD_COD", 'C', 14)
-                                                    .field("PD_VLR_RF", 'N', 11, 2)
-                                                    .field("PD_DTA", 'D', 8)
-                                                    .field("PD_ATIVO", 'L', 1)
-                                                    .field("PD_OBS", 'M', 10)
-                                                    .record({"  07-1.2/3", "12.50", "20240131", "T", "1"})
-                                                    .record({"", "", "", "?", ""})
-                                                    .bytes(),
-                                                "cfa1010.DBF"));
+  LegacyTable t("tProduto",
+                DbfTable::fromBytes(DbfBuilder()
+                                        .field("PD_COD", 'C', 14)
+                                        .field("PD_VLR_RF", 'N', 11, 2)
+                                        .field("PD_DTA", 'D', 8)
+                                        .field("PD_ATIVO", 'L', 1)
+                                        .field("PD_OBS", 'M', 10)
+                                        .record({"  07-1.2/3", "12.50", "20240131", "T", "1"})
+                                        .record({"", "", "", "?", ""})
+                                        .bytes(),
+                                    "cfa1010.DBF"));
   t.open();
   struct {
     const char* name;
@@ -125,8 +140,9 @@ TEST(LegacyTable, DerivedFieldsFollowTheFile) {
 // A product table with no fields at all opens and walks its records; asking for a field fails
 // as for any field the file lacks, naming it.
 TEST(LegacyTable, ATableWithoutFieldsWalksItsRecordsAndLacksEveryField) {
-  LegacyTable t("tProduto", DbfTable::fromBytes(DbfBuilder().recordLength(1).rawRecord(" ").rawRecord(" ").bytes(),
-                                                "cfa1010.DBF"));
+  LegacyTable t("tProduto", DbfTable::fromBytes(
+                                DbfBuilder().recordLength(1).rawRecord(" ").rawRecord(" ").bytes(),
+                                "cfa1010.DBF"));
   t.open();
   EXPECT_EQ(t.fieldCount(), 0u);
   EXPECT_EQ(t.recordCount(), 2);
@@ -155,11 +171,16 @@ TEST(LegacyTable, FieldsHoldWhatDecodeFieldReads) {
   };
   auto held = [](const Field& f) {
     Holding h;
-    if (f.isNull()) h.null();
-    else if (f.kind() == FieldKind::Text) h.text(f.asText());
-    else if (f.kind() == FieldKind::Date) h.date(f.asDateTime());
-    else if (f.kind() == FieldKind::Boolean) h.logical(f.asBoolean());
-    else h.number(f.asFloat());
+    if (f.isNull())
+      h.null();
+    else if (f.kind() == FieldKind::Text)
+      h.text(f.asText());
+    else if (f.kind() == FieldKind::Date)
+      h.date(f.asDateTime());
+    else if (f.kind() == FieldKind::Boolean)
+      h.logical(f.asBoolean());
+    else
+      h.number(f.asFloat());
     return h.shown;
   };
   std::uint64_t state = 4242;
@@ -177,15 +198,21 @@ TEST(LegacyTable, FieldsHoldWhatDecodeFieldReads) {
   for (unsigned language : {0x00U, 0x01U, 0x03U, 0x65U, 0xC9U}) {
     DbfBuilder builder;
     builder.languageByte(static_cast<std::uint8_t>(language))
-        .field("CURTO", 'C', 7).field("MEDIO", 'C', 40).field("LONGO", 'C', 100)
-        .field("VALOR", 'N', 11, 2).field("GRANDE", 'N', 20, 4).field("DATA", 'D', 8)
-        .field("ATIVO", 'L', 1).field("FIM", 'C', 3);  // the last field ends the record
+        .field("CURTO", 'C', 7)
+        .field("MEDIO", 'C', 40)
+        .field("LONGO", 'C', 100)
+        .field("VALOR", 'N', 11, 2)
+        .field("GRANDE", 'N', 20, 4)
+        .field("DATA", 'D', 8)
+        .field("ATIVO", 'L', 1)
+        .field("FIM", 'C', 3);  // the last field ends the record
     for (int r = 0; r < 400; ++r) {
       const std::string day = std::to_string(18000000 + next() % 3000000);
       builder.record({draw(7, "ab \x87\xE0\xC7"sv), draw(40, "Xy 0\x80\xA2\x00"sv),
                       draw(100, "PORCA \x83\x8D\xB5"sv),
-                      next() % 2 ? std::to_string(next() % 100000) + "." + std::to_string(next() % 100)
-                                 : draw(11, " -.0123456789*,"sv),
+                      next() % 2
+                          ? std::to_string(next() % 100000) + "." + std::to_string(next() % 100)
+                          : draw(11, " -.0123456789*,"sv),
                       draw(20, " -.0123456789"sv), next() % 3 ? day : draw(8, "0 9"sv),
                       draw(1, "TFN?"sv), draw(3, "\xE7z "sv)});
     }
@@ -206,7 +233,9 @@ TEST(LegacyTable, FieldsHoldWhatDecodeFieldReads) {
 }
 
 TEST(LegacyTable, IsReadOnlyAndRefusesWorkWhileClosed) {
-  LegacyTable t("tProduto", DbfTable::fromBytes(DbfBuilder().field("pd_cod", 'C', 5).record({"a"}).bytes(), "x.dbf"));
+  LegacyTable t(
+      "tProduto",
+      DbfTable::fromBytes(DbfBuilder().field("pd_cod", 'C', 5).record({"a"}).bytes(), "x.dbf"));
   struct {
     const char* what;
     std::function<void()> call;
@@ -214,16 +243,20 @@ TEST(LegacyTable, IsReadOnlyAndRefusesWorkWhileClosed) {
   } closed[] = {
       {"first", [&] { t.first(); }, "tProduto: Cannot perform this operation on a closed dataset"},
       {"next", [&] { t.next(); }, "tProduto: Cannot perform this operation on a closed dataset"},
-      {"record count", [&] { t.recordCount(); }, "tProduto: Cannot perform this operation on a closed dataset"},
+      {"record count", [&] { t.recordCount(); },
+       "tProduto: Cannot perform this operation on a closed dataset"},
   };
   for (const auto& c : closed) {
     SCOPED_TRACE(c.what);
     EXPECT_THAT(c.call, ThrowsMessage<DataError>(c.message));
   }
   t.open();
-  EXPECT_THAT([&] { t.append(); }, ThrowsMessage<DataError>("tProduto: Cannot modify a read-only dataset"));
-  EXPECT_THAT([&] { t.edit(); }, ThrowsMessage<DataError>("tProduto: Cannot modify a read-only dataset"));
-  EXPECT_THAT([&] { t.post(); }, ThrowsMessage<DataError>("tProduto: Dataset not in edit or insert mode"));
+  EXPECT_THAT([&] { t.append(); },
+              ThrowsMessage<DataError>("tProduto: Cannot modify a read-only dataset"));
+  EXPECT_THAT([&] { t.edit(); },
+              ThrowsMessage<DataError>("tProduto: Cannot modify a read-only dataset"));
+  EXPECT_THAT([&] { t.post(); },
+              ThrowsMessage<DataError>("tProduto: Dataset not in edit or insert mode"));
   EXPECT_EQ(t.state(), SourceState::Browse);
   EXPECT_EQ(t.fieldByName("pd_cod").asText(), "a");
 }
@@ -237,7 +270,9 @@ TEST(LegacyTable, DeclaredFieldsBindByNameAndFittingKind) {
   } cases[] = {
       {"every field present", DbfBuilder::suppliers(), nullptr},
       {"numbers of other widths and decimals",
-       DbfBuilder::suppliers({"FN_COD", "FN_CENCUS"}).field("FN_COD", 'N', 14, 3).field("fn_cencus", 'F', 20, 4),
+       DbfBuilder::suppliers({"FN_COD", "FN_CENCUS"})
+           .field("FN_COD", 'N', 14, 3)
+           .field("fn_cencus", 'F', 20, 4),
        nullptr},
       {"a declared field missing", DbfBuilder::suppliers({"FN_EMAIL"}),
        "tFornecedor: Field 'FN_EMAIL' not found"},
@@ -245,7 +280,8 @@ TEST(LegacyTable, DeclaredFieldsBindByNameAndFittingKind) {
        "tFornecedor: Type mismatch for field 'FN_COD', expecting: Float actual: String"},
       {"number where a text is declared", DbfBuilder::suppliers({"FN_NOM"}).field("FN_NOM", 'N', 6),
        "tFornecedor: Type mismatch for field 'FN_NOM', expecting: String actual: Float"},
-      {"text where a date is declared", DbfBuilder::suppliers({"FN_DTA_AT"}).field("FN_DTA_AT", 'C', 8),
+      {"text where a date is declared",
+       DbfBuilder::suppliers({"FN_DTA_AT"}).field("FN_DTA_AT", 'C', 8),
        "tFornecedor: Type mismatch for field 'FN_DTA_AT', expecting: Date actual: String"},
       {"logical where a small integer is declared",
        DbfBuilder::suppliers({"FN_CENCUS"}).field("FN_CENCUS", 'L', 1),
@@ -269,8 +305,12 @@ TEST(LegacyTable, DeclaredFieldsBindByNameAndFittingKind) {
 TEST(LegacyTable, DeclaredCustomerValuesReadAsTheirKinds) {
   auto file = DbfBuilder::customers()
                   .field("CL_EXTRA", 'C', 5)  // not declared: not reachable
-                  .recordWith({{"CL_COD", "  0012.0"}, {"CL_NOM", " ANA  "}, {"CLINCMP", "2.5"},
-                               {"CL_ZONA", "3.5"}, {"CL_DTACAD", "20240131"}, {"CL_EXTRA", "x"}})
+                  .recordWith({{"CL_COD", "  0012.0"},
+                               {"CL_NOM", " ANA  "},
+                               {"CLINCMP", "2.5"},
+                               {"CL_ZONA", "3.5"},
+                               {"CL_DTACAD", "20240131"},
+                               {"CL_EXTRA", "x"}})
                   .recordWith({{"CL_NOM", "blank code and date"}});
   LegacyTable t("tClientes", DbfTable::fromBytes(file.bytes(), "CFA2010.DBF"));
   declareClientesFields(t);
@@ -300,15 +340,18 @@ TEST(LegacyDatabase, PathIsReplacedInPlaceAppendedOrRemoved) {
   LegacyDatabase db;
   EXPECT_THAT(db.params(), ElementsAre("PATH=", "DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE"));
   db.setPath("/dados");
-  EXPECT_THAT(db.params(), ElementsAre("PATH=/dados", "DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE"));
+  EXPECT_THAT(db.params(),
+              ElementsAre("PATH=/dados", "DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE"));
   db.setPath("");
   EXPECT_THAT(db.params(), ElementsAre("DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE"));
   EXPECT_EQ(db.param("PATH"), std::nullopt);
   EXPECT_EQ(db.folder(), std::filesystem::current_path());  // no PATH: the working folder
   db.setPath("/outra");
-  EXPECT_THAT(db.params(), ElementsAre("DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE", "PATH=/outra"));
+  EXPECT_THAT(db.params(),
+              ElementsAre("DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE", "PATH=/outra"));
   db.setPath("/terceira");
-  EXPECT_THAT(db.params(), ElementsAre("DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE", "PATH=/terceira"));
+  EXPECT_THAT(db.params(),
+              ElementsAre("DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE", "PATH=/terceira"));
   EXPECT_EQ(db.param("path"), "/terceira");
   EXPECT_EQ(LegacyDatabase::kDatabaseName, "Arquivos");
 }
@@ -339,7 +382,11 @@ class LegacyFolder : public ::testing::Test {
 TEST_F(LegacyFolder, EachRunReadsTheFolderItsPathNames) {
   DbfBuilder::products().recordWith({{"pd_cod", "A-1"}}).writeTo(root_ / "a" / "cfa1010.DBF");
   // The second folder was copied from Windows: upper-case names, fields in capitals.
-  DbfBuilder().field("PD_COD", 'C', 14).record({"B-1"}).record({"B-2"}).writeTo(root_ / "b" / "CFA1010.DBF");
+  DbfBuilder()
+      .field("PD_COD", 'C', 14)
+      .record({"B-1"})
+      .record({"B-2"})
+      .writeTo(root_ / "b" / "CFA1010.DBF");
   LegacyTable& t = objects_.tProduto;
 
   reconnect(root_ / "a");
@@ -354,7 +401,9 @@ TEST_F(LegacyFolder, EachRunReadsTheFolderItsPathNames) {
 }
 
 TEST_F(LegacyFolder, OpeningATableConnectsAndAppliesTheCodePageOverride) {
-  DbfBuilder::suppliers().recordWith({{"FN_COD", "7"}, {"FN_NOM", "JO\x83O"}}).writeTo(root_ / "a" / "cfa3010.dbf");
+  DbfBuilder::suppliers()
+      .recordWith({{"FN_COD", "7"}, {"FN_NOM", "JO\x83O"}})
+      .writeTo(root_ / "a" / "cfa3010.dbf");
   objects_.ConDb.setPath((root_ / "a").string());
   objects_.tFornecedor.open();  // not connected yet: the open connects
   EXPECT_TRUE(objects_.ConDb.connected());
@@ -369,7 +418,9 @@ TEST_F(LegacyFolder, OpeningATableConnectsAndAppliesTheCodePageOverride) {
 }
 
 TEST_F(LegacyFolder, MissingFolderFileOrFieldEndsTheOpenWithAClearMessage) {
-  DbfBuilder::customers({"CL_EMAIL"}).recordWith({{"CL_COD", "1"}}).writeTo(root_ / "a" / "CFA2010.DBF");
+  DbfBuilder::customers({"CL_EMAIL"})
+      .recordWith({{"CL_COD", "1"}})
+      .writeTo(root_ / "a" / "CFA2010.DBF");
   struct {
     const char* what;
     std::filesystem::path folder;
@@ -398,10 +449,12 @@ TEST_F(LegacyFolder, ADamagedTableIsRefusedNamingTheFile) {
   bytes[10] = std::byte{0x05};  // record length, low byte: shorter than the fields
   bytes[11] = std::byte{0x00};
   std::ofstream(root_ / "a" / "cfa1010.DBF", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   objects_.ConDb.setPath((root_ / "a").string());
-  EXPECT_THAT([&] { objects_.tProduto.open(); },
-              ThrowsMessage<DbfError>(HasSubstr("cfa1010.DBF: record length 5 is too short for field")));
+  EXPECT_THAT(
+      [&] { objects_.tProduto.open(); },
+      ThrowsMessage<DbfError>(HasSubstr("cfa1010.DBF: record length 5 is too short for field")));
 }
 
 }  // namespace

@@ -127,8 +127,8 @@ std::optional<double> parseDateTimeText(std::string_view text) {
     if (m < 1 || m > 12 || d < 1 || d > daysInMonth(y, static_cast<unsigned>(m))) {
       return std::nullopt;
     }
-    days = static_cast<double>(daysFromCivil(y, static_cast<unsigned>(m),
-                                             static_cast<unsigned>(d)) + kUnixEpochDay);
+    days = static_cast<double>(
+        daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + kUnixEpochDay);
     hasDate = true;
     if (i == text.size()) return days;
     if (!expect(' ')) return std::nullopt;
@@ -280,17 +280,17 @@ using WholeOrNumber = std::variant<std::int64_t, double>;
 
 std::optional<WholeOrNumber> wholeOrNumberOf(const FieldInput& in) {
   using Result = std::optional<WholeOrNumber>;
-  return std::visit(Overloaded{[](std::int64_t v) -> Result { return v; },
-                               [](bool v) -> Result { return std::int64_t{v ? 1 : 0}; },
-                               [](double v) -> Result { return v; },
-                               [](DateTime v) -> Result { return v.days; },
-                               [&](const auto&) -> Result {
-                                 const std::string text = textOf(in);
-                                 if (const auto whole = parseInteger(text)) return *whole;
-                                 if (const auto number = parseFloat(text)) return *number;
-                                 return std::nullopt;
-                               }},
-                    in.value);
+  return std::visit(
+      Overloaded{[](std::int64_t v) -> Result { return v; },
+                 [](bool v) -> Result { return std::int64_t{v ? 1 : 0}; },
+                 [](double v) -> Result { return v; }, [](DateTime v) -> Result { return v.days; },
+                 [&](const auto&) -> Result {
+                   const std::string text = textOf(in);
+                   if (const auto whole = parseInteger(text)) return *whole;
+                   if (const auto number = parseFloat(text)) return *number;
+                   return std::nullopt;
+                 }},
+      in.value);
 }
 
 }  // namespace
@@ -325,8 +325,8 @@ std::string_view kindName(FieldKind kind) noexcept {
 }
 
 bool isTextKind(FieldKind kind) noexcept {
-  return kind == FieldKind::Text || kind == FieldKind::FixedText ||
-         kind == FieldKind::WideText || kind == FieldKind::Memo || kind == FieldKind::Guid;
+  return kind == FieldKind::Text || kind == FieldKind::FixedText || kind == FieldKind::WideText ||
+         kind == FieldKind::Memo || kind == FieldKind::Guid;
 }
 
 bool isIntegerKind(FieldKind kind) noexcept {
@@ -347,29 +347,22 @@ int defaultSize(FieldKind kind) noexcept {
   switch (kind) {
     case FieldKind::Text:
     case FieldKind::FixedText:
-    case FieldKind::WideText:
-      return 20;
-    case FieldKind::Guid:
-      return 38;
-    default:
-      return 0;
+    case FieldKind::WideText: return 20;
+    case FieldKind::Guid: return 38;
+    default: return 0;
   }
 }
 
 std::optional<IntegerRange> integerRange(FieldKind kind) noexcept {
   switch (kind) {
-    case FieldKind::SmallInt:
-      return IntegerRange{-32768, 32767};
-    case FieldKind::Word:
-      return IntegerRange{0, 65535};
+    case FieldKind::SmallInt: return IntegerRange{-32768, 32767};
+    case FieldKind::Word: return IntegerRange{0, 65535};
     case FieldKind::Integer:
-    case FieldKind::AutoInc:
-      return IntegerRange{-2147483648LL, 2147483647LL};
+    case FieldKind::AutoInc: return IntegerRange{-2147483648LL, 2147483647LL};
     case FieldKind::LargeInt:
       return IntegerRange{std::numeric_limits<std::int64_t>::min(),
                           std::numeric_limits<std::int64_t>::max()};
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -382,22 +375,17 @@ Family familyOf(FieldKind kind) noexcept {
     case FieldKind::SmallInt:
     case FieldKind::Integer:
     case FieldKind::Word:
-    case FieldKind::AutoInc:
-      return Family::Integer;
+    case FieldKind::AutoInc: return Family::Integer;
     case FieldKind::Date:
     case FieldKind::Time:
-    case FieldKind::DateTime:
-      return Family::Date;
+    case FieldKind::DateTime: return Family::Date;
     case FieldKind::Memo:
     case FieldKind::Blob:
-    case FieldKind::Graphic:
-      return Family::Blob;
+    case FieldKind::Graphic: return Family::Blob;
     case FieldKind::Text:
     case FieldKind::FixedText:
-    case FieldKind::Guid:
-      return Family::Text;
-    default:
-      return Family::None;
+    case FieldKind::Guid: return Family::Text;
+    default: return Family::None;
   }
 }
 
@@ -435,7 +423,8 @@ constexpr unsigned char lowerCase(unsigned char c) noexcept {
 // The same, looked up: every field name lookup folds each byte of two names.
 constexpr std::array<unsigned char, 256> kLowerCase = [] {
   std::array<unsigned char, 256> table{};
-  for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = lowerCase(static_cast<unsigned char>(c));
+  for (int c = 0; c < 256; ++c)
+    table[static_cast<std::size_t>(c)] = lowerCase(static_cast<unsigned char>(c));
   return table;
 }();
 
@@ -505,15 +494,12 @@ const std::string& Field::textRefOfOther() const {
   static const std::string kEmpty;
   if (null_) return kEmpty;
   switch (storage_) {
-    case Storage::Text:
-      return text_;
+    case Storage::Text: return text_;
     case Storage::Number:
       scratch_.clear();
       appendFloatText(scratch_, float_, decimalSeparator());
       return scratch_;
-    default:
-      scratch_ = asText();
-      return scratch_;
+    default: scratch_ = asText(); return scratch_;
   }
 }
 
@@ -521,14 +507,11 @@ double Field::floatOfOther() const {
   if (null_) return 0.0;
   switch (storage_) {
     case Storage::Integer:
-    case Storage::Boolean:
-      return static_cast<double>(integer_);
+    case Storage::Boolean: return static_cast<double>(integer_);
     case Storage::Number:
-    case Storage::Date:
-      return float_;
+    case Storage::Date: return float_;
     case Storage::Text:
-    case Storage::Wide:
-      break;
+    case Storage::Wide: break;
   }
   const std::string text = asText();
   if (const auto value = parseFloat(text)) return *value;
@@ -539,8 +522,7 @@ std::int64_t Field::asInteger() const {
   if (null_) return 0;
   switch (storage_) {
     case Storage::Integer:
-    case Storage::Boolean:
-      return integer_;
+    case Storage::Boolean: return integer_;
     case Storage::Number: {
       const double rounded = roundHalfEven(float_);
       if (rounded >= -kTwoTo63 && rounded < kTwoTo63) return static_cast<std::int64_t>(rounded);
@@ -552,8 +534,7 @@ std::int64_t Field::asInteger() const {
       throw DataError("'" + floatToText(float_) + "' is not a valid integer value");
     }
     case Storage::Text:
-    case Storage::Wide:
-      break;
+    case Storage::Wide: break;
   }
   const std::string text = asText();
   if (const auto value = parseInteger(text)) return *value;
@@ -564,14 +545,11 @@ DateTime Field::asDateTime() const {
   if (null_) return DateTime{};
   switch (storage_) {
     case Storage::Integer:
-    case Storage::Boolean:
-      return DateTime{static_cast<double>(integer_)};
+    case Storage::Boolean: return DateTime{static_cast<double>(integer_)};
     case Storage::Number:
-    case Storage::Date:
-      return DateTime{float_};
+    case Storage::Date: return DateTime{float_};
     case Storage::Text:
-    case Storage::Wide:
-      break;
+    case Storage::Wide: break;
   }
   const std::string text = asText();
   if (const auto days = parseDateTimeText(text)) return DateTime{*days};
@@ -582,14 +560,11 @@ bool Field::asBoolean() const {
   if (null_) return false;
   switch (storage_) {
     case Storage::Integer:
-    case Storage::Boolean:
-      return integer_ != 0;
+    case Storage::Boolean: return integer_ != 0;
     case Storage::Number:
-    case Storage::Date:
-      return float_ != 0.0;
+    case Storage::Date: return float_ != 0.0;
     case Storage::Text:
-    case Storage::Wide:
-      break;
+    case Storage::Wide: break;
   }
   const std::string text = asText();
   if (const auto value = parseBooleanText(text)) return *value;
@@ -602,8 +577,7 @@ Value Field::value() const {
     case Storage::Text: return text_;
     case Storage::Wide: return wide_;
     case Storage::Integer:
-    case Storage::Boolean:
-      return integer_;
+    case Storage::Boolean: return integer_;
     case Storage::Number: return float_;
     case Storage::Date: return DateTime{float_};
   }

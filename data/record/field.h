@@ -34,11 +34,11 @@ enum class FieldKind {
   Date,
   Time,
   DateTime,
-  Guid,       // a globally unique identifier in its 38-character text form
-  Bytes,      // fixed-size binary
-  VarBytes,   // variable-size binary
-  Blob,       // binary object
-  Graphic,    // binary object holding a picture
+  Guid,      // a globally unique identifier in its 38-character text form
+  Bytes,     // fixed-size binary
+  VarBytes,  // variable-size binary
+  Blob,      // binary object
+  Graphic,   // binary object holding a picture
 };
 
 // The kind's name as messages write it: "String", "FixedChar", "WideString", "Memo", "SmallInt",

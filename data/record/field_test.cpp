@@ -39,15 +39,15 @@ TEST(FieldKinds, NameThemAsMessagesDo) {
     FieldKind kind;
     std::string_view want;
   } cases[] = {
-      {FieldKind::Text, "String"},     {FieldKind::FixedText, "FixedChar"},
+      {FieldKind::Text, "String"},         {FieldKind::FixedText, "FixedChar"},
       {FieldKind::WideText, "WideString"}, {FieldKind::Memo, "Memo"},
-      {FieldKind::SmallInt, "SmallInt"}, {FieldKind::Word, "Word"},
-      {FieldKind::Integer, "Integer"}, {FieldKind::LargeInt, "LargeInt"},
-      {FieldKind::Float, "Float"},     {FieldKind::Bcd, "BCD"},
-      {FieldKind::Boolean, "Boolean"}, {FieldKind::Date, "Date"},
-      {FieldKind::Time, "Time"},       {FieldKind::DateTime, "DateTime"},
-      {FieldKind::Guid, "Guid"},       {FieldKind::AutoInc, "AutoInc"},
-      {FieldKind::Blob, "Blob"},       {FieldKind::Unknown, "Unknown"},
+      {FieldKind::SmallInt, "SmallInt"},   {FieldKind::Word, "Word"},
+      {FieldKind::Integer, "Integer"},     {FieldKind::LargeInt, "LargeInt"},
+      {FieldKind::Float, "Float"},         {FieldKind::Bcd, "BCD"},
+      {FieldKind::Boolean, "Boolean"},     {FieldKind::Date, "Date"},
+      {FieldKind::Time, "Time"},           {FieldKind::DateTime, "DateTime"},
+      {FieldKind::Guid, "Guid"},           {FieldKind::AutoInc, "AutoInc"},
+      {FieldKind::Blob, "Blob"},           {FieldKind::Unknown, "Unknown"},
   };
   for (const auto& c : cases) EXPECT_EQ(kindName(c.kind), c.want);
 }
@@ -97,10 +97,10 @@ TEST(FieldNames, CompareWithoutCaseIncludingAccentedLetters) {
       {"est_fisico", "Est_Fisico", true},
       {"cnpj", "Cnpj", true},
       {"DESCRI\xC7\xC3O", "descri\xE7\xE3o", true},  // DESCRIÇÃO, descrição
-      {"\x8A", "\x9A", true},                         // Š, š
-      {"\x9F", "\xFF", true},                         // Ÿ, ÿ
-      {"\xD7", "\xF7", false},                        // ×, ÷ are not letters
-      {"\xDF", "\xFF", false},                        // ß is not the capital of ÿ
+      {"\x8A", "\x9A", true},                        // Š, š
+      {"\x9F", "\xFF", true},                        // Ÿ, ÿ
+      {"\xD7", "\xF7", false},                       // ×, ÷ are not letters
+      {"\xDF", "\xFF", false},                       // ß is not the capital of ÿ
       {"a_b", "a-b", false},
       {"cod", "codigo", false},
       {"", "", true},
@@ -165,8 +165,8 @@ TEST_F(FieldTest, NumbersIntoIntegerKindsAreRoundedAndRangeChecked) {
   struct {
     K kind;
     Value value;
-    std::int64_t want;     // when no error
-    std::string error;     // the whole message, field named IdCor
+    std::int64_t want;  // when no error
+    std::string error;  // the whole message, field named IdCor
   } cases[] = {
       {K::SmallInt, std::int64_t{70000}, 0,
        "70000 is not a valid value for field 'IdCor'. The allowed range is -32768 to 32767"},
@@ -328,12 +328,15 @@ TEST_F(FieldTest, ReadsFollowTheKindOfTheField) {
       {FieldKind::Bcd, 10.25, "10,25", 10.25, 10},
       {FieldKind::Integer, std::int64_t{-42}, "-42", -42.0, -42},
       {FieldKind::SmallInt, kNull, "", 0.0, 0},
-      {FieldKind::LargeInt, std::int64_t{9007199254740993}, "9007199254740993",
-       9007199254740992.0, 9007199254740993},
+      {FieldKind::LargeInt, std::int64_t{9007199254740993}, "9007199254740993", 9007199254740992.0,
+       9007199254740993},
       {FieldKind::Text, std::string(" 007 "), " 007 ", 7.0, 7},
       {FieldKind::Text, std::string("-1,5e1"), "-1,5e1", -15.0, 0},  // integer read fails
       {FieldKind::Memo, std::string("12"), "12", 12.0, 12},
-      {FieldKind::WideText, WideText(u"\u00e7a"), "\xE7" "a", 0, 0},
+      {FieldKind::WideText, WideText(u"\u00e7a"),
+       "\xE7"
+       "a",
+       0, 0},
       {FieldKind::Boolean, std::int64_t{1}, "True", 1.0, 1},
       {FieldKind::Date, DateTime{45000.0}, "2023-03-15", 45000.0, 45000},
       {FieldKind::DateTime, DateTime{45000.5}, "2023-03-15 12:00:00", 45000.5, 45000},
@@ -419,10 +422,14 @@ TEST_F(FieldTest, ReadOnlyFieldRefusesEveryAssignmentAndKeepsItsValue) {
   Field field("Cidade", FieldKind::Text, 30, /*readOnly=*/true);
   field.setFetchedText("RECIFE");
   const std::function<void()> assignments[] = {
-      [&] { field.assignText("X"); },          [&] { field.assignInteger(1); },
-      [&] { field.assignFloat(1.0); },         [&] { field.assignDateTime(DateTime{1}); },
-      [&] { field.assignWideText(u"X"); },     [&] { field.assignValue(std::string("X")); },
-      [&] { field.clear(); },                  [&] { field.assignBoolean(true); },
+      [&] { field.assignText("X"); },
+      [&] { field.assignInteger(1); },
+      [&] { field.assignFloat(1.0); },
+      [&] { field.assignDateTime(DateTime{1}); },
+      [&] { field.assignWideText(u"X"); },
+      [&] { field.assignValue(std::string("X")); },
+      [&] { field.clear(); },
+      [&] { field.assignBoolean(true); },
   };
   for (const auto& assign : assignments) {
     EXPECT_EQ(errorOf(assign), "Field 'Cidade' cannot be modified");

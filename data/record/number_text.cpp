@@ -284,13 +284,15 @@ double roundDecimalHalfEven(double value, int places) {
   std::string kept = digits.substr(0, static_cast<std::size_t>(lastKept + 1));
   const char firstDropped = digits[static_cast<std::size_t>(lastKept + 1)];
   bool restNonZero = false;
-  for (int i = lastKept + 2; i < count; ++i) restNonZero |= digits[static_cast<std::size_t>(i)] != '0';
+  for (int i = lastKept + 2; i < count; ++i)
+    restNonZero |= digits[static_cast<std::size_t>(i)] != '0';
   const bool lastOdd = !kept.empty() && ((kept.back() - '0') % 2 == 1);
   const bool up = firstDropped > '5' || (firstDropped == '5' && (restNonZero || lastOdd));
   if (kept.empty()) kept.push_back('0');
   if (up) {
     int i = static_cast<int>(kept.size()) - 1;
-    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
+    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
+      kept[static_cast<std::size_t>(i--)] = '0';
     if (i < 0) {
       kept.insert(kept.begin(), '1');
     } else {

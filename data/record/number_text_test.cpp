@@ -282,8 +282,16 @@ TEST(RoundHalfEven, SendsHalvesToTheEvenNeighbour) {
     double value;
     double want;
   } cases[] = {
-      {2.5, 2.0},   {3.5, 4.0},   {-2.5, -2.0}, {-3.5, -4.0}, {0.5, 0.0},
-      {1.5, 2.0},   {2.4999999, 2.0}, {2.5000001, 3.0}, {-0.4, 0.0}, {7.0, 7.0},
+      {2.5, 2.0},
+      {3.5, 4.0},
+      {-2.5, -2.0},
+      {-3.5, -4.0},
+      {0.5, 0.0},
+      {1.5, 2.0},
+      {2.4999999, 2.0},
+      {2.5000001, 3.0},
+      {-0.4, 0.0},
+      {7.0, 7.0},
       {4503599627370495.5, 4503599627370496.0},  // 2^52 - 0.5
       {1e300, 1e300},
   };
@@ -300,21 +308,11 @@ TEST(RoundDecimalHalfEven, RoundsTheNumberAsWritten) {
     int places;
     double want;
   } cases[] = {
-      {2.00005, 4, 2.0},
-      {2.00015, 4, 2.0002},
-      {2.00025, 4, 2.0002},
-      {1.23456, 4, 1.2346},
-      {-1.23455, 4, -1.2346},
-      {-1.23445, 4, -1.2344},
-      {0.00005, 4, 0.0},
-      {0.00006, 4, 0.0001},
-      {0.000001, 4, 0.0},
-      {0.99995, 4, 1.0},
-      {99.99995, 4, 100.0},
-      {123456789.123456, 4, 123456789.1235},
-      {12.5, 4, 12.5},
-      {1e20, 4, 1e20},
-      {2.5, 0, 2.0},
+      {2.00005, 4, 2.0},    {2.00015, 4, 2.0002},   {2.00025, 4, 2.0002},
+      {1.23456, 4, 1.2346}, {-1.23455, 4, -1.2346}, {-1.23445, 4, -1.2344},
+      {0.00005, 4, 0.0},    {0.00006, 4, 0.0001},   {0.000001, 4, 0.0},
+      {0.99995, 4, 1.0},    {99.99995, 4, 100.0},   {123456789.123456, 4, 123456789.1235},
+      {12.5, 4, 12.5},      {1e20, 4, 1e20},        {2.5, 0, 2.0},
       {3.5, 0, 4.0},
   };
   for (const auto& c : cases) {
@@ -349,8 +347,8 @@ TEST(FormatGeneral, WritesTheRangeBoundsAsDigits) {
 // Builds a tiny locale whose decimal point is ',' (only what LC_NUMERIC needs) into a
 // directory of its own, so the test does not depend on the locales installed on the machine.
 std::filesystem::path buildCommaLocale() {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("imp-record-locale-" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("imp-record-locale-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto source = dir / "comma.src";
   std::ofstream(source) << "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
@@ -360,9 +358,8 @@ std::filesystem::path buildCommaLocale() {
                            "LC_MONETARY\ncopy \"POSIX\"\nEND LC_MONETARY\n"
                            "LC_TIME\ncopy \"POSIX\"\nEND LC_TIME\n"
                            "LC_MESSAGES\ncopy \"POSIX\"\nEND LC_MESSAGES\n";
-  const std::string command = "localedef -c -i " + source.string() +
-                              " -f ANSI_X3.4-1968 " + (dir / "xx_COMMA").string() +
-                              " >/dev/null 2>&1";
+  const std::string command = "localedef -c -i " + source.string() + " -f ANSI_X3.4-1968 " +
+                              (dir / "xx_COMMA").string() + " >/dev/null 2>&1";
   [[maybe_unused]] const int status = std::system(command.c_str());
   return dir;
 }
@@ -378,17 +375,15 @@ TEST(DecimalSeparator, ComesFromTheUsersNumericLocaleWithoutChangingTheProcessLo
     const char* lang;
     char want;
   } cases[] = {
-      {"xx_COMMA", nullptr, nullptr, ','},
-      {nullptr, "xx_COMMA", "C", ','},
-      {nullptr, nullptr, "xx_COMMA", ','},
-      {"C", "xx_COMMA", nullptr, '.'},  // LC_ALL wins
+      {"xx_COMMA", nullptr, nullptr, ','},       {nullptr, "xx_COMMA", "C", ','},
+      {nullptr, nullptr, "xx_COMMA", ','},       {"C", "xx_COMMA", nullptr, '.'},  // LC_ALL wins
       {"no_SUCH.locale", nullptr, nullptr, '.'},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + "/" + (c.lcNumeric ? c.lcNumeric : "-"));
-    for (const auto& [name, value] : {std::pair{"LC_ALL", c.lcAll},
-                                      std::pair{"LC_NUMERIC", c.lcNumeric},
-                                      std::pair{"LANG", c.lang}}) {
+    for (const auto& [name, value] :
+         {std::pair{"LC_ALL", c.lcAll}, std::pair{"LC_NUMERIC", c.lcNumeric},
+          std::pair{"LANG", c.lang}}) {
       if (value != nullptr) {
         ::setenv(name, value, 1);
       } else {

@@ -30,8 +30,8 @@ TEST(ParameterSetValue, HoldsTheValueAdoptsATypeAndGrowsTheSize) {
     int wantSize;
   } cases[] = {
       {K::Text, 10, std::string("12345678901234"), K::Text, 14},  // never cut
-      {K::Text, 10, std::string("short"), K::Text, 10},            // never shrinks
-      {K::Text, 10, std::int64_t{0}, K::Text, 16},                 // a non-text counts 16
+      {K::Text, 10, std::string("short"), K::Text, 10},           // never shrinks
+      {K::Text, 10, std::int64_t{0}, K::Text, 16},                // a non-text counts 16
       {K::Text, 20, 1.5, K::Text, 20},
       {K::FixedText, 3, std::string("abcd"), K::FixedText, 4},
       {K::WideText, 5, WideText(u"abcdefgh"), K::WideText, 8},

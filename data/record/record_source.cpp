@@ -92,7 +92,8 @@ void RecordSource::bind(const std::vector<ColumnInfo>& columns) {
     while (i < columns.size() && !namesEqual(columns[i].name, field->name())) ++i;
     if (i == columns.size()) fail(fieldNotFoundMessage(field->name()));
     const ColumnInfo& column = columns[i];
-    if (!kindFits(field->kind(), column.kind)) fail(typeMismatchMessage(field->name(), field->kind(), column.kind));
+    if (!kindFits(field->kind(), column.kind))
+      fail(typeMismatchMessage(field->name(), field->kind(), column.kind));
     field->columnIndex_ = static_cast<int>(i);
     field->readOnly_ = field->declaredReadOnly_ || column.readOnly;
     if (columnFields_[i] == nullptr) columnFields_[i] = field.get();
@@ -259,7 +260,8 @@ std::string fieldNotFoundMessage(std::string_view field) {
 }
 
 std::string typeMismatchMessage(std::string_view field, FieldKind expected, FieldKind actual) {
-  return "Type mismatch for field '" + std::string(field) + "', expecting: " + std::string(kindName(expected)) +
+  return "Type mismatch for field '" + std::string(field) +
+         "', expecting: " + std::string(kindName(expected)) +
          " actual: " + std::string(kindName(actual));
 }
 

@@ -312,7 +312,7 @@ TEST(RecordSourceFields, DerivedFieldsOfAReopenAreThoseOfItsColumns) {
     EXPECT_EQ(nome.size(), source.next[1].size);
     EXPECT_EQ(nome.readOnly(), source.next[1].readOnly);
     EXPECT_EQ(nome.columnIndex(), 1);
-    EXPECT_EQ(nome.asText(), "ANA");  // the first row, not what the last open assigned
+    EXPECT_EQ(nome.asText(), "ANA");          // the first row, not what the last open assigned
     EXPECT_TRUE(source.field(3).readOnly());  // the column's flag again
     EXPECT_TRUE(source.modifiedFields().empty());
     EXPECT_EQ(&source.fieldByName(source.next[1].name), &nome);

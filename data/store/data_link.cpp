@@ -39,8 +39,8 @@ std::optional<std::string> getAny(const InitProperties& properties,
 
 bool isTrue(std::string_view value) {
   value = trimBlanksAndLineBreaks(value);
-  return equalsNoCaseAscii(value, "true") || equalsNoCaseAscii(value, "yes") || equalsNoCaseAscii(value, "sspi") ||
-         value == "1";
+  return equalsNoCaseAscii(value, "true") || equalsNoCaseAscii(value, "yes") ||
+         equalsNoCaseAscii(value, "sspi") || value == "1";
 }
 
 std::string decodeDataLinkBytes(std::string_view bytes) {
@@ -61,7 +61,8 @@ std::string decodeDataLinkBytes(std::string_view bytes) {
       static_cast<unsigned char>(bytes[1]) == 0xff) {
     return utf16(bytes.substr(2), true);
   }
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+    return std::string(bytes.substr(3));
   // UTF-16 saved without its mark: every second byte of plain text is zero.
   if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') return utf16(bytes, false);
   if (isValidUtf8(bytes)) return std::string(bytes);
@@ -159,18 +160,18 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
         " needs: install FreeTDS (the Debian package tdsodbc) or Microsoft's ODBC Driver 18 for "
         "SQL Server");
   }
-  const bool freeTds = driver->find("FreeTDS") != std::string::npos ||
-                       driver->find("freetds") != std::string::npos;
-  const SqlServerAddress address =
-      parseDataSource(getAny(properties, {"Data Source", "Server", "Address", "Addr"}).value_or(""),
-                      source);
+  const bool freeTds =
+      driver->find("FreeTDS") != std::string::npos || driver->find("freetds") != std::string::npos;
+  const SqlServerAddress address = parseDataSource(
+      getAny(properties, {"Data Source", "Server", "Address", "Addr"}).value_or(""), source);
 
   OdbcTarget target;
   target.driver = *driver;
   std::string& c = target.connectionString;
   c = "Driver={" + *driver + "}";
   if (freeTds) {
-    append(c, "Server", address.instance.empty() ? address.host : address.host + "\\" + address.instance);
+    append(c, "Server",
+           address.instance.empty() ? address.host : address.host + "\\" + address.instance);
     if (!address.port.empty()) append(c, "Port", address.port);
     // Named, not left to FreeTDS's automatic choice: that tries one version after another and,
     // against a server that does not answer, never gives up whatever the login timeout. 7.4 is
@@ -220,7 +221,8 @@ OdbcTarget sqlServerTarget(const InitProperties& properties, std::string_view pr
     // and then refuse servers without a trusted certificate. (Windows' own driver never does.)
     append(c, "Encrypt", "no");
   }
-  if (auto trust = properties.get("Trust Server Certificate"); trust && isTrue(*trust) && !freeTds) {
+  if (auto trust = properties.get("Trust Server Certificate");
+      trust && isTrue(*trust) && !freeTds) {
     append(c, "TrustServerCertificate", "yes");
   }
   if (auto application = properties.get("Application Name")) append(c, "APP", *application);
@@ -257,21 +259,47 @@ OdbcTarget msdasqlTarget(const InitProperties& properties, std::string_view sour
 // malformed initialisation string: a password holding a ';' that was not put in quotes splits
 // into what look like further properties, and their names are pieces of the password.
 bool isKnownProperty(std::string_view key) {
-  static constexpr std::string_view kKnown[] = {
-      "Provider", "Data Source", "Server", "Address", "Addr", "Initial Catalog", "Database",
-      "Integrated Security", "Trusted_Connection", "User ID", "UID", "User", "Password", "PWD",
-      "Use Encryption for Data", "Trust Server Certificate", "Application Name", "Workstation ID",
-      "Extended Properties", "File Name", "Persist Security Info", "Connect Timeout",
-      "General Timeout", "Locale Identifier", "Mode", "Auto Translate", "Packet Size",
-      "Use Procedure for Prepare", "Tag with column collation when possible", "Initial File Name",
-      "Network Library", "DataTypeCompatibility", "MARS Connection"};
+  static constexpr std::string_view kKnown[] = {"Provider",
+                                                "Data Source",
+                                                "Server",
+                                                "Address",
+                                                "Addr",
+                                                "Initial Catalog",
+                                                "Database",
+                                                "Integrated Security",
+                                                "Trusted_Connection",
+                                                "User ID",
+                                                "UID",
+                                                "User",
+                                                "Password",
+                                                "PWD",
+                                                "Use Encryption for Data",
+                                                "Trust Server Certificate",
+                                                "Application Name",
+                                                "Workstation ID",
+                                                "Extended Properties",
+                                                "File Name",
+                                                "Persist Security Info",
+                                                "Connect Timeout",
+                                                "General Timeout",
+                                                "Locale Identifier",
+                                                "Mode",
+                                                "Auto Translate",
+                                                "Packet Size",
+                                                "Use Procedure for Prepare",
+                                                "Tag with column collation when possible",
+                                                "Initial File Name",
+                                                "Network Library",
+                                                "DataTypeCompatibility",
+                                                "MARS Connection"};
   return std::any_of(std::begin(kKnown), std::end(kKnown),
                      [&](std::string_view known) { return equalsNoCaseAscii(key, known); });
 }
 
 // "the value of 'Password'", or "the value of a property" for a name that may be a piece of one.
 std::string valueOf(const std::string& key) {
-  return isKnownProperty(key) ? "the value of '" + forMessage(key) + "'" : std::string("the value of a property");
+  return isKnownProperty(key) ? "the value of '" + forMessage(key) + "'"
+                              : std::string("the value of a property");
 }
 
 }  // namespace
@@ -324,7 +352,8 @@ InitProperties parseInitString(std::string_view text) {
     if (!sawEquals) {
       throw DataError(lastKey.empty() ? std::string("holds a property without '=' at its start")
                       : isKnownProperty(lastKey)
-                          ? "holds a property without '=' after the property '" + forMessage(lastKey) + "'"
+                          ? "holds a property without '=' after the property '" +
+                                forMessage(lastKey) + "'"
                           : std::string("holds a property without '='"));
     }
     while (i < n && isBlankOrTab(text[i])) ++i;
@@ -374,11 +403,13 @@ std::string initStringFromDataLink(std::string_view bytes, std::string_view file
   while (at <= text.size()) {
     std::size_t end = text.find_first_of("\r\n", at);
     if (end == std::string::npos) end = text.size();
-    const std::string_view line = trimBlanksAndLineBreaks(std::string_view(text).substr(at, end - at));
+    const std::string_view line =
+        trimBlanksAndLineBreaks(std::string_view(text).substr(at, end - at));
     at = end + 1;
     if (line.empty()) continue;
     if (!sawHeader) {
-      if (!equalsNoCaseAscii(line, "[oledb]")) fail(source, "is not a data-link file: its first line is not [oledb]");
+      if (!equalsNoCaseAscii(line, "[oledb]"))
+        fail(source, "is not a data-link file: its first line is not [oledb]");
       sawHeader = true;
       continue;
     }
@@ -397,8 +428,8 @@ std::string readDataLinkFile(const std::filesystem::path& path) {
   if (std::filesystem::is_directory(path, error)) fail(source, "is a folder, not a file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    fail(source, "cannot be read: " +
-                     std::make_error_code(static_cast<std::errc>(errno)).message());
+    fail(source,
+         "cannot be read: " + std::make_error_code(static_cast<std::errc>(errno)).message());
   }
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) fail(source, "cannot be read");
@@ -475,9 +506,11 @@ int loginTimeout(const InitProperties& properties, std::string_view source) {
 }
 
 OdbcTarget odbcTargetFor(const InitProperties& properties,
-                         const std::vector<std::string>& installedDrivers, std::string_view source) {
+                         const std::vector<std::string>& installedDrivers,
+                         std::string_view source) {
   const int timeout = loginTimeout(properties, source);
-  const std::string provider = std::string(trimBlanksAndLineBreaks(properties.get("Provider").value_or("")));
+  const std::string provider =
+      std::string(trimBlanksAndLineBreaks(properties.get("Provider").value_or("")));
   if (equalsNoCaseAscii(provider, "SQLOLEDB") || equalsNoCaseAscii(provider, "SQLOLEDB.1") ||
       startsWithNoCase(provider, "SQLNCLI") || startsWithNoCase(provider, "MSOLEDBSQL")) {
     OdbcTarget target = sqlServerTarget(properties, provider, installedDrivers, source);
@@ -485,7 +518,8 @@ OdbcTarget odbcTargetFor(const InitProperties& properties,
     return target;
   }
   // OLE DB takes the ODBC bridge when no provider is named.
-  if (provider.empty() || equalsNoCaseAscii(provider, "MSDASQL") || equalsNoCaseAscii(provider, "MSDASQL.1")) {
+  if (provider.empty() || equalsNoCaseAscii(provider, "MSDASQL") ||
+      equalsNoCaseAscii(provider, "MSDASQL.1")) {
     OdbcTarget target = msdasqlTarget(properties, source);
     target.loginTimeoutSeconds = timeout;
     return target;
@@ -505,7 +539,8 @@ OdbcTarget resolveConnectionString(std::string_view connectionString,
   constexpr std::string_view kFileName = "FILE NAME=";
   std::error_code error;
   if (startsWithNoCase(text, kFileName) &&
-      std::filesystem::exists(pathFromUtf8(trimBlanksAndLineBreaks(text.substr(kFileName.size()))), error)) {
+      std::filesystem::exists(pathFromUtf8(trimBlanksAndLineBreaks(text.substr(kFileName.size()))),
+                              error)) {
     // The whole rest names the file, even when the path holds a ';'.
     fileName = std::string(trimBlanksAndLineBreaks(text.substr(kFileName.size())));
   } else {

@@ -104,12 +104,22 @@ TEST(DataLinkFile, EveryEncodingYieldsTheInitString) {
     std::string_view label;
     std::string bytes;
   } cases[] = {
-      {"UTF-16LE with mark", windowsDataLink(u"Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/lojá.db\"")},
-      {"UTF-8", "[oledb]\n; comment\n" + std::string("Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"") + "\n"},
-      {"UTF-8 with mark", "\xEF\xBB\xBF[oledb]\r\n;c\r\nProvider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"\r\n"},
-      {"code page 1252", "[OLEDB]\r\n;c\r\n\r\nProvider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/loj\xE1.db\""},
+      {"UTF-16LE with mark",
+       windowsDataLink(
+           u"Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/lojá.db\"")},
+      {"UTF-8", "[oledb]\n; comment\n" +
+                    std::string("Provider=MSDASQL.1;Extended "
+                                "Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"") +
+                    "\n"},
+      {"UTF-8 with mark",
+       "\xEF\xBB\xBF[oledb]\r\n;c\r\nProvider=MSDASQL.1;Extended "
+       "Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"\r\n"},
+      {"code page 1252",
+       "[OLEDB]\r\n;c\r\n\r\nProvider=MSDASQL.1;Extended "
+       "Properties=\"Driver=SQLite3;Database=/d/loj\xE1.db\""},
   };
-  const std::string want = "Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"";
+  const std::string want =
+      "Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/d/loj\xC3\xA1.db\"";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     EXPECT_EQ(initStringFromDataLink(c.bytes, "loja.udl"), want);
@@ -128,7 +138,8 @@ TEST(DataLinkFile, FilesWithoutAnInitStringAreRefusedByName) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fragment);
-    EXPECT_THAT(messageOf([&] { initStringFromDataLink(c.bytes, "loja.udl"); }), HasSubstr(c.fragment));
+    EXPECT_THAT(messageOf([&] { initStringFromDataLink(c.bytes, "loja.udl"); }),
+                HasSubstr(c.fragment));
   }
 }
 
@@ -137,8 +148,10 @@ TEST(DataLinkFile, MissingAndUnreadableFilesAreNamed) {
   const std::string missing = (dir.path() / "nada.udl").string();
   EXPECT_EQ(messageOf([&] { readDataLinkFile(missing); }),
             "Data-link file '" + missing + "' does not exist");
-  EXPECT_THAT(messageOf([&] { readDataLinkFile(dir.path()); }), HasSubstr("is a folder, not a file"));
-  const auto file = dir.write("ok.udl", windowsDataLink(u"Provider=MSDASQL;Extended Properties=\"DSN=x\""));
+  EXPECT_THAT(messageOf([&] { readDataLinkFile(dir.path()); }),
+              HasSubstr("is a folder, not a file"));
+  const auto file =
+      dir.write("ok.udl", windowsDataLink(u"Provider=MSDASQL;Extended Properties=\"DSN=x\""));
   EXPECT_EQ(readDataLinkFile(file), "Provider=MSDASQL;Extended Properties=\"DSN=x\"");
 }
 
@@ -147,14 +160,10 @@ TEST(OdbcValue, SpecialValuesAreBracedWithClosingBracesDoubled) {
     std::string_view value;
     std::string_view want;
   } cases[] = {
-      {"plain", "plain"},
-      {"", ""},
-      {"a;b", "{a;b}"},
-      {"x}y", "{x}}y}"},
-      {"{start", "{{start}"},
-      {"a=b", "{a=b}"},
-      {" padded ", "{ padded }"},
-      {"quo'te\"s", "quo'te\"s"},
+      {"plain", "plain"},         {"", ""},
+      {"a;b", "{a;b}"},           {"x}y", "{x}}y}"},
+      {"{start", "{{start}"},     {"a=b", "{a=b}"},
+      {" padded ", "{ padded }"}, {"quo'te\"s", "quo'te\"s"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
@@ -170,9 +179,10 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
     const std::vector<std::string>* drivers;
     std::string_view want;
   } cases[] = {
-      {"Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=Loja;User ID=sa;Password=pw", &kFreeTdsOnly,
-       "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD=pw"},
-      {"Provider=SQLOLEDB;Data Source=srv,1433;Initial Catalog=Loja;User ID=sa;Password=pw", &kFreeTdsOnly,
+      {"Provider=SQLOLEDB.1;Data Source=srv;Initial Catalog=Loja;User ID=sa;Password=pw",
+       &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD=pw"},
+      {"Provider=SQLOLEDB;Data Source=srv,1433;Initial Catalog=Loja;User ID=sa;Password=pw",
+       &kFreeTdsOnly,
        "Driver={FreeTDS};Server=srv;Port=1433;TDS_Version=7.4;Database=Loja;UID=sa;PWD=pw"},
       {"Provider=SQLNCLI11;Data Source=srv\\SQLEXPRESS;User ID=sa;Password=pw", &kFreeTdsOnly,
        "Driver={FreeTDS};Server=srv\\SQLEXPRESS;TDS_Version=7.4;UID=sa;PWD=pw"},
@@ -184,18 +194,24 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
        &kMicrosoftToo,
        "Driver={ODBC Driver 18 for SQL Server};Server=srv\\INST,1500;Database=Loja;UID=sa;PWD=pw;"
        "Encrypt=no"},
-      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv;Initial Catalog=Loja", &kMicrosoftToo,
-       "Driver={ODBC Driver 18 for SQL Server};Server=srv;Database=Loja;Trusted_Connection=Yes;Encrypt=no"},
+      {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv;Initial Catalog=Loja",
+       &kMicrosoftToo,
+       "Driver={ODBC Driver 18 for SQL "
+       "Server};Server=srv;Database=Loja;Trusted_Connection=Yes;Encrypt=no"},
       {"Provider=MSOLEDBSQL19;Data Source=srv;User ID=sa;Password=pw;Trust Server Certificate=True",
        &kMicrosoftToo,
-       "Driver={ODBC Driver 18 for SQL Server};Server=srv;UID=sa;PWD=pw;TrustServerCertificate=yes"},
-      {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=pw;Use Encryption for Data=True", &kFreeTdsOnly,
+       "Driver={ODBC Driver 18 for SQL "
+       "Server};Server=srv;UID=sa;PWD=pw;TrustServerCertificate=yes"},
+      {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=pw;Use Encryption for Data=True",
+       &kFreeTdsOnly,
        "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD=pw;Encryption=require"},
       {"Provider=SQLOLEDB;Data Source=srv;User ID=sa;Password=\"p;w}\";Application Name=Importacao",
-       &kFreeTdsOnly, "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD={p;w}}};APP=Importacao"},
+       &kFreeTdsOnly,
+       "Driver={FreeTDS};Server=srv;TDS_Version=7.4;UID=sa;PWD={p;w}}};APP=Importacao"},
       {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv\\INST;Initial Catalog=Loja",
        &kNativeClient,
-       "Driver={SQL Server Native Client 11.0};Server=srv\\INST;Database=Loja;Trusted_Connection=Yes;"
+       "Driver={SQL Server Native Client "
+       "11.0};Server=srv\\INST;Database=Loja;Trusted_Connection=Yes;"
        "Encrypt=no"},
       {"Provider=SQLOLEDB.1;Data Source=srv;User ID=sa;Password=pw", &kWindowsOnly,
        "Driver={SQL Server};Server=srv;UID=sa;PWD=pw"},
@@ -204,8 +220,9 @@ TEST(ProviderMapping, SqlServerProvidersReachAnInstalledDriver) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.init);
-    EXPECT_EQ(odbcTargetFor(parseInitString(c.init), *c.drivers, "Data-link file 'x'").connectionString,
-              c.want);
+    EXPECT_EQ(
+        odbcTargetFor(parseInitString(c.init), *c.drivers, "Data-link file 'x'").connectionString,
+        c.want);
   }
 }
 
@@ -215,7 +232,8 @@ TEST(ProviderMapping, OdbcBridgeUsesTheExtendedPropertiesAsTheyStand) {
     std::string_view want;
     std::string_view password;
   } cases[] = {
-      {"Provider=MSDASQL.1;Extended Properties=\"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;"
+      {"Provider=MSDASQL.1;Extended Properties=\"Driver={PostgreSQL "
+       "Unicode};Server=127.0.0.1;Port=5432;"
        "Database=loja;Uid=u;Pwd=p\"",
        "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=5432;Database=loja;Uid=u;Pwd=p", "p"},
       {"Provider=MSDASQL;Extended Properties='Driver=SQLite3;Database=/tmp/loja.db'",
@@ -249,7 +267,8 @@ TEST(ProviderMapping, ConnectTimeoutBoundsTheLoginOnEveryProvider) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.init);
-    EXPECT_EQ(odbcTargetFor(parseInitString(c.init), kFreeTdsOnly, "x").loginTimeoutSeconds, c.seconds);
+    EXPECT_EQ(odbcTargetFor(parseInitString(c.init), kFreeTdsOnly, "x").loginTimeoutSeconds,
+              c.seconds);
   }
 }
 
@@ -260,25 +279,30 @@ TEST(ProviderMapping, UnusableSettingsAreRefusedWithAClearMessage) {
     std::string_view fragment;
   } cases[] = {
       {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=c:\\loja.mdb", &kFreeTdsOnly,
-       "Data-link file 'l.udl' names the provider 'Microsoft.Jet.OLEDB.4.0', which this program cannot use"},
-      {"Provider=SQLOLEDB.1;Data Source=srv", nullptr, "No SQL Server ODBC driver is installed, which "
-                                                       "Data-link file 'l.udl' needs"},
+       "Data-link file 'l.udl' names the provider 'Microsoft.Jet.OLEDB.4.0', which this program "
+       "cannot use"},
+      {"Provider=SQLOLEDB.1;Data Source=srv", nullptr,
+       "No SQL Server ODBC driver is installed, which "
+       "Data-link file 'l.udl' needs"},
       {"Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=srv", &kFreeTdsOnly,
-       "Data-link file 'l.udl' asks for Windows authentication (Integrated Security=SSPI), which the "
+       "Data-link file 'l.udl' asks for Windows authentication (Integrated Security=SSPI), which "
+       "the "
        "FreeTDS driver cannot give"},
       {"Provider=SQLOLEDB.1;Data Source=srv,port;Password=x", &kFreeTdsOnly,
        "Data-link file 'l.udl' gives a Data Source whose port is not a number"},
       {"Provider=SQLOLEDB.1;Data Source=srv;Connect Timeout=15s", &kFreeTdsOnly,
        "Data-link file 'l.udl' gives a Connect Timeout that is not a whole number of seconds"},
       {"Provider=MSDASQL.1;User ID=u", &kFreeTdsOnly,
-       "Data-link file 'l.udl' gives neither an ODBC connection string (Extended Properties) nor an "
+       "Data-link file 'l.udl' gives neither an ODBC connection string (Extended Properties) nor "
+       "an "
        "ODBC data source (Data Source)"},
   };
   const std::vector<std::string> none;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.init);
     EXPECT_THAT(messageOf([&] {
-                  odbcTargetFor(parseInitString(c.init), c.drivers ? *c.drivers : none, "Data-link file 'l.udl'");
+                  odbcTargetFor(parseInitString(c.init), c.drivers ? *c.drivers : none,
+                                "Data-link file 'l.udl'");
                 }),
                 HasSubstr(c.fragment));
   }
@@ -289,12 +313,16 @@ TEST(ConnectionString, FileNameReadsTheDataLinkFile) {
   const auto file = dir.write(
       "loja;1.udl", windowsDataLink(u"Provider=SQLOLEDB.1;Password=\"s;e'c\"\"r}t\";User ID=sa;"
                                     u"Initial Catalog=Loja;Data Source=srv"));
-  const std::string want = "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD={s;e'c\"r}}t}";
+  const std::string want =
+      "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Loja;UID=sa;PWD={s;e'c\"r}}t}";
   // The path holds a ';': the whole rest of the string names the file.
-  EXPECT_EQ(resolveConnectionString("FILE NAME=" + file.string(), kFreeTdsOnly).connectionString, want);
-  EXPECT_EQ(resolveConnectionString("file name=" + file.string(), kFreeTdsOnly).password, "s;e'c\"r}t");
+  EXPECT_EQ(resolveConnectionString("FILE NAME=" + file.string(), kFreeTdsOnly).connectionString,
+            want);
+  EXPECT_EQ(resolveConnectionString("file name=" + file.string(), kFreeTdsOnly).password,
+            "s;e'c\"r}t");
   // Quoted, and as one property among others.
-  EXPECT_EQ(resolveConnectionString("File Name=\"" + file.string() + "\";Initial Catalog=Outra", kFreeTdsOnly)
+  EXPECT_EQ(resolveConnectionString("File Name=\"" + file.string() + "\";Initial Catalog=Outra",
+                                    kFreeTdsOnly)
                 .connectionString,
             "Driver={FreeTDS};Server=srv;TDS_Version=7.4;Database=Outra;UID=sa;PWD={s;e'c\"r}}t}");
   // Without FILE NAME the string is an initialisation string itself.
@@ -308,25 +336,33 @@ TEST(ConnectionString, BadFilesFailNamingTheFileAndNeverThePassword) {
   const std::string secret = "s3;cr'e\"t";
   const auto unknownProvider =
       dir.write("a.udl", windowsDataLink(u"Provider=Jet;Password=\"s3;cr'e\"\"t\";Data Source=x"));
-  const auto badQuote = dir.write("b.udl", "[oledb]\n;\nProvider=SQLOLEDB;Password=\"s3;cr'e\"t;User ID=u\n");
+  const auto badQuote =
+      dir.write("b.udl", "[oledb]\n;\nProvider=SQLOLEDB;Password=\"s3;cr'e\"t;User ID=u\n");
   const auto noInit = dir.write("c.udl", "[oledb]\r\n; nothing follows\r\n");
-  const auto sspi = dir.write("d.udl", "[oledb]\n;\nProvider=SQLOLEDB;Integrated Security=SSPI;Password=" +
-                                           std::string("\"s3;cr'e\"\"t\"") + ";Data Source=x\n");
+  const auto sspi =
+      dir.write("d.udl", "[oledb]\n;\nProvider=SQLOLEDB;Integrated Security=SSPI;Password=" +
+                             std::string("\"s3;cr'e\"\"t\"") + ";Data Source=x\n");
   struct {
     std::string connection;
     std::string fragment;
   } cases[] = {
-      {"FILE NAME=" + unknownProvider.string(), "Data-link file '" + unknownProvider.string() + "' names the provider 'Jet'"},
-      {"FILE NAME=" + badQuote.string(), "Data-link file '" + badQuote.string() + "' has text after the closing quote"},
-      {"FILE NAME=" + noInit.string(), "Data-link file '" + noInit.string() + "' holds no connection string"},
-      {"FILE NAME=" + sspi.string(), "Data-link file '" + sspi.string() + "' asks for Windows authentication"},
-      {"FILE NAME=" + (dir.path() / "none.udl").string(), "Data-link file '" + (dir.path() / "none.udl").string() + "' does not exist"},
+      {"FILE NAME=" + unknownProvider.string(),
+       "Data-link file '" + unknownProvider.string() + "' names the provider 'Jet'"},
+      {"FILE NAME=" + badQuote.string(),
+       "Data-link file '" + badQuote.string() + "' has text after the closing quote"},
+      {"FILE NAME=" + noInit.string(),
+       "Data-link file '" + noInit.string() + "' holds no connection string"},
+      {"FILE NAME=" + sspi.string(),
+       "Data-link file '" + sspi.string() + "' asks for Windows authentication"},
+      {"FILE NAME=" + (dir.path() / "none.udl").string(),
+       "Data-link file '" + (dir.path() / "none.udl").string() + "' does not exist"},
       {"", "The store connection has no connection string"},
       {"FILE NAME=", "names no data-link file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.connection);
-    const std::string message = messageOf([&] { resolveConnectionString(c.connection, kFreeTdsOnly); });
+    const std::string message =
+        messageOf([&] { resolveConnectionString(c.connection, kFreeTdsOnly); });
     EXPECT_THAT(message, HasSubstr(c.fragment));
     EXPECT_THAT(message, Not(HasSubstr("s3;cr")));
   }

@@ -10,10 +10,12 @@ constexpr ParameterAttributes kSignedNullable{true, true};
 
 // Text parameters are declared with precision and scale 255; integers with precision 10.
 Parameter textParameter(std::string name, int size, ParameterAttributes attributes = {}) {
-  return Parameter(std::move(name), FieldKind::Text, size, 255, 255, ParameterDirection::Input, attributes);
+  return Parameter(std::move(name), FieldKind::Text, size, 255, 255, ParameterDirection::Input,
+                   attributes);
 }
 Parameter integerParameter(std::string name, ParameterAttributes attributes = kSigned) {
-  return Parameter(std::move(name), FieldKind::Integer, 4, 10, 0, ParameterDirection::Input, attributes);
+  return Parameter(std::move(name), FieldKind::Integer, 4, 10, 0, ParameterDirection::Input,
+                   attributes);
 }
 
 void declareFields(StoreQuery& query, std::span<const FieldDeclaration> fields) {
@@ -57,67 +59,67 @@ constexpr FieldDeclaration kPreco[] = {
 };
 
 constexpr FieldDeclaration kClientes[] = {
-      {"IdCliente", FieldKind::Integer, std::nullopt},
-      {"Idempresa", FieldKind::Integer, std::nullopt},
-      {"NomeCliente", FieldKind::WideText, 50},
-      {"Cnpj", FieldKind::WideText, 15},
-      {"InscEst", FieldKind::WideText, 20},
-      {"Cep", FieldKind::WideText, 8},
-      {"DDD", FieldKind::Integer, std::nullopt},
-      {"Telefone", FieldKind::WideText, 50},
-      {"DDD_Cel", FieldKind::Integer, std::nullopt},
-      {"Celular", FieldKind::WideText, 8},
-      {"TipoPessoa", FieldKind::WideText, 1},
-      {"Fax", FieldKind::WideText, 50},
-      {"RG", FieldKind::WideText, 20},
-      {"Observacao", FieldKind::Memo, std::nullopt},
-      {"Contato", FieldKind::WideText, 50},
-      {"DataCadastro", FieldKind::DateTime, std::nullopt},
-      {"DataAtualizacao", FieldKind::DateTime, std::nullopt},
-      {"Email", FieldKind::WideText, 255},
-      {"Endereco", FieldKind::WideText, 50},
-      {"Numero", FieldKind::Integer, std::nullopt},
-      {"Complemento", FieldKind::WideText, 50},
-      {"Bairro", FieldKind::WideText, 50},
-      {"Cidade", FieldKind::WideText, 50},
-      {"Estado", FieldKind::WideText, 2},
-      {"EnderecoEntr", FieldKind::Memo, std::nullopt},
-      {"PontoRefer", FieldKind::Memo, std::nullopt},
-      {"ddd2", FieldKind::Integer, std::nullopt},
-      {"fone2", FieldKind::WideText, 8},
-      {"ddd3", FieldKind::Integer, std::nullopt},
-      {"fone3", FieldKind::WideText, 8},
-      {"ddd4", FieldKind::Integer, std::nullopt},
-      {"fone4", FieldKind::WideText, 8},
-      {"LimiteCredito", FieldKind::Float, std::nullopt},
-      {"NumeroCartao", FieldKind::Text, 20},
-      {"IdCorretor", FieldKind::Integer, std::nullopt},
-      {"TipoCliente", FieldKind::Text, 1},
-      {"IdClassificacao", FieldKind::Integer, std::nullopt},
-      {"DataSerasa", FieldKind::DateTime, std::nullopt},
-      {"CodMun", FieldKind::Text, 5},
-      {"ComissaoRep", FieldKind::Float, std::nullopt},
-      {"IdLoja", FieldKind::Integer, std::nullopt},
-      {"Representante", FieldKind::Text, 1},
-      {"LiberaConsignacao", FieldKind::Text, 50},
-      {"Status", FieldKind::Text, 1},
-      {"IdPais", FieldKind::Text, 4},
-      {"DataNascto", FieldKind::DateTime, std::nullopt},
-      {"DescontoVenda", FieldKind::Float, std::nullopt},
-      {"NaoMostraContas", FieldKind::Text, 1},
-      {"IdVendedor", FieldKind::Integer, std::nullopt},
-      {"ComissaoVendedor", FieldKind::Float, std::nullopt},
-      {"NomeFantasia", FieldKind::Text, 50},
-      {"TipoContribuinte", FieldKind::Text, 1},
-      {"Bai_Cob", FieldKind::WideText, 50},
-      {"Cep_Cob", FieldKind::WideText, 8},
-      {"Cid_Cob", FieldKind::WideText, 50},
-      {"CodMun_Cob", FieldKind::Text, 5},
-      {"Compl_Cob", FieldKind::WideText, 50},
-      {"Cont_Cob", FieldKind::WideText, 50},
-      {"End_Cob", FieldKind::WideText, 50},
-      {"Est_Cob", FieldKind::WideText, 2},
-      {"Num_Cob", FieldKind::Integer, std::nullopt},
+    {"IdCliente", FieldKind::Integer, std::nullopt},
+    {"Idempresa", FieldKind::Integer, std::nullopt},
+    {"NomeCliente", FieldKind::WideText, 50},
+    {"Cnpj", FieldKind::WideText, 15},
+    {"InscEst", FieldKind::WideText, 20},
+    {"Cep", FieldKind::WideText, 8},
+    {"DDD", FieldKind::Integer, std::nullopt},
+    {"Telefone", FieldKind::WideText, 50},
+    {"DDD_Cel", FieldKind::Integer, std::nullopt},
+    {"Celular", FieldKind::WideText, 8},
+    {"TipoPessoa", FieldKind::WideText, 1},
+    {"Fax", FieldKind::WideText, 50},
+    {"RG", FieldKind::WideText, 20},
+    {"Observacao", FieldKind::Memo, std::nullopt},
+    {"Contato", FieldKind::WideText, 50},
+    {"DataCadastro", FieldKind::DateTime, std::nullopt},
+    {"DataAtualizacao", FieldKind::DateTime, std::nullopt},
+    {"Email", FieldKind::WideText, 255},
+    {"Endereco", FieldKind::WideText, 50},
+    {"Numero", FieldKind::Integer, std::nullopt},
+    {"Complemento", FieldKind::WideText, 50},
+    {"Bairro", FieldKind::WideText, 50},
+    {"Cidade", FieldKind::WideText, 50},
+    {"Estado", FieldKind::WideText, 2},
+    {"EnderecoEntr", FieldKind::Memo, std::nullopt},
+    {"PontoRefer", FieldKind::Memo, std::nullopt},
+    {"ddd2", FieldKind::Integer, std::nullopt},
+    {"fone2", FieldKind::WideText, 8},
+    {"ddd3", FieldKind::Integer, std::nullopt},
+    {"fone3", FieldKind::WideText, 8},
+    {"ddd4", FieldKind::Integer, std::nullopt},
+    {"fone4", FieldKind::WideText, 8},
+    {"LimiteCredito", FieldKind::Float, std::nullopt},
+    {"NumeroCartao", FieldKind::Text, 20},
+    {"IdCorretor", FieldKind::Integer, std::nullopt},
+    {"TipoCliente", FieldKind::Text, 1},
+    {"IdClassificacao", FieldKind::Integer, std::nullopt},
+    {"DataSerasa", FieldKind::DateTime, std::nullopt},
+    {"CodMun", FieldKind::Text, 5},
+    {"ComissaoRep", FieldKind::Float, std::nullopt},
+    {"IdLoja", FieldKind::Integer, std::nullopt},
+    {"Representante", FieldKind::Text, 1},
+    {"LiberaConsignacao", FieldKind::Text, 50},
+    {"Status", FieldKind::Text, 1},
+    {"IdPais", FieldKind::Text, 4},
+    {"DataNascto", FieldKind::DateTime, std::nullopt},
+    {"DescontoVenda", FieldKind::Float, std::nullopt},
+    {"NaoMostraContas", FieldKind::Text, 1},
+    {"IdVendedor", FieldKind::Integer, std::nullopt},
+    {"ComissaoVendedor", FieldKind::Float, std::nullopt},
+    {"NomeFantasia", FieldKind::Text, 50},
+    {"TipoContribuinte", FieldKind::Text, 1},
+    {"Bai_Cob", FieldKind::WideText, 50},
+    {"Cep_Cob", FieldKind::WideText, 8},
+    {"Cid_Cob", FieldKind::WideText, 50},
+    {"CodMun_Cob", FieldKind::Text, 5},
+    {"Compl_Cob", FieldKind::WideText, 50},
+    {"Cont_Cob", FieldKind::WideText, 50},
+    {"End_Cob", FieldKind::WideText, 50},
+    {"Est_Cob", FieldKind::WideText, 2},
+    {"Num_Cob", FieldKind::Integer, std::nullopt},
 };
 
 constexpr FieldDeclaration kMunicipio[] = {
@@ -226,8 +228,8 @@ StoreObjects::StoreObjects()
   EstInicial.declareParameter(
       Parameter("data", FieldKind::DateTime, 16, 23, 3, ParameterDirection::Input, {}));
   EstInicial.declareParameter(textParameter("idreferencia", 10));
-  EstInicial.declareParameter(
-      Parameter("estoque", FieldKind::Float, 8, 15, 255, ParameterDirection::Input, kSignedNullable));
+  EstInicial.declareParameter(Parameter("estoque", FieldKind::Float, 8, 15, 255,
+                                        ParameterDirection::Input, kSignedNullable));
   EstInicial.declareParameter(integerParameter("idestoque", kSignedNullable));
   EstInicial.setStatementText(statementText({
       "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, est_atual,idestoque)",
@@ -237,8 +239,8 @@ StoreObjects::StoreObjects()
   declareFields(EstInicial, kEstoque);
 
   sp_Estoque.setProcedureName("Sp_EstoqueInicial;1");
-  sp_Estoque.declareParameter(
-      Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0, ParameterDirection::ReturnValue, {}));
+  sp_Estoque.declareParameter(Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0,
+                                        ParameterDirection::ReturnValue, {}));
   sp_Estoque.declareParameter(
       Parameter("@refer", FieldKind::Text, 10, 0, 0, ParameterDirection::Input, kNullable));
   sp_Estoque.declareParameter(

@@ -26,11 +26,11 @@ struct FieldDeclaration {
 std::string statementText(std::initializer_list<std::string_view> lines);
 
 // The declared field lists.
-std::span<const FieldDeclaration> aBarrasFields() noexcept;     // 7
-std::span<const FieldDeclaration> aEstoqueFields() noexcept;    // 13, also EstInicial's
-std::span<const FieldDeclaration> aPrecoFields() noexcept;      // 5
-std::span<const FieldDeclaration> aClientesFields() noexcept;   // 61
-std::span<const FieldDeclaration> ADOQuery1Fields() noexcept;   // 4
+std::span<const FieldDeclaration> aBarrasFields() noexcept;    // 7
+std::span<const FieldDeclaration> aEstoqueFields() noexcept;   // 13, also EstInicial's
+std::span<const FieldDeclaration> aPrecoFields() noexcept;     // 5
+std::span<const FieldDeclaration> aClientesFields() noexcept;  // 61
+std::span<const FieldDeclaration> ADOQuery1Fields() noexcept;  // 4
 
 // The store connection Tendaro and every object on it, declared. The application owns one and
 // hands it to the sections. Tendaro's connection string starts empty: the application sets its

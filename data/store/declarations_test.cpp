@@ -39,20 +39,28 @@ TEST(Declarations, StatementTextsEndEveryLineWithCrLf) {
     std::string_view text;
     std::vector<std::string> markers;
   } cases[] = {
-      {&store.aProdutos, "select * from lj_produtos\r\n where idreferencia = :idreferencia\r\n", {"idreferencia"}},
+      {&store.aProdutos,
+       "select * from lj_produtos\r\n where idreferencia = :idreferencia\r\n",
+       {"idreferencia"}},
       {&store.aBarras,
-       "select * from lj_referBar\r\n  where idreferencia = :idreferencia\r\n     and idcor = :idcor\r\n"
+       "select * from lj_referBar\r\n  where idreferencia = :idreferencia\r\n     and idcor = "
+       ":idcor\r\n"
        "     and tam = :tam\r\n     and codbarra = :codbarra\r\n",
        {"idreferencia", "idcor", "tam", "codbarra"}},
       {&store.aEstoque,
-       "select * from lj_referEst\r\n  where idreferencia = :idreferencia\r\n     and idcor = :idcor\r\n"
+       "select * from lj_referEst\r\n  where idreferencia = :idreferencia\r\n     and idcor = "
+       ":idcor\r\n"
        "     and tam = :tam\r\n     and idestoque = :idestoque\r\n",
        {"idreferencia", "idcor", "tam", "idestoque"}},
       {&store.aPreco,
-       "select * from lj_referPrc\r\n  where idreferencia = :idreferencia\r\n     and idtabela = :idtabela\r\n",
+       "select * from lj_referPrc\r\n  where idreferencia = :idreferencia\r\n     and idtabela = "
+       ":idtabela\r\n",
        {"idreferencia", "idtabela"}},
-      {&store.aClientes, "select * from clientes\r\n where idcliente = :idcliente\r\n\r\n", {"idcliente"}},
-      {&store.aFornecedor, "select * from fornecedores\r\n where idfornecedor = :idfornecedor\r\n\r\n",
+      {&store.aClientes,
+       "select * from clientes\r\n where idcliente = :idcliente\r\n\r\n",
+       {"idcliente"}},
+      {&store.aFornecedor,
+       "select * from fornecedores\r\n where idfornecedor = :idfornecedor\r\n\r\n",
        {"idfornecedor"}},
       {&store.ADOQuery1,
        "SELECT     Estado.Estado, upper( Municipio.NOME) as Cidade,Estado.CODIGO, codmun\r\n"
@@ -62,7 +70,8 @@ TEST(Declarations, StatementTextsEndEveryLineWithCrLf) {
        "   and upper( Municipio.NOME) = :cidade\r\n\r\n",
        {"uf", "cidade"}},
       {&store.EstInicial,
-       "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, est_atual,idestoque)\r\n"
+       "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, "
+       "est_atual,idestoque)\r\n"
        " values (:data , 0, :idreferencia, 1, '0', :estoque, :idestoque)\r\n",
        {"data", "idreferencia", "estoque", "idestoque"}},
   };
@@ -95,10 +104,11 @@ TEST(Declarations, ParametersKeepTheirDeclaredTypes) {
   expectParameters(s.aFornecedor.parameters(), {{"idfornecedor", I, 4, 10, 0, true, false}});
   expectParameters(s.ADOQuery1.parameters(), {{"uf", T, 2, 255, 255, false, false},
                                               {"cidade", T, 30, 255, 255, false, true}});
-  expectParameters(s.EstInicial.parameters(), {{"data", FieldKind::DateTime, 16, 23, 3, false, false},
-                                               {"idreferencia", T, 10, 255, 255, false, false},
-                                               {"estoque", FieldKind::Float, 8, 15, 255, true, true},
-                                               {"idestoque", I, 4, 10, 0, true, true}});
+  expectParameters(s.EstInicial.parameters(),
+                   {{"data", FieldKind::DateTime, 16, 23, 3, false, false},
+                    {"idreferencia", T, 10, 255, 255, false, false},
+                    {"estoque", FieldKind::Float, 8, 15, 255, true, true},
+                    {"idestoque", I, 4, 10, 0, true, true}});
   expectParameters(s.sp_Estoque.parameters(), {{"@RETURN_VALUE", I, 0, 10, 0, false, false},
                                                {"@refer", T, 10, 0, 0, false, true},
                                                {"@idcor", I, 0, 10, 0, false, true},
@@ -106,7 +116,8 @@ TEST(Declarations, ParametersKeepTheirDeclaredTypes) {
                                                {"@idempresa", I, 0, 10, 0, false, true},
                                                {"@idfilial", I, 0, 10, 0, false, true}});
   EXPECT_EQ(s.sp_Estoque.parameter(0).direction(), ParameterDirection::ReturnValue);
-  for (long long i = 1; i <= 5; ++i) EXPECT_EQ(s.sp_Estoque.parameter(i).direction(), ParameterDirection::Input);
+  for (long long i = 1; i <= 5; ++i)
+    EXPECT_EQ(s.sp_Estoque.parameter(i).direction(), ParameterDirection::Input);
   EXPECT_EQ(s.sp_Estoque.procedureName(), "Sp_EstoqueInicial;1");
 }
 
@@ -115,7 +126,7 @@ TEST(Declarations, FieldListsAreDeclaredWhereTheWindowDeclaresThem) {
   struct {
     StoreQuery* query;
     std::size_t fields;
-  } cases[] = {{&s.aProdutos, 0}, {&s.aBarras, 7},     {&s.aEstoque, 13},   {&s.aPreco, 5},
+  } cases[] = {{&s.aProdutos, 0},  {&s.aBarras, 7},     {&s.aEstoque, 13}, {&s.aPreco, 5},
                {&s.aClientes, 61}, {&s.aFornecedor, 0}, {&s.ADOQuery1, 4}, {&s.EstInicial, 13}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.query->name());

@@ -81,13 +81,11 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
            (column.columnSize == 0 || (sqlServer && column.columnSize > boundedMaximum));
   };
   switch (column.sqlType) {
-    case SQL_CHAR:
-      return {FieldKind::FixedText, size};
+    case SQL_CHAR: return {FieldKind::FixedText, size};
     case SQL_VARCHAR:
       if (unbounded(8000)) return {FieldKind::Memo, 0};
       return {FieldKind::Text, size};
-    case SQL_WCHAR:
-      return {wideIsNarrow ? FieldKind::FixedText : FieldKind::WideText, size};
+    case SQL_WCHAR: return {wideIsNarrow ? FieldKind::FixedText : FieldKind::WideText, size};
     case SQL_WVARCHAR:
       if (unbounded(4000)) return {FieldKind::Memo, 0};
       return {wideIsNarrow ? FieldKind::Text : FieldKind::WideText, size};
@@ -95,22 +93,17 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
     case SQL_WLONGVARCHAR:
       // PostgreSQL's text functions (upper() among them) return its unbounded text type, which
       // its driver reports as a long text. A value the statement computes is no stored memo.
-      if (store == StoreKind::PostgreSql && column.baseTable.empty()) return {FieldKind::Text, size};
+      if (store == StoreKind::PostgreSql && column.baseTable.empty())
+        return {FieldKind::Text, size};
       return {FieldKind::Memo, 0};
-    case SQL_INTEGER:
-      return {column.autoIncrement ? FieldKind::AutoInc : FieldKind::Integer, 0};
-    case SQL_SMALLINT:
-      return {FieldKind::SmallInt, 0};
-    case SQL_TINYINT:
-      return {FieldKind::Word, 0};
-    case SQL_BIGINT:
-      return {FieldKind::LargeInt, 0};
-    case SQL_BIT:
-      return {FieldKind::Boolean, 0};
+    case SQL_INTEGER: return {column.autoIncrement ? FieldKind::AutoInc : FieldKind::Integer, 0};
+    case SQL_SMALLINT: return {FieldKind::SmallInt, 0};
+    case SQL_TINYINT: return {FieldKind::Word, 0};
+    case SQL_BIGINT: return {FieldKind::LargeInt, 0};
+    case SQL_BIT: return {FieldKind::Boolean, 0};
     case SQL_FLOAT:
     case SQL_REAL:
-    case SQL_DOUBLE:
-      return {FieldKind::Float, 0};
+    case SQL_DOUBLE: return {FieldKind::Float, 0};
     case SQL_DECIMAL:
     case SQL_NUMERIC:
       if (column.decimalDigits == 0 && column.columnSize < 10) {
@@ -118,29 +111,21 @@ ColumnKind columnKind(const odbc::ColumnDescription& column, StoreKind store) no
       }
       return {FieldKind::Bcd, 0};
     case SQL_TYPE_DATE:
-    case SQL_DATE:
-      return {FieldKind::Date, 0};
+    case SQL_DATE: return {FieldKind::Date, 0};
     case SQL_TYPE_TIME:
     case SQL_TIME:
-    case kSqlServerTime:
-      return {FieldKind::Time, 0};
+    case kSqlServerTime: return {FieldKind::Time, 0};
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
-    case kSqlServerTimestampOffset:
-      return {FieldKind::DateTime, 0};
-    case kSqlServerXml:
-      return {FieldKind::Memo, 0};
-    case SQL_GUID:
-      return {FieldKind::Guid, 38};
-    case SQL_BINARY:
-      return {FieldKind::Bytes, 0};
+    case kSqlServerTimestampOffset: return {FieldKind::DateTime, 0};
+    case kSqlServerXml: return {FieldKind::Memo, 0};
+    case SQL_GUID: return {FieldKind::Guid, 38};
+    case SQL_BINARY: return {FieldKind::Bytes, 0};
     case SQL_VARBINARY:
       if (unbounded(8000)) return {FieldKind::Blob, 0};
       return {FieldKind::VarBytes, 0};
-    case SQL_LONGVARBINARY:
-      return {FieldKind::Blob, 0};
-    default:
-      return {FieldKind::Unknown, 0};
+    case SQL_LONGVARBINARY: return {FieldKind::Blob, 0};
+    default: return {FieldKind::Unknown, 0};
   }
 }
 
@@ -213,7 +198,8 @@ std::optional<std::string> tableOfSelect(std::string_view statement) {
       ++depth;
     } else if (c == ')') {
       --depth;
-    } else if (depth == 0 && (i == 0 || !isWordChar(statement[i - 1])) && wordAt(statement, i) == "from") {
+    } else if (depth == 0 && (i == 0 || !isWordChar(statement[i - 1])) &&
+               wordAt(statement, i) == "from") {
       fromAt = i;
       break;
     }
@@ -229,7 +215,8 @@ std::optional<std::string> tableOfSelect(std::string_view statement) {
     table = std::string(statement.substr(i + 1, end - i - 1));
     i = end + 1;
   } else {
-    while (i < statement.size() && (isWordChar(statement[i]) || statement[i] == '.')) table += statement[i++];
+    while (i < statement.size() && (isWordChar(statement[i]) || statement[i] == '.'))
+      table += statement[i++];
   }
   if (table.empty()) return std::nullopt;
   while (i < statement.size() && isBlankOrLineBreak(statement[i])) ++i;
@@ -243,7 +230,8 @@ std::string procedureBaseName(std::string_view declaredName, StoreKind store) {
   const std::size_t semicolon = declaredName.rfind(';');
   if (semicolon == std::string_view::npos) return std::string(declaredName);
   const std::string_view group = declaredName.substr(semicolon + 1);
-  if (group == "1" || store != StoreKind::SqlServer) return std::string(declaredName.substr(0, semicolon));
+  if (group == "1" || store != StoreKind::SqlServer)
+    return std::string(declaredName.substr(0, semicolon));
   return std::string(declaredName);
 }
 
@@ -251,11 +239,13 @@ ProcedureCall procedureCall(StoreKind store, std::string_view name, const Parame
                             std::string_view quote) {
   const std::string base = procedureBaseName(name, store);
   const std::size_t semicolon = base.find(';');
-  const std::string_view group =
-      semicolon == std::string::npos ? std::string_view() : std::string_view(base).substr(semicolon + 1);
-  const bool groupIsNumber =
-      semicolon == std::string::npos ||
-      (!group.empty() && std::all_of(group.begin(), group.end(), [](char c) { return c >= '0' && c <= '9'; }));
+  const std::string_view group = semicolon == std::string::npos
+                                     ? std::string_view()
+                                     : std::string_view(base).substr(semicolon + 1);
+  const bool groupIsNumber = semicolon == std::string::npos ||
+                             (!group.empty() && std::all_of(group.begin(), group.end(), [](char c) {
+                               return c >= '0' && c <= '9';
+                             }));
   if (!groupIsNumber || !isPlainIdentifier(std::string_view(base).substr(0, semicolon))) {
     throw DataError("'" + std::string(name) + "' is not a procedure name this program can call");
   }
@@ -289,7 +279,8 @@ ProcedureCall procedureCall(StoreKind store, std::string_view name, const Parame
         if (!columns.empty()) columns += ", ";
         columns += quoteIdentifier(column, quote);
       }
-      call.text = "insert into " + base + " (" + columns + ") values (" + markers(inputs.size()) + ")";
+      call.text =
+          "insert into " + base + " (" + columns + ") values (" + markers(inputs.size()) + ")";
       call.boundParameters = inputs;
       break;
     }
@@ -350,9 +341,7 @@ std::string updateText(std::string_view table, const std::vector<std::string>& s
       case Comparison::Exact:
         text += column.cast.empty() ? name + " = ?" : name + " = CAST(? AS " + column.cast + ")";
         break;
-      case Comparison::Instant:
-        text += "julianday(" + name + ") = julianday(?)";
-        break;
+      case Comparison::Instant: text += "julianday(" + name + ") = julianday(?)"; break;
       case Comparison::Digits15:
         text += "printf('%.15g', " + name + ") = printf('%.15g', ?)";
         break;
@@ -377,14 +366,10 @@ Comparison originalComparison(StoreKind store, FieldKind kind) noexcept {
   switch (kind) {
     case FieldKind::Date:
     case FieldKind::Time:
-    case FieldKind::DateTime:
-      return Comparison::Instant;
-    case FieldKind::Float:
-      return Comparison::Digits15;
-    case FieldKind::Bcd:
-      return Comparison::FourPlaces;
-    default:
-      return Comparison::Exact;
+    case FieldKind::DateTime: return Comparison::Instant;
+    case FieldKind::Float: return Comparison::Digits15;
+    case FieldKind::Bcd: return Comparison::FourPlaces;
+    default: return Comparison::Exact;
   }
 }
 

@@ -102,7 +102,7 @@ Comparison originalComparison(StoreKind store, FieldKind kind) noexcept;
 
 // One column of a post, with the original value it had when it was read (update only).
 struct PostColumn {
-  std::string name;  // as the store spells it
+  std::string name;              // as the store spells it
   bool compareOriginal = false;  // check the original value (optimistic locking)
   bool originalIsNull = false;
   Comparison comparison = Comparison::Exact;

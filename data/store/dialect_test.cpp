@@ -55,7 +55,10 @@ TEST(ColumnKind, ColumnTypesMapToFieldKinds) {
       {"text", column(SQL_LONGVARCHAR, 2147483647), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"ntext", column(SQL_WLONGVARCHAR, 1073741823), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"int", column(SQL_INTEGER, 10), StoreKind::SqlServer, {FieldKind::Integer, 0}},
-      {"int identity", column(SQL_INTEGER, 10, 0, true), StoreKind::SqlServer, {FieldKind::AutoInc, 0}},
+      {"int identity",
+       column(SQL_INTEGER, 10, 0, true),
+       StoreKind::SqlServer,
+       {FieldKind::AutoInc, 0}},
       {"smallint", column(SQL_SMALLINT, 5), StoreKind::SqlServer, {FieldKind::SmallInt, 0}},
       {"tinyint", column(SQL_TINYINT, 3), StoreKind::SqlServer, {FieldKind::Word, 0}},
       {"bigint", column(SQL_BIGINT, 19), StoreKind::SqlServer, {FieldKind::LargeInt, 0}},
@@ -67,7 +70,10 @@ TEST(ColumnKind, ColumnTypesMapToFieldKinds) {
       {"numeric(10,0)", column(SQL_NUMERIC, 10, 0), StoreKind::SqlServer, {FieldKind::Bcd, 0}},
       {"numeric(9,2)", column(SQL_NUMERIC, 9, 2), StoreKind::SqlServer, {FieldKind::Bcd, 0}},
       {"money", column(SQL_DECIMAL, 19, 4), StoreKind::SqlServer, {FieldKind::Bcd, 0}},
-      {"datetime", column(SQL_TYPE_TIMESTAMP, 23, 3), StoreKind::SqlServer, {FieldKind::DateTime, 0}},
+      {"datetime",
+       column(SQL_TYPE_TIMESTAMP, 23, 3),
+       StoreKind::SqlServer,
+       {FieldKind::DateTime, 0}},
       {"date", column(SQL_TYPE_DATE, 10), StoreKind::SqlServer, {FieldKind::Date, 0}},
       {"uniqueidentifier", column(SQL_GUID, 36), StoreKind::SqlServer, {FieldKind::Guid, 38}},
       {"varbinary", column(SQL_VARBINARY, 16), StoreKind::SqlServer, {FieldKind::VarBytes, 0}},
@@ -77,23 +83,43 @@ TEST(ColumnKind, ColumnTypesMapToFieldKinds) {
       {"varchar(max)", column(SQL_VARCHAR, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"nvarchar(max)", column(SQL_WVARCHAR, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"varbinary(max)", column(SQL_VARBINARY, 0), StoreKind::SqlServer, {FieldKind::Blob, 0}},
-      {"varchar(max), an older driver", column(SQL_VARCHAR, 2147483647), StoreKind::SqlServer, {FieldKind::Memo, 0}},
+      {"varchar(max), an older driver",
+       column(SQL_VARCHAR, 2147483647),
+       StoreKind::SqlServer,
+       {FieldKind::Memo, 0}},
       {"varchar(8000)", column(SQL_VARCHAR, 8000), StoreKind::SqlServer, {FieldKind::Text, 8000}},
-      {"nvarchar(4000)", column(SQL_WVARCHAR, 4000), StoreKind::SqlServer, {FieldKind::WideText, 4000}},
+      {"nvarchar(4000)",
+       column(SQL_WVARCHAR, 4000),
+       StoreKind::SqlServer,
+       {FieldKind::WideText, 4000}},
       {"text, FreeTDS", column(SQL_LONGVARCHAR, 4096), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"xml", column(-152, 0), StoreKind::SqlServer, {FieldKind::Memo, 0}},
       {"datetimeoffset", column(-155, 34, 7), StoreKind::SqlServer, {FieldKind::DateTime, 0}},
       {"time(7)", column(-154, 16, 7), StoreKind::SqlServer, {FieldKind::Time, 0}},
-      {"another store's unsized varchar", column(SQL_VARCHAR, 0), StoreKind::Other, {FieldKind::Memo, 0}},
+      {"another store's unsized varchar",
+       column(SQL_VARCHAR, 0),
+       StoreKind::Other,
+       {FieldKind::Memo, 0}},
       // PostgreSQL's Unicode driver reports every character column as wide.
       {"pg varchar(10)", column(SQL_WVARCHAR, 10), StoreKind::PostgreSql, {FieldKind::Text, 10}},
       {"pg char(3)", column(SQL_WCHAR, 3), StoreKind::PostgreSql, {FieldKind::FixedText, 3}},
-      {"pg text column", column(SQL_WLONGVARCHAR, 8190), StoreKind::PostgreSql, {FieldKind::Memo, 0}},
-      {"pg upper(text)", column(SQL_WLONGVARCHAR, 8190, 0, false, ""), StoreKind::PostgreSql,
+      {"pg text column",
+       column(SQL_WLONGVARCHAR, 8190),
+       StoreKind::PostgreSql,
+       {FieldKind::Memo, 0}},
+      {"pg upper(text)",
+       column(SQL_WLONGVARCHAR, 8190, 0, false, ""),
+       StoreKind::PostgreSql,
        {FieldKind::Text, 8190}},
-      {"pg serial", column(SQL_INTEGER, 10, 0, true), StoreKind::PostgreSql, {FieldKind::AutoInc, 0}},
+      {"pg serial",
+       column(SQL_INTEGER, 10, 0, true),
+       StoreKind::PostgreSql,
+       {FieldKind::AutoInc, 0}},
       {"pg unsized varchar", column(SQL_WVARCHAR, 0), StoreKind::PostgreSql, {FieldKind::Text, 0}},
-      {"sqlite text", column(SQL_LONGVARCHAR, 65536, 0, false, ""), StoreKind::Sqlite, {FieldKind::Memo, 0}},
+      {"sqlite text",
+       column(SQL_LONGVARCHAR, 65536, 0, false, ""),
+       StoreKind::Sqlite,
+       {FieldKind::Memo, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -110,7 +136,7 @@ TEST(Identifiers, QuotedWithTheDriversQuoteAndCheckedWhenPlain) {
     std::string_view name;
     bool plain;
   } cases[] = {{"lj_referBar", true}, {"dbo.clientes", true}, {"_x1$#@", true}, {"1abc", false},
-               {"a b", false},        {"a;drop", false},      {"a.", false},      {".a", false},
+               {"a b", false},        {"a;drop", false},      {"a.", false},    {".a", false},
                {"", false},           {"t\"x", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -125,10 +151,12 @@ TEST(NameFromDriver, SqlitesWidenedUtf8NamesAreRepaired) {
     std::string_view want;
   } cases[] = {
       {"descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o", StoreKind::Sqlite, "descri\xC3\xA7\xC3\xA3o"},
-      {"descri\xC3\xA7\xC3\xA3o", StoreKind::Sqlite, "descri\xC3\xA7\xC3\xA3o"},  // "ção" is no UTF-8 widened
+      {"descri\xC3\xA7\xC3\xA3o", StoreKind::Sqlite,
+       "descri\xC3\xA7\xC3\xA3o"},  // "ção" is no UTF-8 widened
       {"IdReferencia", StoreKind::Sqlite, "IdReferencia"},
       {"\xE6\x97\xA5", StoreKind::Sqlite, "\xE6\x97\xA5"},
-      {"descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o", StoreKind::PostgreSql, "descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o"},
+      {"descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o", StoreKind::PostgreSql,
+       "descri\xC3\x83\xC2\xA7\xC3\x83\xC2\xA3o"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reported);
@@ -163,7 +191,8 @@ TEST(TableOfSelect, OnlyASingleTableSelectIsWritable) {
 
 ParameterList stockProcedureParameters() {
   ParameterList list("sp_Estoque");
-  list.add(Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0, ParameterDirection::ReturnValue));
+  list.add(
+      Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0, ParameterDirection::ReturnValue));
   list.add(Parameter("@refer", FieldKind::Text, 10));
   list.add(Parameter("@idcor", FieldKind::Integer, 0, 10));
   list.add(Parameter("@tam", FieldKind::Text, 3));
@@ -210,10 +239,12 @@ TEST(PostStatements, InsertAndUpdateNameExactlyTheirColumns) {
   EXPECT_EQ(insertText("lj_referBar", {"IdReferencia", "Tam"}, "\""),
             "insert into lj_referBar (\"IdReferencia\", \"Tam\") values (?, ?)");
   EXPECT_EQ(insertText("\"t\"", {}, "\""), "insert into \"t\" default values");
-  EXPECT_EQ(updateText("clientes", {"NomeCliente", "DDD"},
-                       {{"IdCliente", true, false}, {"NomeCliente", true, false}, {"DDD", true, true}}, "\""),
-            "update clientes set \"NomeCliente\" = ?, \"DDD\" = ? where \"IdCliente\" = ? and "
-            "\"NomeCliente\" = ? and \"DDD\" is null");
+  EXPECT_EQ(
+      updateText("clientes", {"NomeCliente", "DDD"},
+                 {{"IdCliente", true, false}, {"NomeCliente", true, false}, {"DDD", true, true}},
+                 "\""),
+      "update clientes set \"NomeCliente\" = ?, \"DDD\" = ? where \"IdCliente\" = ? and "
+      "\"NomeCliente\" = ? and \"DDD\" is null");
 }
 
 TEST(PostStatements, SqlServerComparesThroughTheColumnsOwnType) {
@@ -223,17 +254,26 @@ TEST(PostStatements, SqlServerComparesThroughTheColumnsOwnType) {
                         {"DataAlteracao", true, false, Comparison::Exact, "datetime"},
                         {"DataInclusao", true, true, Comparison::Exact, "datetime"}},
                        "\""),
-            "update dbo.lj_referPrc set \"PrecoVenda\" = ?, \"DataAlteracao\" = ? where \"IdReferencia\" = ? and "
+            "update dbo.lj_referPrc set \"PrecoVenda\" = ?, \"DataAlteracao\" = ? where "
+            "\"IdReferencia\" = ? and "
             "\"PrecoVenda\" = CAST(? AS money) and \"DataAlteracao\" = CAST(? AS datetime) and "
             "\"DataInclusao\" is null");
   struct {
     std::string_view typeName;
     std::string_view sqlServer;
   } cases[] = {
-      {"datetime", "datetime"}, {"DATETIME", "datetime"}, {"smalldatetime", "smalldatetime"},
-      {"real", "real"},         {"money", "money"},       {"smallmoney", "smallmoney"},
-      {"datetime2", ""},        {"float", ""},            {"decimal", ""},
-      {"varchar", ""},          {"int identity", ""},     {"", ""},
+      {"datetime", "datetime"},
+      {"DATETIME", "datetime"},
+      {"smalldatetime", "smalldatetime"},
+      {"real", "real"},
+      {"money", "money"},
+      {"smallmoney", "smallmoney"},
+      {"datetime2", ""},
+      {"float", ""},
+      {"decimal", ""},
+      {"varchar", ""},
+      {"int identity", ""},
+      {"", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typeName);
@@ -253,7 +293,8 @@ TEST(PostStatements, SqliteComparesDateTimesFloatsAndDecimalsInOneForm) {
                         {"vazio", true, true, Comparison::Instant}},
                        "\""),
             "update t set \"a\" = ? where \"id\" = ? and julianday(\"quando\") = julianday(?) and "
-            "printf('%.15g', \"qtd\") = printf('%.15g', ?) and printf('%.4f', \"preco\") = printf('%.4f', ?) "
+            "printf('%.15g', \"qtd\") = printf('%.15g', ?) and printf('%.4f', \"preco\") = "
+            "printf('%.4f', ?) "
             "and \"vazio\" is null");
   struct {
     FieldKind kind;

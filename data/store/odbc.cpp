@@ -20,7 +20,9 @@ std::u16string_view withoutTrailingZeros(std::u16string_view text) {
 
 // What is trimmed from the end of a message: blanks, control characters and full stops. The
 // same test serves UTF-16 units and code page 1252 bytes, which agree on these.
-bool isTrailingJunk(unsigned c) { return c == ' ' || c == '.' || c < 0x20 || c == 0x7f || c == 0xa0; }
+bool isTrailingJunk(unsigned c) {
+  return c == ' ' || c == '.' || c < 0x20 || c == 0x7f || c == 0xa0;
+}
 
 // The text a driver wrote into a buffer of `capacity` units: `length` is what it reported, in
 // units or (where ODBC counts bytes) in bytes; never more than the buffer holds.
@@ -86,13 +88,16 @@ std::string trimMessageEnd(std::string_view text) {
 
 StoreError errorFromDiagnostics(const std::vector<DiagnosticRecord>& records,
                                 std::string_view fallbackState) {
-  const auto isError = [](const DiagnosticRecord& record) { return record.sqlState.rfind("01", 0) != 0; };
+  const auto isError = [](const DiagnosticRecord& record) {
+    return record.sqlState.rfind("01", 0) != 0;
+  };
   auto chosen = std::find_if(records.begin(), records.end(), isError);
   if (chosen == records.end()) chosen = records.begin();
   const bool any = chosen != records.end();
   const std::string state = any ? chosen->sqlState : std::string(fallbackState);
   const long native = any ? chosen->nativeCode : 0;
-  std::string text = any ? trimMessageEnd(utf16ToCp1252(cleanDiagnosticText(chosen->text))) : std::string();
+  std::string text =
+      any ? trimMessageEnd(utf16ToCp1252(cleanDiagnosticText(chosen->text))) : std::string();
   if (text.empty()) {
     // No description: the message the platform gives an error without one.
     char buffer[32];
@@ -133,8 +138,8 @@ std::vector<std::string> Environment::driverNames() const {
     SQLWCHAR attributes[2048];
     SQLSMALLINT descriptionLength = 0;
     SQLSMALLINT attributesLength = 0;
-    const SQLRETURN rc = SQLDriversW(handle_.get(), direction, description, 512,
-                                     &descriptionLength, attributes, 2048, &attributesLength);
+    const SQLRETURN rc = SQLDriversW(handle_.get(), direction, description, 512, &descriptionLength,
+                                     attributes, 2048, &attributesLength);
     if (!SQL_SUCCEEDED(rc)) break;
     names.push_back(utf16ToUtf8(bufferText(description, descriptionLength, 512, false)));
     direction = SQL_FETCH_NEXT;
@@ -147,20 +152,23 @@ Connection::Connection(const Environment& environment)
 
 Connection::~Connection() { close(); }
 
-void Connection::open(std::string_view connectionString, std::string_view secret, int loginTimeoutSeconds) {
+void Connection::open(std::string_view connectionString, std::string_view secret,
+                      int loginTimeoutSeconds) {
   if (open_) return;
   // Without it some drivers wait as long as the network does (FreeTDS for ever) for a server
   // that accepts the connection and never answers. A driver that refuses the attribute is left
   // to its own default.
-  SQLSetConnectAttrW(handle_.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(std::max(loginTimeoutSeconds, 1))),
-                     SQL_IS_UINTEGER);
+  SQLSetConnectAttrW(
+      handle_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+      reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(std::max(loginTimeoutSeconds, 1))),
+      SQL_IS_UINTEGER);
   std::u16string text = utf8ToUtf16(connectionString);
-  const SQLRETURN rc =
-      SQLDriverConnectW(handle_.get(), nullptr, sqlText(text), static_cast<SQLSMALLINT>(text.size()),
-                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnectW(handle_.get(), nullptr, sqlText(text),
+                                         static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                                         SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
-    StoreError error = errorFromDiagnostics(readDiagnostics(SQL_HANDLE_DBC, handle_.get()), "08001");
+    StoreError error =
+        errorFromDiagnostics(readDiagnostics(SQL_HANDLE_DBC, handle_.get()), "08001");
     // Some drivers quote the connection string back; the password must never show.
     std::string message = hideSecret(error.what(), utf8ToCp1252(secret));
     throw StoreError(message, error.sqlState, error.nativeCode);
@@ -247,15 +255,15 @@ void Statement::bindParameters(std::vector<ParameterBuffer>& buffers) {
         value = &b.timestamp;
         bufferLength = sizeof b.timestamp;
         break;
-      default:
-        break;
+      default: break;
     }
-    const Binding binding{value, &b.indicator, b.ioType, b.cType, b.sqlType, b.columnSize, b.decimalDigits};
+    const Binding binding{value,     &b.indicator, b.ioType,       b.cType,
+                          b.sqlType, b.columnSize, b.decimalDigits};
     Binding& last = bound_[number - 1];
     if (!(binding == last)) {
       last = Binding{};  // until the driver has taken it
-      check(SQLBindParameter(get(), number, b.ioType, b.cType, b.sqlType, b.columnSize, b.decimalDigits, value,
-                             bufferLength, &b.indicator),
+      check(SQLBindParameter(get(), number, b.ioType, b.cType, b.sqlType, b.columnSize,
+                             b.decimalDigits, value, bufferLength, &b.indicator),
             SQL_HANDLE_STMT, get());
       last = binding;
     }
@@ -309,7 +317,8 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
   d.nullable = nullable != SQL_NO_NULLS;
 
   SQLLEN number = 0;
-  if (SQL_SUCCEEDED(SQLColAttributeW(get(), column, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &number))) {
+  if (SQL_SUCCEEDED(
+          SQLColAttributeW(get(), column, SQL_DESC_UPDATABLE, nullptr, 0, nullptr, &number))) {
     d.updatable = number != SQL_ATTR_READONLY;
   }
   number = 0;
@@ -320,7 +329,8 @@ ColumnDescription Statement::describeColumn(SQLUSMALLINT column) const {
   auto textAttribute = [&](SQLUSMALLINT field) {
     SQLWCHAR buffer[256] = {};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLColAttributeW(get(), column, field, buffer, sizeof buffer, &length, nullptr))) {
+    if (!SQL_SUCCEEDED(
+            SQLColAttributeW(get(), column, field, buffer, sizeof buffer, &length, nullptr))) {
       return std::string();
     }
     return utf16ToUtf8(withoutTrailingZeros(bufferText(buffer, length, 256, true)));
@@ -379,7 +389,8 @@ bool Statement::getText(SQLUSMALLINT column, std::u16string& out) {
       break;
     }
     // More to come: when the driver says how much, make room for all of it at once.
-    if (indicator != SQL_NO_TOTAL) out.resize(std::max(out.size(), start + static_cast<std::size_t>(indicator) / 2 + 1));
+    if (indicator != SQL_NO_TOTAL)
+      out.resize(std::max(out.size(), start + static_cast<std::size_t>(indicator) / 2 + 1));
   }
   return true;
 }
@@ -450,7 +461,8 @@ SQL_TIMESTAMP_STRUCT timestampFromDays(DateTime value) {
   // A negative day count keeps its time of day as a positive fraction (-1.25 is 29 December
   // 1899, 06:00), the way these day counts have always been read.
   double whole = std::trunc(value.days);
-  long long micros = std::llround(std::fabs(value.days - whole) * static_cast<double>(kMicrosPerDay));
+  long long micros =
+      std::llround(std::fabs(value.days - whole) * static_cast<double>(kMicrosPerDay));
   long long day = static_cast<long long>(whole);
   if (micros >= kMicrosPerDay) {
     micros -= kMicrosPerDay;
@@ -471,14 +483,15 @@ SQL_TIMESTAMP_STRUCT timestampFromDays(DateTime value) {
 }
 
 DateTime daysFromTimestamp(const SQL_TIMESTAMP_STRUCT& value) {
-  const std::chrono::year_month_day ymd{std::chrono::year{value.year},
-                                        std::chrono::month{value.month},
-                                        std::chrono::day{value.day}};
+  const std::chrono::year_month_day ymd{
+      std::chrono::year{value.year}, std::chrono::month{value.month}, std::chrono::day{value.day}};
   const long long day = std::chrono::sys_days{ymd}.time_since_epoch().count() - kEpochOffsetDays;
-  const long long micros = ((value.hour * 60LL + value.minute) * 60LL + value.second) * 1'000'000LL +
-                           (value.fraction + 500) / 1000;
+  const long long micros =
+      ((value.hour * 60LL + value.minute) * 60LL + value.second) * 1'000'000LL +
+      (value.fraction + 500) / 1000;
   const double fraction = static_cast<double>(micros) / static_cast<double>(kMicrosPerDay);
-  return DateTime{day < 0 ? static_cast<double>(day) - fraction : static_cast<double>(day) + fraction};
+  return DateTime{day < 0 ? static_cast<double>(day) - fraction
+                          : static_cast<double>(day) + fraction};
 }
 
 }  // namespace importacao::odbc

@@ -165,27 +165,27 @@ struct ParameterBuffer {
   SQLSMALLINT sqlType = SQL_VARCHAR;
   SQLULEN columnSize = 0;
   SQLSMALLINT decimalDigits = 0;
-  std::u16string wide;             // SQL_C_WCHAR
-  std::string narrow;              // SQL_C_CHAR (decimals as text), SQL_C_BINARY
-  std::int64_t integer = 0;        // SQL_C_SBIGINT
-  double real = 0.0;               // SQL_C_DOUBLE
-  unsigned char bit = 0;           // SQL_C_BIT
+  std::u16string wide;               // SQL_C_WCHAR
+  std::string narrow;                // SQL_C_CHAR (decimals as text), SQL_C_BINARY
+  std::int64_t integer = 0;          // SQL_C_SBIGINT
+  double real = 0.0;                 // SQL_C_DOUBLE
+  unsigned char bit = 0;             // SQL_C_BIT
   SQL_TIMESTAMP_STRUCT timestamp{};  // SQL_C_TYPE_TIMESTAMP
-  SQLLEN indicator = 0;            // SQL_NULL_DATA for null
+  SQLLEN indicator = 0;              // SQL_NULL_DATA for null
 };
 
 // One result column as SQLDescribeColW and SQLColAttributeW report it.
 struct ColumnDescription {
-  std::string name;          // UTF-8
-  SQLSMALLINT sqlType = 0;   // SQL_VARCHAR, SQL_WVARCHAR, SQL_INTEGER, ...
+  std::string name;         // UTF-8
+  SQLSMALLINT sqlType = 0;  // SQL_VARCHAR, SQL_WVARCHAR, SQL_INTEGER, ...
   SQLULEN columnSize = 0;
   SQLSMALLINT decimalDigits = 0;
   bool nullable = true;
-  bool updatable = true;     // SQL_DESC_UPDATABLE is not SQL_ATTR_READONLY
+  bool updatable = true;       // SQL_DESC_UPDATABLE is not SQL_ATTR_READONLY
   bool autoIncrement = false;  // SQL_DESC_AUTO_UNIQUE_VALUE
-  std::string typeName;      // SQL_DESC_TYPE_NAME: "varchar", "int identity", "serial", ...
-  std::string baseTable;     // SQL_DESC_BASE_TABLE_NAME; empty for a computed column
-  std::string baseSchema;    // SQL_DESC_SCHEMA_NAME
+  std::string typeName;        // SQL_DESC_TYPE_NAME: "varchar", "int identity", "serial", ...
+  std::string baseTable;       // SQL_DESC_BASE_TABLE_NAME; empty for a computed column
+  std::string baseSchema;      // SQL_DESC_SCHEMA_NAME
 };
 
 // One statement handle on a connection. Not copyable; movable.

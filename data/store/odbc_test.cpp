@@ -40,29 +40,42 @@ TEST(DiagnosticText, ComponentTagsAndTrailingJunkAreRemoved) {
 // One rule on every store: the first record that reports an error makes the message, whole;
 // warnings and the drivers' summaries after the cause are left out.
 TEST(DiagnosticText, TheFirstErrorRecordMakesTheMessage) {
-  const std::u16string pg = u"ERROR: duplicate key value violates unique constraint \"t_pkey\"\nDETAIL: Key (id)=(1) "
-                            u"already exists.;\nError while executing the query";
+  const std::u16string pg =
+      u"ERROR: duplicate key value violates unique constraint \"t_pkey\"\nDETAIL: Key (id)=(1) "
+      u"already exists.;\nError while executing the query";
   struct {
     std::vector<DiagnosticRecord> records;
     std::string message;
     std::string_view state;
   } cases[] = {
       {{{"23505", 1, pg}}, utf16ToCp1252(pg), "23505"},  // psqlODBC: one record, several lines
-      {{{"HY000", 19, u"[SQLite]UNIQUE constraint failed: t.id (19)"}}, "UNIQUE constraint failed: t.id (19)", "HY000"},
-      {{{"23000", 2627, u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Violation of PRIMARY KEY constraint 'PK_t'."},
-        {"01000", 3621, u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]The statement has been terminated."}},
-       "Violation of PRIMARY KEY constraint 'PK_t'", "23000"},
+      {{{"HY000", 19, u"[SQLite]UNIQUE constraint failed: t.id (19)"}},
+       "UNIQUE constraint failed: t.id (19)",
+       "HY000"},
+      {{{"23000", 2627,
+         u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Violation of PRIMARY KEY "
+         u"constraint 'PK_t'."},
+        {"01000", 3621,
+         u"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]The statement has been "
+         u"terminated."}},
+       "Violation of PRIMARY KEY constraint 'PK_t'",
+       "23000"},
       {{{"42S02", 208, u"[FreeTDS][SQL Server]Invalid object name 'lj_referBar'."},
         {"42000", 8180, u"[FreeTDS][SQL Server]Statement(s) could not be prepared."}},
-       "Invalid object name 'lj_referBar'", "42S02"},
+       "Invalid object name 'lj_referBar'",
+       "42S02"},
       {{{"01S02", 0, u"[FreeTDS][SQL Server]Option value changed"},
         {"22001", 8152, u"[FreeTDS][SQL Server]String or binary data would be truncated."},
         {"01000", 3621, u"[FreeTDS][SQL Server]The statement has been terminated."}},
-       "String or binary data would be truncated", "22001"},
+       "String or binary data would be truncated",
+       "22001"},
       {{{"HYT00", 0, u"[FreeTDS][SQL Server]Timeout expired"},
         {"08001", 0, u"[FreeTDS][SQL Server]Unable to connect to data source"}},
-       "Timeout expired", "HYT00"},
-      {{{"01004", 0, u"String data, right truncated"}, {"01000", 0, u"Second."}}, "String data, right truncated", "01004"},
+       "Timeout expired",
+       "HYT00"},
+      {{{"01004", 0, u"String data, right truncated"}, {"01000", 0, u"Second."}},
+       "String data, right truncated",
+       "01004"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -84,11 +97,14 @@ TEST(ChangedRows, EveryResultIsReadAndAnErrorInAnyOfThemFails) {
       {{{SQL_SUCCESS, 3}, {SQL_SUCCESS, 1}}, 1},  // a trigger's count first, then the statement's
       {{{SQL_SUCCESS, 2}, {SQL_SUCCESS, 0}}, 0},  // the update found no row; its trigger did
       {{{SQL_SUCCESS_WITH_INFO, 1}, {SQL_SUCCESS_WITH_INFO, -1}}, 1},  // a message without a count
-      {{{SQL_SUCCESS, 1}, {SQL_ERROR, -1}}, std::nullopt},  // a trigger's error after the first result
+      {{{SQL_SUCCESS, 1}, {SQL_ERROR, -1}},
+       std::nullopt},  // a trigger's error after the first result
   };
   for (const auto& c : cases) {
     std::size_t at = 0;
-    auto next = [&] { return ++at < c.results.size() ? c.results[at].first : SQLRETURN{SQL_NO_DATA}; };
+    auto next = [&] {
+      return ++at < c.results.size() ? c.results[at].first : SQLRETURN{SQL_NO_DATA};
+    };
     auto count = [&] { return c.results[at].second; };
     auto fail = [] { throw StoreError("failed", "HY000", 0); };
     if (c.rows) {
@@ -102,7 +118,9 @@ TEST(ChangedRows, EveryResultIsReadAndAnErrorInAnyOfThemFails) {
 
 TEST(DiagnosticText, AccentedTextArrivesInCodePage1252) {
   const StoreError error = errorFromDiagnostics({{"HY000", 0, u"Coluna inválida: código."}});
-  EXPECT_STREQ(error.what(), "Coluna inv\xE1lida: c\xF3" "digo");
+  EXPECT_STREQ(error.what(),
+               "Coluna inv\xE1lida: c\xF3"
+               "digo");
 }
 
 TEST(DiagnosticText, WithoutAnyTextTheOleErrorCodeStandsIn) {
@@ -167,11 +185,11 @@ TEST(Timestamps, DayCountsBeyondTheYearsATimestampHoldsAreRefused) {
     double days;
     bool fits;
   } cases[] = {
-      {-693593.0, true},    // 1 January 1
-      {-693593.75, true},   // the same day, 18:00
-      {-693594.0, false},   // 31 December of the year 0
-      {2958465.5, true},    // 31 December 9999, noon
-      {2958466.0, false},   // 1 January 10000
+      {-693593.0, true},   // 1 January 1
+      {-693593.75, true},  // the same day, 18:00
+      {-693594.0, false},  // 31 December of the year 0
+      {2958465.5, true},   // 31 December 9999, noon
+      {2958466.0, false},  // 1 January 10000
       {1e300, false},
       {-1e300, false},
       {std::numeric_limits<double>::infinity(), false},
@@ -197,7 +215,10 @@ TEST(Timestamps, DayCountsBeyondTheYearsATimestampHoldsAreRefused) {
 TEST(Timestamps, MillisecondsSurviveEveryRoundTrip) {
   // Every millisecond of a day, on a date of this era, comes back as the same timestamp.
   for (int ms = 0; ms < 86'400'000; ms += 997) {
-    SQL_TIMESTAMP_STRUCT ts{2031, 7, 15, static_cast<SQLUSMALLINT>(ms / 3'600'000),
+    SQL_TIMESTAMP_STRUCT ts{2031,
+                            7,
+                            15,
+                            static_cast<SQLUSMALLINT>(ms / 3'600'000),
                             static_cast<SQLUSMALLINT>(ms / 60'000 % 60),
                             static_cast<SQLUSMALLINT>(ms / 1000 % 60),
                             static_cast<SQLUINTEGER>(ms % 1000) * 1'000'000u};

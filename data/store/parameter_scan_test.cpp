@@ -44,12 +44,15 @@ TEST(ParameterScan, NamesBecomeMarkersByTheColonRules) {
 
 TEST(ParameterScan, DeclaredStatementsKeepTheirConstants) {
   const ScannedStatement scanned = scanNamedParameters(
-      "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, est_atual,idestoque)\r\n"
+      "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, "
+      "est_atual,idestoque)\r\n"
       " values (:data , 0, :idreferencia, 1, '0', :estoque, :idestoque)\r\n");
   EXPECT_EQ(scanned.text,
-            "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, est_atual,idestoque)\r\n"
+            "insert into estoqueinicial (data,sequencia, idreferencia, idcor, tam, "
+            "est_atual,idestoque)\r\n"
             " values (? , 0, ?, 1, '0', ?, ?)\r\n");
-  EXPECT_EQ(scanned.names, (std::vector<std::string>{"data", "idreferencia", "estoque", "idestoque"}));
+  EXPECT_EQ(scanned.names,
+            (std::vector<std::string>{"data", "idreferencia", "estoque", "idestoque"}));
 }
 
 }  // namespace

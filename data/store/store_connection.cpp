@@ -79,19 +79,22 @@ void StoreConnection::executeSimple(const std::string& text) {
 }
 
 void StoreConnection::savepoint(std::string_view name) {
-  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  if (!isPlainIdentifier(name))
+    throw DataError("'" + std::string(name) + "' is not a savepoint name");
   executeSimple(kind_ == StoreKind::SqlServer ? "save transaction " + std::string(name)
                                               : "savepoint " + std::string(name));
 }
 
 void StoreConnection::rollbackToSavepoint(std::string_view name) {
-  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  if (!isPlainIdentifier(name))
+    throw DataError("'" + std::string(name) + "' is not a savepoint name");
   executeSimple(kind_ == StoreKind::SqlServer ? "rollback transaction " + std::string(name)
                                               : "rollback to savepoint " + std::string(name));
 }
 
 void StoreConnection::releaseSavepoint(std::string_view name) {
-  if (!isPlainIdentifier(name)) throw DataError("'" + std::string(name) + "' is not a savepoint name");
+  if (!isPlainIdentifier(name))
+    throw DataError("'" + std::string(name) + "' is not a savepoint name");
   // SQL Server has no release: its savepoints end with the transaction.
   if (kind_ != StoreKind::SqlServer) executeSimple("release savepoint " + std::string(name));
 }
@@ -120,7 +123,7 @@ void StoreConnection::runStatement(const std::function<void()>& work) {
 }
 
 const std::vector<std::string>& StoreConnection::keyColumns(const std::string& table,
-                                                             const std::string& schema) {
+                                                            const std::string& schema) {
   const std::string cacheKey = schema + '\n' + table;
   if (auto found = keys_.find(cacheKey); found != keys_.end()) return found->second;
 
@@ -130,11 +133,12 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     std::vector<std::pair<int, std::string>> columns;
     std::u16string wideTable = utf8ToUtf16(name);
     odbc::Statement statement(connection);
-    odbc::check(SQLPrimaryKeysW(statement.get(), nullptr, 0,
-                                schema.empty() ? nullptr : odbc::sqlText(wideSchema),
-                                schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
-                                odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size())),
-                SQL_HANDLE_STMT, statement.get());
+    odbc::check(
+        SQLPrimaryKeysW(statement.get(), nullptr, 0,
+                        schema.empty() ? nullptr : odbc::sqlText(wideSchema),
+                        schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
+                        odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size())),
+        SQL_HANDLE_STMT, statement.get());
     while (statement.fetch()) {
       const auto column = statement.getText(4);
       const auto sequence = statement.getInteger(5);
@@ -146,12 +150,13 @@ const std::vector<std::string>& StoreConnection::keyColumns(const std::string& t
     if (columns.empty()) {
       // No primary key: the first unique index stands for it.
       odbc::Statement indexes(connection);
-      odbc::check(SQLStatisticsW(indexes.get(), nullptr, 0,
-                                 schema.empty() ? nullptr : odbc::sqlText(wideSchema),
-                                 schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
-                                 odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size()),
-                                 SQL_INDEX_UNIQUE, SQL_QUICK),
-                  SQL_HANDLE_STMT, indexes.get());
+      odbc::check(
+          SQLStatisticsW(indexes.get(), nullptr, 0,
+                         schema.empty() ? nullptr : odbc::sqlText(wideSchema),
+                         schema.empty() ? 0 : static_cast<SQLSMALLINT>(wideSchema.size()),
+                         odbc::sqlText(wideTable), static_cast<SQLSMALLINT>(wideTable.size()),
+                         SQL_INDEX_UNIQUE, SQL_QUICK),
+          SQL_HANDLE_STMT, indexes.get());
       std::optional<std::u16string> chosen;
       while (indexes.fetch()) {
         const auto nonUnique = indexes.getInteger(4);
@@ -203,12 +208,13 @@ std::optional<std::vector<std::string>> StoreConnection::procedureInputs(const s
   auto inputsOf = [&](const std::string& spelling) -> std::optional<std::vector<std::string>> {
     std::u16string wideName = utf8ToUtf16(spelling);
     odbc::Statement procedures(connection);
-    odbc::check(SQLProceduresW(procedures.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
-                               static_cast<SQLSMALLINT>(wideName.size())),
+    odbc::check(SQLProceduresW(procedures.get(), nullptr, 0, schemaText, schemaLength,
+                               odbc::sqlText(wideName), static_cast<SQLSMALLINT>(wideName.size())),
                 SQL_HANDLE_STMT, procedures.get());
     if (!procedures.fetch()) return std::nullopt;
     odbc::Statement columns(connection);
-    odbc::check(SQLProcedureColumnsW(columns.get(), nullptr, 0, schemaText, schemaLength, odbc::sqlText(wideName),
+    odbc::check(SQLProcedureColumnsW(columns.get(), nullptr, 0, schemaText, schemaLength,
+                                     odbc::sqlText(wideName),
                                      static_cast<SQLSMALLINT>(wideName.size()), nullptr, 0),
                 SQL_HANDLE_STMT, columns.get());
     // In the order of the call (ODBC: the return value first, then the parameters in order).

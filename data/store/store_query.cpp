@@ -37,7 +37,8 @@ FieldKind kindOfValue(const Value& value) {
 // to their kind (fields hold their kind, parameters go through parameterValueForStore).
 std::int64_t integerOf(const Value& value) {
   if (const auto* i = std::get_if<std::int64_t>(&value)) return *i;
-  if (const auto* d = std::get_if<double>(&value)) return static_cast<std::int64_t>(roundHalfEven(*d));
+  if (const auto* d = std::get_if<double>(&value))
+    return static_cast<std::int64_t>(roundHalfEven(*d));
   return 0;
 }
 
@@ -61,23 +62,22 @@ std::u16string wideOf(const Value& value) {
 // store's to refuse.
 std::string decimalText(double value) {
   char buffer[512];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
   return std::string(buffer, result.ptr);
 }
 
 bool comparable(FieldKind kind, const odbc::ColumnDescription& column) {
   switch (kind) {
-    case FieldKind::Memo:      // long texts cannot be compared on every store (SQL Server's text)
+    case FieldKind::Memo:  // long texts cannot be compared on every store (SQL Server's text)
     case FieldKind::Unknown:
     case FieldKind::Bytes:
     case FieldKind::VarBytes:
     case FieldKind::Blob:
-    case FieldKind::Graphic:
-      return false;
-    case FieldKind::Bcd:       // held to four places: a finer column would never compare equal
+    case FieldKind::Graphic: return false;
+    case FieldKind::Bcd:  // held to four places: a finer column would never compare equal
       return column.decimalDigits <= 4;
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -111,9 +111,9 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
           b.wide = wideOf(value);
         }
       }
-      const SQLSMALLINT own = kind == FieldKind::FixedText ? SQL_CHAR
-                              : kind == FieldKind::Memo    ? SQL_LONGVARCHAR
-                              : kind == FieldKind::Guid    ? SQL_GUID
+      const SQLSMALLINT own = kind == FieldKind::FixedText  ? SQL_CHAR
+                              : kind == FieldKind::Memo     ? SQL_LONGVARCHAR
+                              : kind == FieldKind::Guid     ? SQL_GUID
                               : kind == FieldKind::WideText ? SQL_WVARCHAR
                                                             : SQL_VARCHAR;
       b.sqlType = sqlTypeOr(own);
@@ -132,7 +132,9 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
       b.sqlType = sqlTypeOr(kind == FieldKind::SmallInt   ? SQL_SMALLINT
                             : kind == FieldKind::LargeInt ? SQL_BIGINT
                                                           : SQL_INTEGER);
-      b.columnSize = columnSizeOr(kind == FieldKind::SmallInt ? 5 : kind == FieldKind::LargeInt ? 19 : 10);
+      b.columnSize = columnSizeOr(kind == FieldKind::SmallInt   ? 5
+                                  : kind == FieldKind::LargeInt ? 19
+                                                                : 10);
       b.decimalDigits = digitsOr(0);
       break;
     case FieldKind::Boolean:
@@ -202,7 +204,8 @@ void fillParameterBuffer(odbc::ParameterBuffer& b, const Value& value, FieldKind
 namespace {
 
 // As fillParameterBuffer with the field's value, reading a text field's bytes in place.
-void fillFromField(odbc::ParameterBuffer& b, const Field& field, const odbc::ColumnDescription& column) {
+void fillFromField(odbc::ParameterBuffer& b, const Field& field,
+                   const odbc::ColumnDescription& column) {
   const FieldKind kind = field.kind();
   if (field.isNull() || !isTextKind(kind) || kind == FieldKind::WideText) {
     fillParameterBuffer(b, field.value(), kind, field.size(), &column);
@@ -275,19 +278,20 @@ std::vector<odbc::ParameterBuffer>& StoreQuery::bindMarkers() {
   markerBuffers_.resize(scanned_.names.size());
   for (std::size_t i = 0; i < scanned_.names.size(); ++i) {
     const Parameter& parameter = parameters_.byName(scanned_.names[i]);
-    fillParameterBuffer(markerBuffers_[i], parameterValueForStore(parameter), parameter.type(), parameter.size(),
-                        nullptr);
+    fillParameterBuffer(markerBuffers_[i], parameterValueForStore(parameter), parameter.type(),
+                        parameter.size(), nullptr);
   }
   return markerBuffers_;
 }
 
-odbc::ParameterBuffer& StoreQuery::nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used) {
+odbc::ParameterBuffer& StoreQuery::nextBuffer(std::vector<odbc::ParameterBuffer>& buffers,
+                                              std::size_t& used) {
   if (used == buffers.size()) buffers.emplace_back();
   return buffers[used++];
 }
 
-Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column, std::size_t row,
-                           std::vector<StoredText>& storedTexts) {
+Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column,
+                           std::size_t row, std::vector<StoredText>& storedTexts) {
   switch (column.kind) {
     case FieldKind::Text:
     case FieldKind::FixedText:
@@ -346,7 +350,8 @@ Value StoreQuery::readCell(odbc::Statement& statement, SQLUSMALLINT number, cons
   return std::monostate{};
 }
 
-std::shared_ptr<const ResultShape> StoreQuery::describe(odbc::Statement& statement, SQLSMALLINT count) {
+std::shared_ptr<const ResultShape> StoreQuery::describe(odbc::Statement& statement,
+                                                        SQLSMALLINT count) {
   auto shape = std::make_shared<ResultShape>();
   shape->columns.reserve(static_cast<std::size_t>(count));
   shape->infos.reserve(static_cast<std::size_t>(count));
@@ -364,7 +369,8 @@ std::shared_ptr<const ResultShape> StoreQuery::describe(odbc::Statement& stateme
     info.kind = column.kind;
     info.size = column.size;
     // A text column whose length the driver does not know holds any length.
-    if (isTextKind(column.kind) && column.kind != FieldKind::Memo && info.size <= 0) info.size = INT_MAX;
+    if (isTextKind(column.kind) && column.kind != FieldKind::Memo && info.size <= 0)
+      info.size = INT_MAX;
     info.readOnly = !column.description.updatable || column.description.autoIncrement ||
                     column.kind == FieldKind::AutoInc;
     shape->columns.push_back(std::move(column));
@@ -393,7 +399,8 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
       const SQLSMALLINT count = statement.resultColumnCount();
       if (count != 0) {
         // The columns of a statement kept prepared are those it had: described once.
-        if (!select_.shape() || select_.shape()->columns.size() != static_cast<std::size_t>(count)) {
+        if (!select_.shape() ||
+            select_.shape()->columns.size() != static_cast<std::size_t>(count)) {
           select_.setShape(describe(statement, count));
         }
         shape = select_.shape();
@@ -402,7 +409,8 @@ std::vector<ColumnInfo> StoreQuery::doOpen() {
           Row row;
           row.reserve(columns.size());
           for (std::size_t c = 0; c < columns.size(); ++c) {
-            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns[c], rows.size(), storedTexts));
+            row.push_back(readCell(statement, static_cast<SQLUSMALLINT>(c + 1), columns[c],
+                                   rows.size(), storedTexts));
           }
           rows.push_back(std::move(row));
         }
@@ -458,8 +466,9 @@ StoreQuery::WriteTable StoreQuery::writeTable() const {
   // The store's own spelling, from the column metadata, when the driver gives it: PostgreSQL
   // keeps unquoted names in lower case, and a quoted name must match exactly.
   const std::size_t dot = table->rfind('.');
-  const std::string_view unqualified =
-      dot == std::string::npos ? std::string_view(*table) : std::string_view(*table).substr(dot + 1);
+  const std::string_view unqualified = dot == std::string::npos
+                                           ? std::string_view(*table)
+                                           : std::string_view(*table).substr(dot + 1);
   for (const Column& column : shape_->columns) {
     const std::string& base = column.description.baseTable;
     if (!base.empty() && equalsNoCaseAscii(base, unqualified)) {
@@ -471,7 +480,8 @@ StoreQuery::WriteTable StoreQuery::writeTable() const {
     }
   }
   // Otherwise the name as the statement writes it, which the store has just accepted.
-  if (!isPlainIdentifier(*table)) fail("'" + *table + "' is not a table name this program can write to");
+  if (!isPlainIdentifier(*table))
+    fail("'" + *table + "' is not a table name this program can write to");
   return WriteTable{*table, dot == std::string::npos ? *table : table->substr(dot + 1),
                     dot == std::string::npos ? std::string() : table->substr(0, dot)};
 }
@@ -484,7 +494,8 @@ void StoreQuery::doPost(std::span<Field* const> modified, bool inserting) {
   }
 }
 
-std::vector<StoreQuery::Assigned> StoreQuery::writableAssignments(std::span<Field* const> modified) const {
+std::vector<StoreQuery::Assigned> StoreQuery::writableAssignments(
+    std::span<Field* const> modified) const {
   const std::vector<Column>& columns = shape_->columns;
   std::vector<Assigned> assigned;
   assigned.reserve(modified.size());
@@ -526,7 +537,8 @@ void StoreQuery::postInsert(std::span<Field* const> modified) {
   std::size_t used = 0;
   for (const Assigned& assigned : writableAssignments(modified)) {
     key.set.push_back(assigned.column);
-    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field, columns[assigned.column].description);
+    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field,
+                  columns[assigned.column].description);
   }
   writerBuffers_.resize(used);
   runWriter(key, [&] {
@@ -554,7 +566,8 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   std::size_t used = 0;
   for (const Assigned& assigned : writableAssignments(modified)) {
     key.set.push_back(assigned.column);
-    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field, columns[assigned.column].description);
+    fillFromField(nextBuffer(writerBuffers_, used), *assigned.field,
+                  columns[assigned.column].description);
   }
   if (key.set.empty()) return;  // nothing assigned: nothing to write
 
@@ -565,8 +578,8 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
     const Value original = originalValue(index);
     key.compared.push_back(PostKey::Compared{index, isNull(original)});
     if (!isNull(original)) {
-      fillParameterBuffer(nextBuffer(writerBuffers_, used), original, columns[index].kind, columns[index].size,
-                          &columns[index].description);
+      fillParameterBuffer(nextBuffer(writerBuffers_, used), original, columns[index].kind,
+                          columns[index].size, &columns[index].description);
     }
   };
   for (std::size_t index : keyColumnIndexes(table)) addCondition(index);
@@ -585,9 +598,11 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
       const PostKey::Compared& condition = key.compared[i];
       const Column& column = columns[condition.column];
       // Keys come first and compare exactly, so the store finds the row by its index.
-      const Comparison comparison =
-          i < keyConditions ? Comparison::Exact : originalComparison(store.storeKind(), column.kind);
-      where.push_back(PostColumn{column.description.name, true, condition.originalIsNull, comparison,
+      const Comparison comparison = i < keyConditions
+                                        ? Comparison::Exact
+                                        : originalComparison(store.storeKind(), column.kind);
+      where.push_back(PostColumn{column.description.name, true, condition.originalIsNull,
+                                 comparison,
                                  comparisonCast(store.storeKind(), column.description.typeName)});
     }
     return updateText(table.rendered, setNames, where, store.identifierQuote());
@@ -601,7 +616,8 @@ void StoreQuery::postUpdate(std::span<Field* const> modified) {
   }
   // What the store holds now is what was written.
   std::erase_if(storedTexts_, [&](const StoredText& stored) {
-    return stored.row == current_ && std::find(key.set.begin(), key.set.end(), stored.column) != key.set.end();
+    return stored.row == current_ &&
+           std::find(key.set.begin(), key.set.end(), stored.column) != key.set.end();
   });
 }
 
@@ -609,7 +625,8 @@ std::vector<std::size_t> StoreQuery::keyColumnIndexes(const WriteTable& table) c
   const std::vector<Column>& columns = shape_->columns;
   const std::vector<std::string>& keys = connection().keyColumns(table.name, table.schema);
   if (keys.empty()) {
-    fail("Table '" + utf8ToCp1252(table.name) + "' has no primary key, so its rows cannot be updated");
+    fail("Table '" + utf8ToCp1252(table.name) +
+         "' has no primary key, so its rows cannot be updated");
   }
   std::vector<std::size_t> indexes;
   for (const std::string& key : keys) {
@@ -627,7 +644,8 @@ std::vector<std::size_t> StoreQuery::keyColumnIndexes(const WriteTable& table) c
 std::vector<std::string> StoreQuery::updateKey() const {
   if (!shape_) fail("Cannot perform this operation on a closed dataset");
   std::vector<std::string> names;
-  for (std::size_t index : keyColumnIndexes(writeTable())) names.push_back(shape_->columns[index].description.name);
+  for (std::size_t index : keyColumnIndexes(writeTable()))
+    names.push_back(shape_->columns[index].description.name);
   return names;
 }
 
@@ -689,8 +707,8 @@ void StoredProc::execProc() {
       buffers[i].ioType = SQL_PARAM_OUTPUT;
       returnBuffer = i;
     } else {
-      fillParameterBuffer(buffers[i], parameterValueForStore(parameter), parameter.type(), parameter.size(),
-                          nullptr);
+      fillParameterBuffer(buffers[i], parameterValueForStore(parameter), parameter.type(),
+                          parameter.size(), nullptr);
     }
   }
   std::u16string text = cp1252ToUtf16(call.text);

@@ -170,11 +170,12 @@ class StoreQuery : public RecordSource, public StoreCommand {
   };
 
   void fillFields();
-  Value readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column, std::size_t row,
-                 std::vector<StoredText>& storedTexts);
+  Value readCell(odbc::Statement& statement, SQLUSMALLINT number, const Column& column,
+                 std::size_t row, std::vector<StoredText>& storedTexts);
   // The values of the statement's markers, converted into markerBuffers_.
   std::vector<odbc::ParameterBuffer>& bindMarkers();
-  static odbc::ParameterBuffer& nextBuffer(std::vector<odbc::ParameterBuffer>& buffers, std::size_t& used);
+  static odbc::ParameterBuffer& nextBuffer(std::vector<odbc::ParameterBuffer>& buffers,
+                                           std::size_t& used);
   // The modified fields bound to columns the store lets a post write (read-only and
   // auto-numbered columns never are), in the order of their first assignment.
   std::vector<Assigned> writableAssignments(std::span<Field* const> modified) const;
@@ -262,8 +263,8 @@ class StoredProc : public StoreCommand {
 
 // Fills `buffer` to carry `value` to a marker, keeping the capacity of its strings (see
 // parameterBuffer).
-void fillParameterBuffer(odbc::ParameterBuffer& buffer, const Value& value, FieldKind kind, int size,
-                         const odbc::ColumnDescription* column);
+void fillParameterBuffer(odbc::ParameterBuffer& buffer, const Value& value, FieldKind kind,
+                         int size, const odbc::ColumnDescription* column);
 
 // The buffer that carries `value` to a marker: the C type from `kind` (the parameter's declared
 // type, or the field's kind; Unknown: from the value's form), the SQL type from `sqlType` when

@@ -46,28 +46,40 @@ const std::vector<ColumnInfo> kCustomerColumns = {
 };
 
 const std::vector<ColumnInfo> kSupplierColumns = {
-    {"FN_COD", FieldKind::Float, 0, false},    {"FN_NOM", FieldKind::Text, 40, false},
-    {"FN_END", FieldKind::Text, 40, false},    {"FN_BAI", FieldKind::Text, 20, false},
-    {"FN_CID", FieldKind::Text, 20, false},    {"FN_EST", FieldKind::Text, 2, false},
-    {"FN_CEP", FieldKind::Text, 8, false},     {"FN_TEL_01", FieldKind::Text, 11, false},
-    {"FN_CGC", FieldKind::Text, 14, false},    {"FN_CGF", FieldKind::Text, 14, false},
+    {"FN_COD", FieldKind::Float, 0, false}, {"FN_NOM", FieldKind::Text, 40, false},
+    {"FN_END", FieldKind::Text, 40, false}, {"FN_BAI", FieldKind::Text, 20, false},
+    {"FN_CID", FieldKind::Text, 20, false}, {"FN_EST", FieldKind::Text, 2, false},
+    {"FN_CEP", FieldKind::Text, 8, false},  {"FN_TEL_01", FieldKind::Text, 11, false},
+    {"FN_CGC", FieldKind::Text, 14, false}, {"FN_CGF", FieldKind::Text, 14, false},
 };
 
 // fornecedores as the store has it: the 23 columns the section writes and three it does not.
 const std::vector<ColumnInfo> kFornecedoresColumns = {
-    {"Idfornecedor", FieldKind::Integer, 0, false}, {"Idempresa", FieldKind::Integer, 0, false},
-    {"NomeFornecedor", FieldKind::Text, 50, false}, {"NomeFantasia", FieldKind::Text, 50, false},
-    {"Cep", FieldKind::Text, 8, false},             {"DDD", FieldKind::Integer, 0, false},
-    {"Telefone", FieldKind::Text, 50, false},       {"TipoPessoa", FieldKind::Text, 1, false},
-    {"cnpj", FieldKind::Text, 18, false},           {"inscest", FieldKind::Text, 20, false},
-    {"Observacao", FieldKind::Memo, 0, false},      {"Contato", FieldKind::Text, 50, false},
+    {"Idfornecedor", FieldKind::Integer, 0, false},
+    {"Idempresa", FieldKind::Integer, 0, false},
+    {"NomeFornecedor", FieldKind::Text, 50, false},
+    {"NomeFantasia", FieldKind::Text, 50, false},
+    {"Cep", FieldKind::Text, 8, false},
+    {"DDD", FieldKind::Integer, 0, false},
+    {"Telefone", FieldKind::Text, 50, false},
+    {"TipoPessoa", FieldKind::Text, 1, false},
+    {"cnpj", FieldKind::Text, 18, false},
+    {"inscest", FieldKind::Text, 20, false},
+    {"Observacao", FieldKind::Memo, 0, false},
+    {"Contato", FieldKind::Text, 50, false},
     {"DataAtualizacao", FieldKind::DateTime, 0, false},
-    {"Endereco", FieldKind::Text, 50, false},       {"Numero", FieldKind::Integer, 0, false},
-    {"Bairro", FieldKind::Text, 50, false},         {"Cidade", FieldKind::Text, 50, false},
-    {"Estado", FieldKind::Text, 2, false},          {"Status", FieldKind::Text, 1, false},
-    {"Fornecedor", FieldKind::Text, 1, false},      {"TipoContribuinte", FieldKind::Text, 1, false},
-    {"idpais", FieldKind::Text, 4, false},          {"codmun", FieldKind::Text, 5, false},
-    {"DataCadastro", FieldKind::DateTime, 0, false}, {"Email", FieldKind::Text, 255, false},
+    {"Endereco", FieldKind::Text, 50, false},
+    {"Numero", FieldKind::Integer, 0, false},
+    {"Bairro", FieldKind::Text, 50, false},
+    {"Cidade", FieldKind::Text, 50, false},
+    {"Estado", FieldKind::Text, 2, false},
+    {"Status", FieldKind::Text, 1, false},
+    {"Fornecedor", FieldKind::Text, 1, false},
+    {"TipoContribuinte", FieldKind::Text, 1, false},
+    {"idpais", FieldKind::Text, 4, false},
+    {"codmun", FieldKind::Text, 5, false},
+    {"DataCadastro", FieldKind::DateTime, 0, false},
+    {"Email", FieldKind::Text, 255, false},
     {"PrazoEntrega", FieldKind::Integer, 0, false},
 };
 
@@ -148,8 +160,7 @@ struct MemoryStore {
   }
 
   PartnerStore objects() {
-    return PartnerStore{keyedQuery(*aClientes), keyedQuery(*aFornecedor),
-                        keyedQuery(*ADOQuery1)};
+    return PartnerStore{keyedQuery(*aClientes), keyedQuery(*aFornecedor), keyedQuery(*ADOQuery1)};
   }
 
   // The values of the only clientes or fornecedores row, by column name.
@@ -172,8 +183,9 @@ struct MemoryStore {
 };
 
 // A legacy table of the given rows; unnamed values are null.
-std::unique_ptr<MemorySource> legacyTable(std::string name, const std::vector<ColumnInfo>& columns,
-                                          std::vector<std::vector<std::pair<std::string, Value>>> rows) {
+std::unique_ptr<MemorySource> legacyTable(
+    std::string name, const std::vector<ColumnInfo>& columns,
+    std::vector<std::vector<std::pair<std::string, Value>>> rows) {
   auto table = std::make_unique<MemorySource>(std::move(name), columns);
   table->setWritable(false);
   for (const auto& named : rows) {
@@ -219,12 +231,14 @@ TEST(CustomerPersonKind, OnlyACompanyNumberWithMoreThanMaskAndBlanksMakesALegalE
 
 // The columns a customer gets, in the order they are assigned; the others are never touched.
 const std::vector<std::string> kCustomerAssignments = {
-    "IdCliente", "Idempresa", "NomeCliente", "NomeFantasia", "Cep", "DDD", "Telefone", "IdPais",
-    "IdClassificacao", "TipoPessoa", "Cnpj", "TipoContribuinte", "InscEst", "LimiteCredito",
-    "Observacao", "Contato", "DataCadastro", "DataAtualizacao", "Endereco", "Numero",
-    "Complemento", "Bairro", "Cidade", "Estado", "End_Cob", "Num_Cob", "Compl_Cob", "Bai_Cob",
-    "Cid_Cob", "Est_Cob", "PontoRefer", "IdCorretor", "ComissaoRep", "IdLoja",
-    "LiberaConsignacao", "Status", "DescontoVenda", "IdVendedor", "ComissaoVendedor", "CodMun",
+    "IdCliente",   "Idempresa",        "NomeCliente",     "NomeFantasia",     "Cep",
+    "DDD",         "Telefone",         "IdPais",          "IdClassificacao",  "TipoPessoa",
+    "Cnpj",        "TipoContribuinte", "InscEst",         "LimiteCredito",    "Observacao",
+    "Contato",     "DataCadastro",     "DataAtualizacao", "Endereco",         "Numero",
+    "Complemento", "Bairro",           "Cidade",          "Estado",           "End_Cob",
+    "Num_Cob",     "Compl_Cob",        "Bai_Cob",         "Cid_Cob",          "Est_Cob",
+    "PontoRefer",  "IdCorretor",       "ComissaoRep",     "IdLoja",           "LiberaConsignacao",
+    "Status",      "DescontoVenda",    "IdVendedor",      "ComissaoVendedor", "CodMun",
     "CodMun_Cob"};
 
 TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
@@ -234,60 +248,80 @@ TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
     for (const Field* f : modified) posted.push_back(f->name());
   });
   auto tClientes = customerTable({{{"CL_COD", num(7)},
-                                 {"CL_NOM", txt("JO\xC3O DA SILVA E FILHOS")},
-                                 {"CL_TEL_01", txt("1932345678")},
-                                 {"CL_CGC", txt("12.345.678/0001-90")},
-                                 {"CL_CPF", txt("123.456.789-01")},
-                                 {"CL_CGF", txt("ISENTO")},
-                                 {"LIMICRE", num(1500.5)},
-                                 {"CL_OBS1", txt("BOM PAGADOR")},
-                                 {"CL_PROEMP", txt("MARIA")},
-                                 {"CL_DTACAD", Value{DateTime{36526.0}}},
-                                 {"CL_END", txt("RUA A 10")},
-                                 {"CL_BAI", txt("CENTRO")},
-                                 {"CL_CID", txt("CAMPINAS")},
-                                 {"CL_EST", txt("SP")},
-                                 {"CL_ENDCOB", txt("RUA B 20")},
-                                 {"CL_BAICOB", txt("PORTO")},
-                                 {"CL_CIDCOB", txt("NITEROI")},
-                                 {"CL_ESTCOB", txt("RJ")}}});
-  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 7"}));
+                                   {"CL_NOM", txt("JO\xC3O DA SILVA E FILHOS")},
+                                   {"CL_TEL_01", txt("1932345678")},
+                                   {"CL_CGC", txt("12.345.678/0001-90")},
+                                   {"CL_CPF", txt("123.456.789-01")},
+                                   {"CL_CGF", txt("ISENTO")},
+                                   {"LIMICRE", num(1500.5)},
+                                   {"CL_OBS1", txt("BOM PAGADOR")},
+                                   {"CL_PROEMP", txt("MARIA")},
+                                   {"CL_DTACAD", Value{DateTime{36526.0}}},
+                                   {"CL_END", txt("RUA A 10")},
+                                   {"CL_BAI", txt("CENTRO")},
+                                   {"CL_CID", txt("CAMPINAS")},
+                                   {"CL_EST", txt("SP")},
+                                   {"CL_ENDCOB", txt("RUA B 20")},
+                                   {"CL_BAICOB", txt("PORTO")},
+                                   {"CL_CIDCOB", txt("NITEROI")},
+                                   {"CL_ESTCOB", txt("RJ")}}});
+  EXPECT_THAT(store.import <CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 7"}));
 
   EXPECT_THAT(posted, ElementsAreArray(kCustomerAssignments));
   struct {
     const char* column;
     Value want;
   } values[] = {
-      {"IdCliente", whole(7)}, {"Idempresa", whole(1)},
+      {"IdCliente", whole(7)},
+      {"Idempresa", whole(1)},
       {"NomeCliente", Value{WideText(u"Joao da Silva e Filhos")}},
       {"NomeFantasia", txt("JO\xC3O DA SILVA E FILHOS")},
-      {"Cep", Value{WideText(u"0")}}, {"DDD", whole(0)},
-      {"Telefone", Value{WideText(u"1932345678")}}, {"IdPais", txt("1058")},
-      {"IdClassificacao", whole(1)}, {"TipoPessoa", Value{WideText(u"J")}},
-      {"Cnpj", Value{WideText(u"12345678000190")}}, {"TipoContribuinte", txt("1")},
-      {"InscEst", Value{WideText(u"ISENTO")}}, {"LimiteCredito", num(1500.5)},
+      {"Cep", Value{WideText(u"0")}},
+      {"DDD", whole(0)},
+      {"Telefone", Value{WideText(u"1932345678")}},
+      {"IdPais", txt("1058")},
+      {"IdClassificacao", whole(1)},
+      {"TipoPessoa", Value{WideText(u"J")}},
+      {"Cnpj", Value{WideText(u"12345678000190")}},
+      {"TipoContribuinte", txt("1")},
+      {"InscEst", Value{WideText(u"ISENTO")}},
+      {"LimiteCredito", num(1500.5)},
       {"Observacao", txt("Cliente Importado do Sistema Antigo\rBOM PAGADOR")},
-      {"Contato", Value{WideText(u"MARIA")}}, {"DataCadastro", Value{DateTime{36526.0}}},
-      {"DataAtualizacao", Value{kNow}}, {"Endereco", Value{WideText(u"RUA A 10")}},
-      {"Numero", whole(0)}, {"Complemento", Value{WideText(u"")}},
-      {"Bairro", Value{WideText(u"CENTRO")}}, {"Cidade", Value{WideText(u"CAMPINAS")}},
-      {"Estado", Value{WideText(u"SP")}}, {"End_Cob", Value{WideText(u"RUA B 20")}},
-      {"Num_Cob", whole(0)}, {"Compl_Cob", Value{WideText(u"")}},
-      {"Bai_Cob", Value{WideText(u"PORTO")}}, {"Cid_Cob", Value{WideText(u"NITEROI")}},
+      {"Contato", Value{WideText(u"MARIA")}},
+      {"DataCadastro", Value{DateTime{36526.0}}},
+      {"DataAtualizacao", Value{kNow}},
+      {"Endereco", Value{WideText(u"RUA A 10")}},
+      {"Numero", whole(0)},
+      {"Complemento", Value{WideText(u"")}},
+      {"Bairro", Value{WideText(u"CENTRO")}},
+      {"Cidade", Value{WideText(u"CAMPINAS")}},
+      {"Estado", Value{WideText(u"SP")}},
+      {"End_Cob", Value{WideText(u"RUA B 20")}},
+      {"Num_Cob", whole(0)},
+      {"Compl_Cob", Value{WideText(u"")}},
+      {"Bai_Cob", Value{WideText(u"PORTO")}},
+      {"Cid_Cob", Value{WideText(u"NITEROI")}},
       {"Est_Cob", Value{WideText(u"RJ")}},
       {"PontoRefer", Value{}},  // the empty text makes a memo null
-      {"IdCorretor", whole(1)}, {"ComissaoRep", num(0)}, {"IdLoja", whole(1)},
-      {"LiberaConsignacao", txt("N")}, {"Status", txt("A")}, {"DescontoVenda", num(0)},
-      {"IdVendedor", whole(1)}, {"ComissaoVendedor", num(0)},
-      {"CodMun", txt("09502")}, {"CodMun_Cob", txt("03302")},
-      {"Email", Value{}}, {"Sincronizado", Value{}},
+      {"IdCorretor", whole(1)},
+      {"ComissaoRep", num(0)},
+      {"IdLoja", whole(1)},
+      {"LiberaConsignacao", txt("N")},
+      {"Status", txt("A")},
+      {"DescontoVenda", num(0)},
+      {"IdVendedor", whole(1)},
+      {"ComissaoVendedor", num(0)},
+      {"CodMun", txt("09502")},
+      {"CodMun_Cob", txt("03302")},
+      {"Email", Value{}},
+      {"Sincronizado", Value{}},
   };
   for (const auto& v : values) {
     SCOPED_TRACE(v.column);
     EXPECT_EQ(store.cliente(v.column), v.want);
   }
-  EXPECT_EQ(store.lookups, (std::vector<std::pair<std::string, std::string>>{
-                               {"SP", "CAMPINAS"}, {"RJ", "NITEROI"}}));
+  EXPECT_EQ(store.lookups, (std::vector<std::pair<std::string, std::string>>{{"SP", "CAMPINAS"},
+                                                                             {"RJ", "NITEROI"}}));
 }
 
 TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
@@ -308,9 +342,11 @@ TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cgc);
     MemoryStore store;
-    auto tClientes = customerTable(
-        {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_CGC", txt(c.cgc)}, {"CL_CPF", txt(c.cpf)}}});
-    store.import<CustomersSection>(*tClientes);
+    auto tClientes = customerTable({{{"CL_COD", num(1)},
+                                     {"CL_NOM", txt("ANA")},
+                                     {"CL_CGC", txt(c.cgc)},
+                                     {"CL_CPF", txt(c.cpf)}}});
+    store.import <CustomersSection>(*tClientes);
     EXPECT_EQ(store.cliente("TipoPessoa"), Value{WideText(c.kind)});
     EXPECT_EQ(store.cliente("Cnpj"), Value{WideText(c.cnpj)});
     EXPECT_EQ(store.cliente("TipoContribuinte"), txt(c.taxpayer));
@@ -320,7 +356,7 @@ TEST(CustomersSection, PersonKindDecidesTipoPessoaCnpjAndTaxpayerKindTogether) {
 TEST(CustomersSection, KeyRoundsHalvesToEvenAndTheDatesComeFromTheClockWhenMissing) {
   MemoryStore store;
   auto tClientes = customerTable({{{"CL_COD", num(2.5)}, {"CL_NOM", txt("ANA")}}});
-  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 2.5"}));
+  EXPECT_THAT(store.import <CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 2.5"}));
   EXPECT_EQ(store.cliente("IdCliente"), whole(2));
   EXPECT_EQ(store.cliente("DataCadastro"), Value{DateTime{45678.0}});  // today, 00:00
   EXPECT_EQ(store.cliente("Observacao"), txt("Cliente Importado do Sistema Antigo\r"));
@@ -330,13 +366,11 @@ TEST(CustomersSection, KeyRoundsHalvesToEvenAndTheDatesComeFromTheClockWhenMissi
 
 TEST(CustomersSection, FailingRecordLeavesNoRowAndItsErrorLineNamesNumberAndName) {
   MemoryStore store;
-  store.aClientes->setPostHook([](std::span<Field* const>, bool) {
-    throw DataError("recusado");
-  });
-  auto tClientes = customerTable({{{"CL_COD", num(3)}, {"CL_NOM", txt("ANA")}},
-                                {{"CL_COD", num(4)}, {"CL_NOM", txt("BIA")}}});
+  store.aClientes->setPostHook([](std::span<Field* const>, bool) { throw DataError("recusado"); });
+  auto tClientes = customerTable(
+      {{{"CL_COD", num(3)}, {"CL_NOM", txt("ANA")}}, {{"CL_COD", num(4)}, {"CL_NOM", txt("BIA")}}});
   tClientes->setRecordNumbers({17, 19});
-  EXPECT_THAT(store.import<CustomersSection>(*tClientes),
+  EXPECT_THAT(store.import <CustomersSection>(*tClientes),
               ElementsAreArray({"Cliente - 3", "Erro gravando o Registro 17-ANA\rrecusado",
                                 "Cliente - 4", "Erro gravando o Registro 19-BIA\rrecusado"}));
   EXPECT_TRUE(store.aClientes->rows().empty());
@@ -352,14 +386,27 @@ TEST(PartnerSections, FailingLookupLeavesNoRowAndTheNextRecordIsImported) {
     std::vector<std::string> log;
   } cases[] = {
       {"main address",
-       {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("FALHA")}},
-        {{"CL_COD", num(2)}, {"CL_NOM", txt("BIA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")}}},
+       {{{"CL_COD", num(1)},
+         {"CL_NOM", txt("ANA")},
+         {"CL_EST", txt("SP")},
+         {"CL_CID", txt("FALHA")}},
+        {{"CL_COD", num(2)},
+         {"CL_NOM", txt("BIA")},
+         {"CL_EST", txt("SP")},
+         {"CL_CID", txt("SANTOS")}}},
        {},
        {"Cliente - 1", "Erro gravando o Registro 1-ANA\rsem conexao", "Cliente - 2"}},
       {"billing address",
-       {{{"CL_COD", num(1)}, {"CL_NOM", txt("ANA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")},
-         {"CL_ESTCOB", txt("SP")}, {"CL_CIDCOB", txt("FALHA")}},
-        {{"CL_COD", num(2)}, {"CL_NOM", txt("BIA")}, {"CL_EST", txt("SP")}, {"CL_CID", txt("SANTOS")}}},
+       {{{"CL_COD", num(1)},
+         {"CL_NOM", txt("ANA")},
+         {"CL_EST", txt("SP")},
+         {"CL_CID", txt("SANTOS")},
+         {"CL_ESTCOB", txt("SP")},
+         {"CL_CIDCOB", txt("FALHA")}},
+        {{"CL_COD", num(2)},
+         {"CL_NOM", txt("BIA")},
+         {"CL_EST", txt("SP")},
+         {"CL_CID", txt("SANTOS")}}},
        {},
        {"Cliente - 1", "Erro gravando o Registro 1-ANA\rsem conexao", "Cliente - 2"}},
       {"supplier",
@@ -374,12 +421,12 @@ TEST(PartnerSections, FailingLookupLeavesNoRowAndTheNextRecordIsImported) {
     store.failingCity = "FALHA";
     if (!c.customers.empty()) {
       auto tClientes = customerTable(std::move(c.customers));
-      EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray(c.log));
+      EXPECT_THAT(store.import <CustomersSection>(*tClientes), ElementsAreArray(c.log));
       EXPECT_EQ(store.cliente("IdCliente"), whole(2));
       EXPECT_EQ(store.cliente("CodMun"), txt("48500"));
     } else {
       auto tFornecedor = supplierTable(std::move(c.suppliers));
-      EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray(c.log));
+      EXPECT_THAT(store.import <SuppliersSection>(*tFornecedor), ElementsAreArray(c.log));
       EXPECT_EQ(store.fornecedor("Idfornecedor"), whole(2));
       EXPECT_EQ(store.fornecedor("codmun"), txt("48500"));
     }
@@ -394,38 +441,55 @@ TEST(SuppliersSection, HandsTheTwentyThreeColumnsOverAsGenericValuesInTheirOrder
     for (const Field* f : modified) posted.push_back(f->name());
   });
   auto tFornecedor = supplierTable({{{"FN_COD", num(12)},
-                                   {"FN_NOM", txt("CAF\xC9 DO PORTO LTDA")},
-                                   {"FN_END", txt("AV C 1")},
-                                   {"FN_BAI", txt("GONZAGA")},
-                                   {"FN_CID", txt("SANTOS")},
-                                   {"FN_EST", txt("SP")},
-                                   {"FN_CEP", txt("11060-00")},
-                                   {"FN_TEL_01", txt("1332345678")},
-                                   {"FN_CGC", txt("")},
-                                   {"FN_CGF", txt("123.456")}}});
-  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - 12"}));
+                                     {"FN_NOM", txt("CAF\xC9 DO PORTO LTDA")},
+                                     {"FN_END", txt("AV C 1")},
+                                     {"FN_BAI", txt("GONZAGA")},
+                                     {"FN_CID", txt("SANTOS")},
+                                     {"FN_EST", txt("SP")},
+                                     {"FN_CEP", txt("11060-00")},
+                                     {"FN_TEL_01", txt("1332345678")},
+                                     {"FN_CGC", txt("")},
+                                     {"FN_CGF", txt("123.456")}}});
+  EXPECT_THAT(store.import <SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - 12"}));
   EXPECT_EQ(store.lookups, (std::vector<std::pair<std::string, std::string>>{{"SP", "SANTOS"}}));
 
-  EXPECT_THAT(posted, ElementsAreArray({"Idfornecedor", "Idempresa", "NomeFornecedor",
-                                        "NomeFantasia", "Cep", "DDD", "Telefone", "TipoPessoa",
-                                        "cnpj", "inscest", "Observacao", "Contato",
-                                        "DataAtualizacao", "Endereco", "Numero", "Bairro",
-                                        "Cidade", "Estado", "Status", "Fornecedor",
-                                        "TipoContribuinte", "idpais", "codmun"}));
+  EXPECT_THAT(posted, ElementsAreArray({"Idfornecedor",    "Idempresa",  "NomeFornecedor",
+                                        "NomeFantasia",    "Cep",        "DDD",
+                                        "Telefone",        "TipoPessoa", "cnpj",
+                                        "inscest",         "Observacao", "Contato",
+                                        "DataAtualizacao", "Endereco",   "Numero",
+                                        "Bairro",          "Cidade",     "Estado",
+                                        "Status",          "Fornecedor", "TipoContribuinte",
+                                        "idpais",          "codmun"}));
   struct {
     const char* column;
     Value want;
   } values[] = {
-      {"Idfornecedor", whole(12)}, {"Idempresa", whole(1)},
-      {"NomeFornecedor", txt("Cafe do Porto Ltda")}, {"NomeFantasia", txt("Cafe do Porto Ltda")},
-      {"Cep", txt("1106000")}, {"DDD", whole(0)}, {"Telefone", txt("1332345678")},
-      {"TipoPessoa", txt("J")}, {"cnpj", txt("")}, {"inscest", txt("123.456")},
-      {"Observacao", txt("Fornecedor Importado do Sistema Antigo")}, {"Contato", txt("")},
-      {"DataAtualizacao", Value{kNow}}, {"Endereco", txt("AV C 1")}, {"Numero", whole(0)},
-      {"Bairro", txt("GONZAGA")}, {"Cidade", txt("SANTOS")}, {"Estado", txt("SP")},
-      {"Status", txt("A")}, {"Fornecedor", txt("1")}, {"TipoContribuinte", txt("1")},
-      {"idpais", txt("1058")}, {"codmun", txt("48500")},
-      {"DataCadastro", Value{}}, {"PrazoEntrega", Value{}},
+      {"Idfornecedor", whole(12)},
+      {"Idempresa", whole(1)},
+      {"NomeFornecedor", txt("Cafe do Porto Ltda")},
+      {"NomeFantasia", txt("Cafe do Porto Ltda")},
+      {"Cep", txt("1106000")},
+      {"DDD", whole(0)},
+      {"Telefone", txt("1332345678")},
+      {"TipoPessoa", txt("J")},
+      {"cnpj", txt("")},
+      {"inscest", txt("123.456")},
+      {"Observacao", txt("Fornecedor Importado do Sistema Antigo")},
+      {"Contato", txt("")},
+      {"DataAtualizacao", Value{kNow}},
+      {"Endereco", txt("AV C 1")},
+      {"Numero", whole(0)},
+      {"Bairro", txt("GONZAGA")},
+      {"Cidade", txt("SANTOS")},
+      {"Estado", txt("SP")},
+      {"Status", txt("A")},
+      {"Fornecedor", txt("1")},
+      {"TipoContribuinte", txt("1")},
+      {"idpais", txt("1058")},
+      {"codmun", txt("48500")},
+      {"DataCadastro", Value{}},
+      {"PrazoEntrega", Value{}},
   };
   for (const auto& v : values) {
     SCOPED_TRACE(v.column);
@@ -437,8 +501,8 @@ TEST(PartnerSections, EmptyCodeIsLoggedAsNothingAndKeysTheRowZero) {
   MemoryStore store;
   auto tClientes = customerTable({{{"CL_NOM", txt("SEM CODIGO")}}});
   auto tFornecedor = supplierTable({{{"FN_NOM", txt("SEM CODIGO")}}});
-  EXPECT_THAT(store.import<CustomersSection>(*tClientes), ElementsAreArray({"Cliente - "}));
-  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - "}));
+  EXPECT_THAT(store.import <CustomersSection>(*tClientes), ElementsAreArray({"Cliente - "}));
+  EXPECT_THAT(store.import <SuppliersSection>(*tFornecedor), ElementsAreArray({"Fornecedor - "}));
   EXPECT_EQ(store.cliente("IdCliente"), whole(0));
   EXPECT_EQ(store.fornecedor("Idfornecedor"), whole(0));
 }
@@ -467,9 +531,9 @@ TEST(CustomersSection, ExistingRowGetsTheLegacyRegistrationDateAndKeepsWhatIsNev
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto tClientes = customerTable({{{"CL_COD", num(8)}, {"CL_NOM", txt("ANA")},
-                                     {"CL_DTACAD", c.registered}}});
-    store.import<CustomersSection>(*tClientes);
+    auto tClientes =
+        customerTable({{{"CL_COD", num(8)}, {"CL_NOM", txt("ANA")}, {"CL_DTACAD", c.registered}}});
+    store.import <CustomersSection>(*tClientes);
     EXPECT_EQ(store.cliente("DataCadastro"), c.want);
     EXPECT_EQ(store.cliente("Email"), Value{WideText(u"ana@example.com")});
     EXPECT_EQ(store.cliente("CodMun"), txt("0"));  // written: no city, no municipality
@@ -491,9 +555,9 @@ TEST(SuppliersSection, PostcodeAndCompanyNumberLoseTheirPunctuationAndTheKindSta
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cep);
     MemoryStore store;
-    auto tFornecedor = supplierTable(
-        {{{"FN_COD", num(1)}, {"FN_CEP", txt(c.cep)}, {"FN_CGC", txt(c.cgc)}}});
-    store.import<SuppliersSection>(*tFornecedor);
+    auto tFornecedor =
+        supplierTable({{{"FN_COD", num(1)}, {"FN_CEP", txt(c.cep)}, {"FN_CGC", txt(c.cgc)}}});
+    store.import <SuppliersSection>(*tFornecedor);
     EXPECT_EQ(store.fornecedor("Cep"), txt(c.wantCep));
     EXPECT_EQ(store.fornecedor("cnpj"), txt(c.wantCnpj));
     EXPECT_EQ(store.fornecedor("TipoPessoa"), txt("J"));
@@ -507,11 +571,12 @@ TEST(SuppliersSection, MissingColumnFailsEveryRecordWithItsOwnErrorLine) {
   columns.erase(columns.begin() + 22);  // codmun
   store.aFornecedor = keyedSource("aFornecedor", columns, "idfornecedor");
   auto tFornecedor = supplierTable({{{"FN_COD", num(1.5)}}, {{"FN_COD", num(2)}}});
-  EXPECT_THAT(store.import<SuppliersSection>(*tFornecedor),
-              ElementsAreArray({"Fornecedor - 1.5",
-                                "Erro gravando o Registro 1-1.5\raFornecedor: Field 'codmun' not found",
-                                "Fornecedor - 2",
-                                "Erro gravando o Registro 2-2\raFornecedor: Field 'codmun' not found"}));
+  EXPECT_THAT(
+      store.import <SuppliersSection>(*tFornecedor),
+      ElementsAreArray({"Fornecedor - 1.5",
+                        "Erro gravando o Registro 1-1.5\raFornecedor: Field 'codmun' not found",
+                        "Fornecedor - 2",
+                        "Erro gravando o Registro 2-2\raFornecedor: Field 'codmun' not found"}));
   EXPECT_TRUE(store.aFornecedor->rows().empty());
   EXPECT_TRUE(store.lookups.empty());  // the record failed before its lookup
 }

@@ -191,9 +191,9 @@ void ProductsSection::insertInitialStock(RunLog& log) {
 void ProductsSection::setPhysicalStock() {
   RecordSource& aEstoque = store_.aEstoque.source;
   reopen(store_.aEstoque, {{"idreferencia", text(key_)},
-                            {"idcor", integer(kColour)},
-                            {"tam", text(kSize)},
-                            {"idestoque", integer(kStock)}});
+                           {"idcor", integer(kColour)},
+                           {"tam", text(kSize)},
+                           {"idestoque", integer(kStock)}});
   // No stock row for the product: nothing to set, and nothing is created.
   if (aEstoque.isEmpty()) return;
   aEstoque.edit();

@@ -28,7 +28,8 @@ namespace importacao {
 // The log texts of the section (code page 1252 bytes; 0xF3 is the ó).
 inline constexpr std::string_view kLineImportingProduct = "Importando Produto - ";
 inline constexpr std::string_view kLineImportingBarcode =
-    "Importando C\xF3" "digo de Barras do Produto - ";
+    "Importando C\xF3"
+    "digo de Barras do Produto - ";
 inline constexpr std::string_view kLineWritingPrice = "Gravando Preco do Produto - ";
 inline constexpr std::string_view kLineStockProcedure = "Gerando Estoque do Produto - ";
 inline constexpr std::string_view kLineInitialStock = "Gerando Estoque inicial - ";
@@ -39,7 +40,8 @@ inline constexpr std::string_view kLineProductError = "Erro gravando o Produto -
 // with this message and nothing is written for it.
 inline constexpr std::size_t kMaxProductKeyLength = 10;
 inline constexpr std::string_view kMessageKeyTooLong =
-    "C\xF3" "digo do produto excede 10 caracteres";
+    "C\xF3"
+    "digo do produto excede 10 caracteres";
 
 // A statement that is only run, never read: its parameter list and the call that runs it once
 // with the parameters' current values (raising DataError when the store refuses).

@@ -63,15 +63,61 @@ std::vector<ColumnInfo> columnsOf(std::initializer_list<std::pair<const char*, F
   return out;
 }
 
-const char* const kMasterColumns[] = {
-    "IdReferencia", "Descricao", "ApelidoProduto", "DenominacaoFiscal", "IdGrupo", "IdTamanho",
-    "IdColecao", "Tam_Ini", "Tam_Fim", "DataCadastro", "DataAlteracao", "Status", "PrcCompra",
-    "PrcUltCusto", "PrcMedio", "PercMargem", "Promocao", "Localizacao", "RefAnterior",
-    "UndVenda", "UndCompra", "IdFornecedor", "TipoProduto", "VlrPromocao", "Icms", "Consignado",
-    "Qtd1", "Qtd2", "Qtd3", "Qtd4", "Qtd5", "Qtd6", "FatorConversao", "Prc1", "Prc2", "Prc3",
-    "IdTecido", "IdAliquota", "IdMarca", "UndVendaQtde", "UndCompraQtde", "SubTributaria",
-    "TipoSped", "PercPis", "PercCofins", "CSTPis", "CSTCofins", "CSTIpiEntrada", "CSTIPI",
-    "CSOSN", "DescPromocao", "Origem_Mercadoria", "ListaPrecoVenda", "NCM", "CST"};
+const char* const kMasterColumns[] = {"IdReferencia",
+                                      "Descricao",
+                                      "ApelidoProduto",
+                                      "DenominacaoFiscal",
+                                      "IdGrupo",
+                                      "IdTamanho",
+                                      "IdColecao",
+                                      "Tam_Ini",
+                                      "Tam_Fim",
+                                      "DataCadastro",
+                                      "DataAlteracao",
+                                      "Status",
+                                      "PrcCompra",
+                                      "PrcUltCusto",
+                                      "PrcMedio",
+                                      "PercMargem",
+                                      "Promocao",
+                                      "Localizacao",
+                                      "RefAnterior",
+                                      "UndVenda",
+                                      "UndCompra",
+                                      "IdFornecedor",
+                                      "TipoProduto",
+                                      "VlrPromocao",
+                                      "Icms",
+                                      "Consignado",
+                                      "Qtd1",
+                                      "Qtd2",
+                                      "Qtd3",
+                                      "Qtd4",
+                                      "Qtd5",
+                                      "Qtd6",
+                                      "FatorConversao",
+                                      "Prc1",
+                                      "Prc2",
+                                      "Prc3",
+                                      "IdTecido",
+                                      "IdAliquota",
+                                      "IdMarca",
+                                      "UndVendaQtde",
+                                      "UndCompraQtde",
+                                      "SubTributaria",
+                                      "TipoSped",
+                                      "PercPis",
+                                      "PercCofins",
+                                      "CSTPis",
+                                      "CSTCofins",
+                                      "CSTIpiEntrada",
+                                      "CSTIPI",
+                                      "CSOSN",
+                                      "DescPromocao",
+                                      "Origem_Mercadoria",
+                                      "ListaPrecoVenda",
+                                      "NCM",
+                                      "CST"};
 
 // The store in memory. Master columns take their kind from what they hold; "Observacao" stands
 // for the columns the section never writes. `masterColumns` keeps only the first ones of the 55.
@@ -82,7 +128,8 @@ struct MemoryStore {
       const std::string n = kMasterColumns[i];
       FieldKind kind = FieldKind::Text;
       if (n == "DataCadastro" || n == "DataAlteracao") kind = FieldKind::DateTime;
-      if (n.rfind("Id", 0) == 0 && n != "IdReferencia" && n != "IdAliquota") kind = FieldKind::Integer;
+      if (n.rfind("Id", 0) == 0 && n != "IdReferencia" && n != "IdAliquota")
+        kind = FieldKind::Integer;
       if (n.rfind("Prc", 0) == 0 || n.rfind("Perc", 0) == 0 || n.rfind("Qtd", 0) == 0 ||
           n == "VlrPromocao" || n == "Icms" || n == "FatorConversao" || n == "DescPromocao" ||
           n == "UndVendaQtde" || n == "UndCompraQtde")
@@ -93,26 +140,31 @@ struct MemoryStore {
     master.push_back(ColumnInfo{"Observacao", FieldKind::Memo, 0, false});
     aProdutos = keyedSource("aProdutos", master, {"idreferencia"});
     aBarras = keyedSource("aBarras",
-                          columnsOf({{"IdReferencia", FieldKind::Text}, {"IdCor", FieldKind::Integer},
-                                     {"Tam", FieldKind::Text}, {"CodBarra", FieldKind::Text},
+                          columnsOf({{"IdReferencia", FieldKind::Text},
+                                     {"IdCor", FieldKind::Integer},
+                                     {"Tam", FieldKind::Text},
+                                     {"CodBarra", FieldKind::Text},
                                      {"DataAlteracao", FieldKind::DateTime},
                                      {"Est_Minimo", FieldKind::Float},
                                      {"Est_Maximo", FieldKind::Float}}),
                           {"idreferencia", "idcor", "tam", "codbarra"});
     aPreco = keyedSource("aPreco",
-                         columnsOf({{"IdReferencia", FieldKind::Text}, {"IdTabela", FieldKind::Integer},
+                         columnsOf({{"IdReferencia", FieldKind::Text},
+                                    {"IdTabela", FieldKind::Integer},
                                     {"PrecoVenda", FieldKind::Float},
                                     {"DataAlteracao", FieldKind::DateTime},
                                     {"DataInclusao", FieldKind::DateTime}}),
                          {"idreferencia", "idtabela"});
     aEstoque = keyedSource("aEstoque",
-                           columnsOf({{"IdEmpresa", FieldKind::Integer}, {"IdReferencia", FieldKind::Text},
-                                      {"IdCor", FieldKind::Integer}, {"Tam", FieldKind::Text},
+                           columnsOf({{"IdEmpresa", FieldKind::Integer},
+                                      {"IdReferencia", FieldKind::Text},
+                                      {"IdCor", FieldKind::Integer},
+                                      {"Tam", FieldKind::Text},
                                       {"IdEstoque", FieldKind::Integer},
                                       {"Est_Fisico", FieldKind::Float}}),
                            {"idreferencia", "idcor", "tam", "idestoque"});
-    spParams.add(Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0,
-                           ParameterDirection::ReturnValue));
+    spParams.add(
+        Parameter("@RETURN_VALUE", FieldKind::Integer, 0, 10, 0, ParameterDirection::ReturnValue));
     spParams.add(Parameter("@refer", FieldKind::Text, 10));
     spParams.add(Parameter("@idcor", FieldKind::Integer));
     spParams.add(Parameter("@tam", FieldKind::Text, 3));
@@ -131,8 +183,8 @@ struct MemoryStore {
     std::vector<Value> call;
     for (const auto& p : spParams) call.push_back(p.value());
     calls.push_back(call);
-    const Row row{std::int64_t{1}, spParams.at(1).value(), spParams.at(2).value(),
-                  spParams.at(3).value(), std::int64_t{1}, 0.0};
+    const Row row{std::int64_t{1},        spParams.at(1).value(), spParams.at(2).value(),
+                  spParams.at(3).value(), std::int64_t{1},        0.0};
     for (const auto& r : aEstoque->rows()) {
       if (r[1] == row[1] && r[2] == row[2] && r[3] == row[3]) return;
     }
@@ -147,8 +199,11 @@ struct MemoryStore {
   }
 
   ProductStore view() {
-    return ProductStore{keyedQuery(*aProdutos), keyedQuery(*aBarras), keyedQuery(*aPreco),
-                        keyedQuery(*aEstoque),  {&spParams, [this] { procedure(); }},
+    return ProductStore{keyedQuery(*aProdutos),
+                        keyedQuery(*aBarras),
+                        keyedQuery(*aPreco),
+                        keyedQuery(*aEstoque),
+                        {&spParams, [this] { procedure(); }},
                         {&estParams, [this] { insertEntry(); }}};
   }
 
@@ -166,10 +221,11 @@ struct MemoryStore {
 
 std::vector<ColumnInfo> legacyColumns(FieldKind codeKind = FieldKind::Text,
                                       std::vector<std::string> leaveOut = {}) {
-  std::vector<ColumnInfo> all{{"pd_cod", codeKind, 14, false},        {"pd_dsc", FieldKind::Text, 40, false},
-                              {"pd_apl", FieldKind::Text, 20, false},  {"pd_und", FieldKind::Text, 3, false},
-                              {"pd_frn", FieldKind::Float, 0, false},  {"pd_qtd_mn", FieldKind::Float, 0, false},
-                              {"pd_vlr_rf", FieldKind::Float, 0, false}, {"pd_qtd", FieldKind::Float, 0, false}};
+  std::vector<ColumnInfo> all{
+      {"pd_cod", codeKind, 14, false},           {"pd_dsc", FieldKind::Text, 40, false},
+      {"pd_apl", FieldKind::Text, 20, false},    {"pd_und", FieldKind::Text, 3, false},
+      {"pd_frn", FieldKind::Float, 0, false},    {"pd_qtd_mn", FieldKind::Float, 0, false},
+      {"pd_vlr_rf", FieldKind::Float, 0, false}, {"pd_qtd", FieldKind::Float, 0, false}};
   std::vector<ColumnInfo> out;
   for (auto& c : all) {
     if (std::find(leaveOut.begin(), leaveOut.end(), c.name) == leaveOut.end()) out.push_back(c);
@@ -222,20 +278,26 @@ struct Rig {
 
 Row product(std::string code, std::string description = "CANETA AZUL", double frn = 7,
             double qtdMin = 2, double price = 1.5, double qtd = 10) {
-  return Row{std::move(code), std::move(description), std::string("CANETA"), std::string("UN"),
-             frn, qtdMin, price, qtd};
+  return Row{std::move(code),
+             std::move(description),
+             std::string("CANETA"),
+             std::string("UN"),
+             frn,
+             qtdMin,
+             price,
+             qtd};
 }
 
 TEST(ProductsSection, NewProductGetsEveryRowAndFiveLogLines) {
   Rig rig({product("12.345-6")});
   rig.run();
 
-  EXPECT_THAT(rig.log.lines,
-              ElementsAre("Importando Produto - 123456",
-                          "Importando C\xF3" "digo de Barras do Produto - 123456",
-                          "Gravando Preco do Produto - 123456",
-                          "Gerando Estoque do Produto - 123456",
-                          "Gerando Estoque inicial - 123456"));
+  EXPECT_THAT(rig.log.lines, ElementsAre("Importando Produto - 123456",
+                                         "Importando C\xF3"
+                                         "digo de Barras do Produto - 123456",
+                                         "Gravando Preco do Produto - 123456",
+                                         "Gerando Estoque do Produto - 123456",
+                                         "Gerando Estoque inicial - 123456"));
   EXPECT_THAT(rig.outcomes, ElementsAre(RecordOutcome::Inserted));
 
   // Five readings of the clock, in the order of the steps, and today at 00:00.
@@ -249,9 +311,8 @@ TEST(ProductsSection, NewProductGetsEveryRowAndFiveLogLines) {
             (Row{std::string("123456"), std::int64_t{1}, std::string("0"),
                  std::string("0012345601019"), DateTime{reading[1]}, 2.0, 1.0}));
   ASSERT_EQ(rig.store.aPreco->rows().size(), 1u);
-  EXPECT_EQ(rig.store.aPreco->rows()[0],
-            (Row{std::string("123456"), std::int64_t{1}, 1.5, DateTime{reading[2]},
-                 DateTime{reading[3]}}));
+  EXPECT_EQ(rig.store.aPreco->rows()[0], (Row{std::string("123456"), std::int64_t{1}, 1.5,
+                                              DateTime{reading[2]}, DateTime{reading[3]}}));
 
   // The procedure by position: return value untouched, then key, colour, size, company, branch.
   ASSERT_EQ(rig.store.calls.size(), 1u);
@@ -259,9 +320,8 @@ TEST(ProductsSection, NewProductGetsEveryRowAndFiveLogLines) {
             (std::vector<Value>{Value{}, std::string("123456"), std::int64_t{1}, std::string("0"),
                                 std::int64_t{1}, std::int64_t{1}}));
   ASSERT_EQ(rig.store.entries.size(), 1u);
-  EXPECT_EQ(rig.store.entries[0], (std::vector<Value>{DateTime{reading[4]},
-                                                      std::string("123456"), 10.0,
-                                                      std::int64_t{1}}));
+  EXPECT_EQ(rig.store.entries[0], (std::vector<Value>{DateTime{reading[4]}, std::string("123456"),
+                                                      10.0, std::int64_t{1}}));
   // The stock row the procedure made gets the stock on hand.
   ASSERT_EQ(rig.store.aEstoque->rows().size(), 1u);
   EXPECT_EQ(rig.store.aEstoque->rows()[0][5], Value{10.0});
@@ -280,22 +340,45 @@ TEST(ProductsSection, MasterRowGetsTheFiftyFiveValuesInTheirKinds) {
     Value want;
   };
   const Expect cases[] = {
-      {"IdReferencia", std::string("A1")}, {"Descricao", std::string("LAPIS  ")},
-      {"ApelidoProduto", std::string("CANETA")}, {"DenominacaoFiscal", std::string("LAPIS  ")},
-      {"IdGrupo", std::int64_t{1}}, {"Tam_Fim", std::int64_t{1}}, {"Status", std::string("A")},
-      {"PrcCompra", 0.0}, {"PercMargem", 0.0}, {"Promocao", std::string("N")},
-      {"Localizacao", std::string("")}, {"RefAnterior", std::string("")},
-      {"UndVenda", std::string("UN")}, {"UndCompra", std::string("UN")},
+      {"IdReferencia", std::string("A1")},
+      {"Descricao", std::string("LAPIS  ")},
+      {"ApelidoProduto", std::string("CANETA")},
+      {"DenominacaoFiscal", std::string("LAPIS  ")},
+      {"IdGrupo", std::int64_t{1}},
+      {"Tam_Fim", std::int64_t{1}},
+      {"Status", std::string("A")},
+      {"PrcCompra", 0.0},
+      {"PercMargem", 0.0},
+      {"Promocao", std::string("N")},
+      {"Localizacao", std::string("")},
+      {"RefAnterior", std::string("")},
+      {"UndVenda", std::string("UN")},
+      {"UndCompra", std::string("UN")},
       {"IdFornecedor", std::int64_t{13}},  // 12.6 into an integer column: rounded
-      {"TipoProduto", std::string("P")}, {"Consignado", std::string("N")}, {"Qtd6", 0.0},
-      {"FatorConversao", 1.0}, {"Prc3", 0.0}, {"IdTecido", std::int64_t{1}},
-      {"IdAliquota", std::string("T18")}, {"IdMarca", std::int64_t{1}}, {"UndVendaQtde", 1.0},
-      {"UndCompraQtde", 1.0}, {"SubTributaria", std::string("N")},
-      {"TipoSped", std::string("00")}, {"PercCofins", 0.0}, {"CSTPis", std::string("99")},
-      {"CSTCofins", std::string("99")}, {"CSTIpiEntrada", std::string("049")},
-      {"CSTIPI", std::string("99")}, {"CSOSN", std::string("102")}, {"DescPromocao", 0.0},
-      {"Origem_Mercadoria", std::string("0")}, {"ListaPrecoVenda", std::string("N")},
-      {"NCM", std::string("")}, {"CST", std::string("000")}, {"Observacao", Value{}}};
+      {"TipoProduto", std::string("P")},
+      {"Consignado", std::string("N")},
+      {"Qtd6", 0.0},
+      {"FatorConversao", 1.0},
+      {"Prc3", 0.0},
+      {"IdTecido", std::int64_t{1}},
+      {"IdAliquota", std::string("T18")},
+      {"IdMarca", std::int64_t{1}},
+      {"UndVendaQtde", 1.0},
+      {"UndCompraQtde", 1.0},
+      {"SubTributaria", std::string("N")},
+      {"TipoSped", std::string("00")},
+      {"PercCofins", 0.0},
+      {"CSTPis", std::string("99")},
+      {"CSTCofins", std::string("99")},
+      {"CSTIpiEntrada", std::string("049")},
+      {"CSTIPI", std::string("99")},
+      {"CSOSN", std::string("102")},
+      {"DescPromocao", 0.0},
+      {"Origem_Mercadoria", std::string("0")},
+      {"ListaPrecoVenda", std::string("N")},
+      {"NCM", std::string("")},
+      {"CST", std::string("000")},
+      {"Observacao", Value{}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.column);
     EXPECT_EQ(rig.masterValue(key, c.column), c.want);
@@ -356,8 +439,8 @@ TEST(ProductsSection, FailureAtEachStepKeepsWhatWasWrittenBeforeIt) {
        "preco recusado", 3, 1, 1, 0, 0, 0},
       {"procedure", [](MemoryStore& s) { s.procedureFailure = "procedimento falhou"; },
        "procedimento falhou", 4, 1, 1, 1, 0, 0},
-      {"entry", [](MemoryStore& s) { s.entryFailure = "entrada recusada"; },
-       "entrada recusada", 5, 1, 1, 1, 1, 0},
+      {"entry", [](MemoryStore& s) { s.entryFailure = "entrada recusada"; }, "entrada recusada", 5,
+       1, 1, 1, 1, 0},
       {"stock post", [&](MemoryStore& s) { onlyKey1(*s.aEstoque, "estoque recusado"); },
        "estoque recusado", 5, 1, 1, 1, 1, 1},
   };
@@ -399,7 +482,9 @@ TEST(ProductsSection, OverLongKeyIsRefusedBeforeAnythingIsWritten) {
 
   EXPECT_THAT(rig.log.lines[0], "Importando Produto - 12345678901");
   EXPECT_EQ(rig.log.lines[1],
-            "Erro gravando o Produto - 12345678901\r" "C\xF3" "digo do produto excede 10 caracteres");
+            "Erro gravando o Produto - 12345678901\r"
+            "C\xF3"
+            "digo do produto excede 10 caracteres");
   EXPECT_EQ(rig.log.lines[2], "Importando Produto - 1234567890");
   EXPECT_EQ(rig.log.lines.size(), 7u);
   EXPECT_THAT(rig.outcomes, ElementsAre(std::nullopt, RecordOutcome::Inserted));
@@ -466,8 +551,8 @@ TEST(ProductsSection, MissingFieldsAndColumnsFailTheProductAtTheirPlace) {
       for (auto& r : rig.tProduto.rows()) r.erase(r.begin() + static_cast<std::ptrdiff_t>(c.index));
       rig.run();
       ASSERT_EQ(rig.log.lines.size(), c.lines + 1);
-      EXPECT_EQ(rig.log.lines.back(),
-                "Erro gravando o Produto - 1\rtProduto: Field '" + std::string(c.field) + "' not found");
+      EXPECT_EQ(rig.log.lines.back(), "Erro gravando o Produto - 1\rtProduto: Field '" +
+                                          std::string(c.field) + "' not found");
       EXPECT_EQ(rig.store.aProdutos->rows().size(), c.master);
       EXPECT_EQ(rig.store.aBarras->rows().size(), c.barcode);
       EXPECT_EQ(rig.store.aPreco->rows().size(), c.price);

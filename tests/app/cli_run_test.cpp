@@ -29,22 +29,24 @@ namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::DbfBuilder;
+using test_support::StoreTest;
+using test_support::TestStore;
+using test_support::TestStoreOptions;
 using ::testing::ElementsAreArray;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using test_support::DbfBuilder;
-using test_support::StoreTest;
-using test_support::TestStore;
-using test_support::TestStoreOptions;
 
 using Outcome = test_support::CliOutcome;
 using test_support::readFile;
 using test_support::runCli;
 using test_support::split;
 
-const std::string kBarcodeLine = "Importando C\xF3" "digo de Barras do Produto - ";
+const std::string kBarcodeLine =
+    "Importando C\xF3"
+    "digo de Barras do Produto - ";
 
 std::vector<std::string> productLines(const std::string& key) {
   return {"Importando Produto - " + key, kBarcodeLine + key, "Gravando Preco do Produto - " + key,
@@ -76,8 +78,11 @@ class CliRun : public StoreTest {
     DbfBuilder table = DbfBuilder::products().languageByte(0x03);
     for (int i = 1; i <= count; ++i) {
       const std::string code = std::to_string(i);
-      table.recordWith({{"pd_cod", code}, {"pd_dsc", "PRODUTO " + code}, {"pd_und", "UN"},
-                        {"pd_vlr_rf", "2.50"}, {"pd_qtd", "3"}});
+      table.recordWith({{"pd_cod", code},
+                        {"pd_dsc", "PRODUTO " + code},
+                        {"pd_und", "UN"},
+                        {"pd_vlr_rf", "2.50"},
+                        {"pd_qtd", "3"}});
     }
     if (withRefusedKey) table.recordWith({{"pd_cod", "12345678901"}, {"pd_dsc", "LONGO"}});
     table.writeTo(folder_ / "cfa1010.DBF");
@@ -160,12 +165,13 @@ TEST_P(CliRun, DryRunLogsWhatARealRunLogsAndKeepsNothing) {
 TEST_P(CliRun, AnInterruptStopsAfterTheRecordInHandWithStatus130) {
   writeProducts(200, false);
   bool sent = false;
-  const Outcome run = runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
-    if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
-      ::kill(child, SIGINT);
-      sent = true;
-    }
-  });
+  const Outcome run =
+      runCli(withSettings({"--products"}), [&](const std::string& out, pid_t child) {
+        if (!sent && out.find("Importando Produto - 1\n") != std::string::npos) {
+          ::kill(child, SIGINT);
+          sent = true;
+        }
+      });
   EXPECT_EQ(run.status, 130) << run.err;
   const std::string log = readFile(log_);
   EXPECT_THAT(log, Not(HasSubstr("Processo concluido")));
@@ -200,13 +206,14 @@ TEST_P(CliRun, ASecondInterruptEndsAtOnce) {
   EXPECT_EQ(run.status, 130);
   EXPECT_THAT(run.err, Not(HasSubstr("Summary")));  // ended in the handler, no summary
   const std::string log = readFile(log_);
-  EXPECT_THAT(log, EndsWith("\r\n"));               // every line whole
+  EXPECT_THAT(log, EndsWith("\r\n"));  // every line whole
   EXPECT_THAT(log, Not(HasSubstr("Processo concluido")));
 }
 
 TEST_P(CliRun, AnErrorOutsideARecordEndsWithStatusOneAndItsMessage) {
   // The summary says where the run ended and why: before its first section, or in one.
-  const std::string inSection = "  The run ended with an error; the sections after it did not run: ";
+  const std::string inSection =
+      "  The run ended with an error; the sections after it did not run: ";
   const std::string beforeSections = "  The run ended before its first section: ";
   struct {
     const char* what;
@@ -256,8 +263,8 @@ TEST_P(CliRun, OptionsOverrideTheSettingsFolderAndDataLink) {
   writeProducts(1, false);
   std::ofstream(settings_, std::ios::trunc)
       << "[Importacao]\nConexaoDBF=/nao/existe\nConexaoSQL=/nao/existe.udl\n";
-  const Outcome run = runCli(withSettings({"--products", "--dbf-folder", folder_.string(),
-                                           "--data-link", dataLink_.string()}));
+  const Outcome run = runCli(withSettings(
+      {"--products", "--dbf-folder", folder_.string(), "--data-link", dataLink_.string()}));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(count("lj_produtos"), 1);
 }
@@ -286,27 +293,30 @@ TEST(CliProgram, AMissingDataLinkFileIsToldWithTheOneUsedInstead) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
-  DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
+  DbfBuilder::products()
+      .languageByte(0x03)
+      .recordWith({{"pd_cod", "5"}})
+      .writeTo(folder / "cfa1010.DBF");
   const fs::path config = store.workDirectory() / "config";
   fs::create_directories(config);
   const fs::path builtIn = config / "Importacao.udl", typed = store.workDirectory() / "lojaa.udl";
   fs::copy_file(store.writeDataLink(), builtIn);
   const fs::path settings = config / "Importacao.ini";
-  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=" << typed.string()
-                          << "\n";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
+                          << "\nConexaoSQL=" << typed.string() << "\n";
 
   const Outcome run = runCli({"--settings", settings.string(), "--products"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr("warning: The data-link file '" + typed.string() +
-                                 "' does not exist; the store connection uses '" + builtIn.string() +
-                                 "' (the built-in data-link file) instead.\n"));
+                                 "' does not exist; the store connection uses '" +
+                                 builtIn.string() + "' (the built-in data-link file) instead.\n"));
   EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "1");
 
   fs::remove(builtIn);
   const Outcome none = runCli({"--settings", settings.string(), "--products"});
   EXPECT_EQ(none.status, 1);
-  EXPECT_THAT(none.err, HasSubstr("The data-link file '" + typed.string() + "' does not exist, and neither does '" +
-                                  builtIn.string() + "'"));
+  EXPECT_THAT(none.err, HasSubstr("The data-link file '" + typed.string() +
+                                  "' does not exist, and neither does '" + builtIn.string() + "'"));
   EXPECT_EQ(none.out, "");
 }
 
@@ -325,9 +335,9 @@ TEST(CliProgram, EveryExitStatusIsListedInTheHelpTheManualPageAndTheReadme) {
 }
 
 TEST(CliProgram, UsageErrorsEndWithStatusTwo) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--no-such-option"}, {"--dbf-code-page", "9"},
-        {"--settings", "/nao/existe.ini"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--no-such-option"},
+                                               {"--dbf-code-page", "9"},
+                                               {"--settings", "/nao/existe.ini"}}) {
     const Outcome run = runCli(args);
     EXPECT_EQ(run.status, 2) << args.front();
     EXPECT_FALSE(run.err.empty());
@@ -391,11 +401,14 @@ TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
-  DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}).writeTo(folder / "cfa1010.DBF");
+  DbfBuilder::products()
+      .languageByte(0x03)
+      .recordWith({{"pd_cod", "5"}})
+      .writeTo(folder / "cfa1010.DBF");
   const fs::path dataLink = store.writeDataLink();
   const fs::path settings = store.workDirectory() / "Importacao.ini";
-  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=" << dataLink.string()
-                          << "\n";
+  std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
+                          << "\nConexaoSQL=" << dataLink.string() << "\n";
   const struct {
     fs::path log;
     const char* why;
@@ -411,7 +424,8 @@ TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
     SCOPED_TRACE(c.log.string());
     const bool existed = fs::exists(c.log);
     const std::string before = existed ? readFile(c.log) : "";
-    const Outcome run = runCli({"--settings", settings.string(), "--log", c.log.string(), "--products"});
+    const Outcome run =
+        runCli({"--settings", settings.string(), "--log", c.log.string(), "--products"});
     EXPECT_EQ(run.status, 2) << run.err;
     EXPECT_THAT(run.err, HasSubstr(c.why));
     EXPECT_EQ(run.out, "");
@@ -427,17 +441,19 @@ TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
   fs::create_directories(spaced.parent_path());
   fs::copy_file(dataLink, spaced);
   const fs::path quoted = store.workDirectory() / "quoted.ini";
-  std::ofstream(quoted) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=\"" << spaced.string()
-                        << "\"\n";
+  std::ofstream(quoted) << "[Importacao]\nConexaoDBF=" << folder.string() << "\nConexaoSQL=\""
+                        << spaced.string() << "\"\n";
   const std::string linkBytes = readFile(spaced);
-  const Outcome overLink = runCli({"--settings", quoted.string(), "--log", spaced.string(), "--products"});
+  const Outcome overLink =
+      runCli({"--settings", quoted.string(), "--log", spaced.string(), "--products"});
   EXPECT_EQ(overLink.status, 2) << overLink.err;
   EXPECT_THAT(overLink.err, HasSubstr("it is the data-link file"));
   EXPECT_EQ(readFile(spaced), linkBytes);
 
   // Any other file is the log's, and the run goes on.
   const fs::path log = store.workDirectory() / "importacao.log";
-  const Outcome run = runCli({"--settings", settings.string(), "--log", log.string(), "--products"});
+  const Outcome run =
+      runCli({"--settings", settings.string(), "--log", log.string(), "--products"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(readFile(log), HasSubstr("Importando Produto - 5"));
 }

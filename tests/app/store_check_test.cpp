@@ -18,14 +18,15 @@
 namespace importacao {
 namespace {
 
+using test_support::TestStore;
 using ::testing::AllOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using test_support::TestStore;
 
-constexpr const char* kTables[] = {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial",
-                                   "clientes",    "fornecedores", "Municipio",   "Estado"};
+constexpr const char* kTables[] = {"lj_produtos",  "lj_referBar",    "lj_referPrc",
+                                   "lj_referEst",  "estoqueinicial", "clientes",
+                                   "fornecedores", "Municipio",      "Estado"};
 
 // Every table's row count, and the store's own count of changes: on PostgreSQL the rows
 // inserted, updated and deleted in the store's schema; on SQLite the file's change counter and
@@ -34,7 +35,8 @@ std::vector<std::string> changeCounters(TestStore& store) {
   std::vector<std::string> counters;
   for (const char* table : kTables) {
     try {
-      counters.push_back(store.scalar(std::string("select count(*) from ") + table).value_or("null"));
+      counters.push_back(
+          store.scalar(std::string("select count(*) from ") + table).value_or("null"));
     } catch (const test_support::TestStoreError&) {
       counters.push_back("no table");
     }
@@ -57,8 +59,10 @@ std::vector<std::string> changeCounters(TestStore& store) {
 
 // SQLite cannot change a column's type or drop a primary key: the table is made again from its
 // own statement with `from` replaced by `to`.
-void remakeSqliteTable(TestStore& store, const std::string& table, const std::string& from, const std::string& to) {
-  std::string statement = *store.scalar("select sql from sqlite_master where type = 'table' and name = ?", {table});
+void remakeSqliteTable(TestStore& store, const std::string& table, const std::string& from,
+                       const std::string& to) {
+  std::string statement =
+      *store.scalar("select sql from sqlite_master where type = 'table' and name = ?", {table});
   const std::size_t at = statement.find(from);
   ASSERT_NE(at, std::string::npos) << statement;
   statement.replace(at, from.size(), to);
@@ -99,7 +103,8 @@ TEST_P(StoreCheckTest, TheProjectsSchemaPassesEveryCheck) {
   EXPECT_EQ(lines[0].text, postgres() ? "store connection: PostgreSQL through psqlodbcw.so"
                                       : "store connection: SQLite through sqlite3odbc.so");
   // The key as the store spells it: PostgreSQL keeps unquoted names in lower case.
-  EXPECT_EQ(lines[2].text, postgres() ? "lj_produtos: primary key (idreferencia)" : "lj_produtos: primary key (IdReferencia)");
+  EXPECT_EQ(lines[2].text, postgres() ? "lj_produtos: primary key (idreferencia)"
+                                      : "lj_produtos: primary key (IdReferencia)");
   EXPECT_EQ(lines.back().text, "Municipio: 5571 rows");
 }
 
@@ -113,8 +118,10 @@ TEST_P(StoreCheckTest, EachDefectFailsItsOwnCheckAndNoOther) {
   const Defect defects[] = {
       {"a missing table", [](TestStore& s) { s.execute("drop table lj_referPrc"); },
        AllOf(StartsWith("lj_referPrc: cannot be read: "),
-             HasSubstr(pg ? "relation \"lj_referprc\" does not exist" : "no such table: lj_referPrc"))},
-      {"a missing column", [](TestStore& s) { s.execute("alter table lj_produtos drop column NCM"); },
+             HasSubstr(pg ? "relation \"lj_referprc\" does not exist"
+                          : "no such table: lj_referPrc"))},
+      {"a missing column",
+       [](TestStore& s) { s.execute("alter table lj_produtos drop column NCM"); },
        ::testing::Eq("lj_produtos: aProdutos: Field 'NCM' not found")},
       {"a column of a kind that does not fit",
        [pg](TestStore& s) {
@@ -125,36 +132,44 @@ TEST_P(StoreCheckTest, EachDefectFailsItsOwnCheckAndNoOther) {
            s.execute("alter table clientes add column Observacao varchar(50)");
          }
        },
-       ::testing::Eq("clientes: aClientes: Type mismatch for field 'Observacao', expecting: Memo actual: String")},
+       ::testing::Eq("clientes: aClientes: Type mismatch for field 'Observacao', expecting: Memo "
+                     "actual: String")},
       {"a key column too short",
        [pg](TestStore& s) {
          if (pg) {
            s.execute("alter table lj_produtos alter column IdReferencia type varchar(8)");
          } else {
-           remakeSqliteTable(s, "lj_produtos", "IdReferencia      varchar(10)", "IdReferencia      varchar(8)");
+           remakeSqliteTable(s, "lj_produtos", "IdReferencia      varchar(10)",
+                             "IdReferencia      varchar(8)");
          }
        },
-       ::testing::Eq("lj_produtos: column 'IdReferencia' holds 8 characters; the Produtos section writes up to "
+       ::testing::Eq("lj_produtos: column 'IdReferencia' holds 8 characters; the Produtos section "
+                     "writes up to "
                      "10 into it (the product key)")},
       {"no primary key",
        [pg](TestStore& s) {
          if (pg) {
            s.execute("alter table lj_referPrc drop constraint lj_referprc_pkey");
          } else {
-           remakeSqliteTable(s, "lj_referPrc", "datetime,\n  primary key (IdReferencia, IdTabela)", "datetime");
+           remakeSqliteTable(s, "lj_referPrc", "datetime,\n  primary key (IdReferencia, IdTabela)",
+                             "datetime");
          }
        },
-       AllOf(StartsWith("lj_referPrc: aPreco: Table '"), EndsWith("' has no primary key, so its rows cannot be updated"))},
+       AllOf(StartsWith("lj_referPrc: aPreco: Table '"),
+             EndsWith("' has no primary key, so its rows cannot be updated"))},
       {"no stock procedure",
        [pg](TestStore& s) {
-         s.execute(pg ? "drop function sp_EstoqueInicial(varchar, integer, varchar, integer, integer)"
-                      : "drop view Sp_EstoqueInicial");
+         s.execute(
+             pg ? "drop function sp_EstoqueInicial(varchar, integer, varchar, integer, integer)"
+                : "drop view Sp_EstoqueInicial");
        },
-       StartsWith(pg ? "Sp_EstoqueInicial: no such procedure in the store; the Produtos section calls it with 5 "
+       StartsWith(pg ? "Sp_EstoqueInicial: no such procedure in the store; the Produtos section "
+                       "calls it with 5 "
                        "inputs (@refer, @idcor, @tam, @idempresa, @idfilial)"
                      : "Sp_EstoqueInicial: no such view in the store")},
       {"an empty Municipio", [](TestStore& s) { s.execute("delete from Municipio"); },
-       StartsWith("Municipio: holds no rows, so every customer's and supplier's municipality lookup would miss")},
+       StartsWith("Municipio: holds no rows, so every customer's and supplier's municipality "
+                  "lookup would miss")},
   };
   for (const Defect& defect : defects) {
     SCOPED_TRACE(defect.label);
@@ -166,29 +181,35 @@ TEST_P(StoreCheckTest, EachDefectFailsItsOwnCheckAndNoOther) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreCheckTest, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreCheckTest, test_support::kAllStores,
+                         test_support::storeTestName);
 
 TEST(StoreCheckProgram, PrintsALinePerCheckAndTheCountAndEndsByWhatItFound) {
   TestStore store(StoreKind::Sqlite);
   const std::filesystem::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoSQL=" << store.writeDataLink().string() << "\n";
 
-  const test_support::CliOutcome good = test_support::runCli({"--check-store", "--settings", settings.string()});
+  const test_support::CliOutcome good =
+      test_support::runCli({"--check-store", "--settings", settings.string()});
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_THAT(good.out, StartsWith("OK    store connection: SQLite through sqlite3odbc.so\n"));
   EXPECT_THAT(good.out, EndsWith("OK    Municipio: 5571 rows\n18 checks: 18 passed, 0 failed\n"));
 
   store.execute("delete from Municipio");
   const test_support::CliOutcome bad =
-      test_support::runCli({"--check-store", "--settings", settings.string(), "--data-link", store.writeDataLink().string()});
+      test_support::runCli({"--check-store", "--settings", settings.string(), "--data-link",
+                            store.writeDataLink().string()});
   EXPECT_EQ(bad.status, 1);
   EXPECT_THAT(bad.out, HasSubstr("\nFAIL  Municipio: holds no rows"));
   EXPECT_THAT(bad.out, EndsWith("\n18 checks: 17 passed, 1 failed\n"));
 
-  const test_support::CliOutcome usage = test_support::runCli({"--check-store", "--products", "--settings", settings.string()});
+  const test_support::CliOutcome usage =
+      test_support::runCli({"--check-store", "--products", "--settings", settings.string()});
   EXPECT_EQ(usage.status, 2);
-  EXPECT_THAT(usage.err, HasSubstr("--check-store checks the store and imports nothing; it takes only --settings "
-                                   "and --data-link, not --products"));
+  EXPECT_THAT(
+      usage.err,
+      HasSubstr("--check-store checks the store and imports nothing; it takes only --settings "
+                "and --data-link, not --products"));
 }
 
 }  // namespace

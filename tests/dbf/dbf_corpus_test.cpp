@@ -40,7 +40,7 @@ namespace fs = std::filesystem;
 enum class Aspect { Refused, Fields, RecordCount, Values };
 
 struct Difference {
-  const char* file;   // relative to the corpus folder
+  const char* file;  // relative to the corpus folder
   Aspect aspect;
   const char* field;  // Values: the field whose values differ, "*" for all; "" otherwise
   const char* reason;
@@ -66,17 +66,19 @@ const Difference kDifferences[] = {
      "its two records start with a NUL byte instead of a blank; only '*' marks a deleted record, "
      "so we present them, where dbfread skips every record that does not start with a blank"},
     {"DbfDataReader/dbase_03_nullchar.dbf", Aspect::Values, "TXTCOL",
-     "\"\\0reak\": a NUL ends a text, so we read nothing where dbfread keeps the NUL and what follows"},
+     "\"\\0reak\": a NUL ends a text, so we read nothing where dbfread keeps the NUL and what "
+     "follows"},
     {"DbfDataReader/dbase_03_nullchar.dbf", Aspect::Values, "OTHERTXT",
-     "a NUL, blanks and a 0x1A byte: a NUL ends a text (nothing, so null), dbfread keeps all of it"},
+     "a NUL, blanks and a 0x1A byte: a NUL ends a text (nothing, so null), dbfread keeps all of "
+     "it"},
 };
 
 // --- dbfread failed: what we do instead ---------------------------------------------------------
 
 struct Unread {
   const char* file;
-  long records;          // >= 0: we read the table and present this many records
-  const char* refusal;   // records < 0: the start of our message, after "<path>: "
+  long records;         // >= 0: we read the table and present this many records
+  const char* refusal;  // records < 0: the start of our message, after "<path>: "
 };
 
 const Unread kUnreadByDbfread[] = {
@@ -101,7 +103,8 @@ const Unread kUnreadByDbfread[] = {
     // dbfread: non-ASCII text or memo under language byte 0; ours reads it as 850
     {"dans-dbf-lib/clipper5/types/MEMOTEST.DBF", 4, nullptr},
     // one byte long
-    {"dans-dbf-lib/dbase3plus/fileExceptions/EMPTY.DBF", -1, "not a dBASE table: the file is 1 bytes long"},
+    {"dans-dbf-lib/dbase3plus/fileExceptions/EMPTY.DBF", -1,
+     "not a dBASE table: the file is 1 bytes long"},
     // dbfread: non-ASCII text or memo under language byte 0; ours reads it as 850
     {"dans-dbf-lib/dbase3plus/fileExceptions/PNTRERR.DBF", 4, nullptr},
     // dbfread: non-ASCII text or memo under language byte 0; ours reads it as 850
@@ -159,9 +162,11 @@ const Unread kUnreadByDbfread[] = {
     // dbfread: non-ASCII text or memo under language byte 0; ours reads it as 850
     {"javadbf/bug-60-fieldlength/060.dbf", 1, nullptr},
     // a NUL where 0x0D should end the descriptors
-    {"javadbf/bug-77-no-header-record-terminator/continents-null-header-record-terminator.dbf", 7, nullptr},
+    {"javadbf/bug-77-no-header-record-terminator/continents-null-header-record-terminator.dbf", 7,
+     nullptr},
     // descriptors end at the header length
-    {"javadbf/bug-77-no-header-record-terminator/continents_no_header_record_terminator.dbf", 7, nullptr},
+    {"javadbf/bug-77-no-header-record-terminator/continents_no_header_record_terminator.dbf", 7,
+     nullptr},
     // "0  600.0" in a numeric field reads as null
     {"javadbf/bug_64_excel_dbf/wrong-exented-character-field.dbf", 16, nullptr},
     // dBASE 7
@@ -216,14 +221,18 @@ const Unread kUnreadByDbfread2[] = {
     // 0 bytes long
     {"FastDBF/empty.dbf", -1, "not a dBASE table: the file is 0 bytes long"},
     // the first 32 bytes repeated where the descriptors belong: no descriptor
-    {"calvinmetcalf-shapefile-js/bad.dbf", -1, "the header holds no field descriptor (header length 321)"},
+    {"calvinmetcalf-shapefile-js/bad.dbf", -1,
+     "the header holds no field descriptor (header length 321)"},
     // descriptors of a compressing server variant: garbage
-    {"codebase/CBLatest/serverQLZ/DFBERITA.dbf", -1, "field 'N\x01' has a width of 0 in records of 350 bytes"},
+    {"codebase/CBLatest/serverQLZ/DFBERITA.dbf", -1,
+     "field 'N\x01' has a width of 0 in records of 350 bytes"},
     // dbfread: bytes 1252 leaves undefined; ours keeps them as the C1 controls of their value
     {"codebase/cblinux/table1.dbf", 4, nullptr},
     // a descriptor of width 0 in a record longer than its fields
-    {"dbf_reader-lais/dbase3_invalid_fields.dbf", -1, "field 'N_DECIMAL' has a width of 0 in records of 77 bytes"},
-    {"dbf_reader-lais/dbase3_invalid_fields_type.dbf", -1, "field 'N_DECIMAL' has a width of 0 in records of 77 bytes"},
+    {"dbf_reader-lais/dbase3_invalid_fields.dbf", -1,
+     "field 'N_DECIMAL' has a width of 0 in records of 77 bytes"},
+    {"dbf_reader-lais/dbase3_invalid_fields_type.dbf", -1,
+     "field 'N_DECIMAL' has a width of 0 in records of 77 bytes"},
     // no 0x0D after the descriptors: they end at the header length
     {"dbf_reader-lais/dbase3_invalid_terminator.dbf", 2, nullptr},
     // dbfread: a byte 1252 leaves undefined (in memo text, which we do not read)
@@ -250,7 +259,8 @@ const Unread kUnreadByDbfread2[] = {
     {"pgdbf/SystemParameter.dbf", 14, nullptr},
 };
 
-// --- The code page of tables that do not say theirs ------------------------------------------------
+// --- The code page of tables that do not say theirs
+// ------------------------------------------------
 
 // Tables whose code page comes by default (language byte 0, or one naming no page we read) and
 // whose text is not ASCII, with the page their text is in (from the corpus's sources: 0 for pages
@@ -264,23 +274,23 @@ struct GuessPin {
 
 const GuessPin kGuessPins[] = {
     // the first corpus
-    {"DBFFile/WSPMST.DBF", 0, 0},                    // Thai
-    {"DBFFile/dbase_not_latin1.dbf", 0, 0},          // Big5
+    {"DBFFile/WSPMST.DBF", 0, 0},            // Thai
+    {"DBFFile/dbase_not_latin1.dbf", 0, 0},  // Big5
     {"DbfDataReader/INNAKLKVT20180904.dbf", 1251, 1251},
-    {"DbfDataReader/MS__KHDM.DBF", 0, 0},            // Chinese
+    {"DbfDataReader/MS__KHDM.DBF", 0, 0},  // Chinese
     {"NDbfReader/CzechEncoding.dbf", 1250, 1250},
     {"NDbfReader/WhiteSpaces.dbf", 1250, 1250},
     {"dans-dbf-lib/russian_foxpro/rus.dbf", 866, 866},
-    {"dbase-rs/cp936.dbf", 0, 0},                    // GBK, language byte 0x4D
+    {"dbase-rs/cp936.dbf", 0, 0},                                         // GBK, language byte 0x4D
     {"infused-dbf/dbase_03_cyrillic.dbf", kUtf8CodePage, kUtf8CodePage},  // language byte 0xF0
-    {"infused-dbf/dbase_f5.dbf", 850, 0},            // Catalan
-    {"infused-dbf/mazovia.dbf", 0, 0},               // Mazovia (Polish), language byte 0x69
+    {"infused-dbf/dbase_f5.dbf", 850, 0},                                 // Catalan
+    {"infused-dbf/mazovia.dbf", 0, 0},  // Mazovia (Polish), language byte 0x69
     {"javadbf/bug-46-zero_field_count/a3.dbf", 866, 866},
     {"javadbf/bug-60-fieldlength/060.dbf", 866, 866},
-    {"javadbf/gbk.dbf", 0, 0},                       // GBK, language byte 0x7A
-    {"php-xbase/dBase/dBaseIII_nomemo.dbf", 850, 0}, // one "Ç" (0x80) a record
+    {"javadbf/gbk.dbf", 0, 0},                        // GBK, language byte 0x7A
+    {"php-xbase/dBase/dBaseIII_nomemo.dbf", 850, 0},  // one "Ç" (0x80) a record
     {"php-xbase/dbf/cbrf_122019N1.dbf", 866, 866},
-    {"pyshp/latin1.dbf", 1252, 0},                   // one word, "Ñandú": too little to tell
+    {"pyshp/latin1.dbf", 1252, 0},  // one word, "Ñandú": too little to tell
     // the second corpus
     {"FastDBF/County M.dbf", 1252, 1252},
     {"calvinmetcalf-shapefile-js/codepage.dbf", 1250, 1250},
@@ -293,7 +303,7 @@ const GuessPin kGuessPins[] = {
     {"majkel-dbase/producents.dbf", 852, 852},
     {"mapserver/mapscript/java/data/iso-subset.dbf", 1252, 1252},
     {"mapserver/mapscript/java/data/utf-subset.dbf", kUtf8CodePage, kUtf8CodePage},
-    {"mapserver/misc/data/latin1.dbf", 1252, 0},     // "éà": as likely "ÚÓ" in 850
+    {"mapserver/misc/data/latin1.dbf", 1252, 0},  // "éà": as likely "ÚÓ" in 850
     {"mbostock-shapefile/utf8-property.dbf", kUtf8CodePage, kUtf8CodePage},
     {"nts-shapefile/TestShapefiles/chinese_encoding.dbf", 0, 0},  // GBK, language byte 0x4D
     {"nts-shapefile/TestShapefiles/crustal_test_bugged.dbf", 1252, 1252},  // "°"
@@ -352,9 +362,18 @@ long walkSource(const fs::path& path) {
     for (std::size_t i = 0; i < t.fieldCount(); ++i) {
       const Field& f = t.field(i);
       (void)f.asText();
-      try { (void)f.asFloat(); } catch (const DataError&) {}
-      try { (void)f.asInteger(); } catch (const DataError&) {}
-      try { (void)f.asDateTime(); } catch (const DataError&) {}
+      try {
+        (void)f.asFloat();
+      } catch (const DataError&) {
+      }
+      try {
+        (void)f.asInteger();
+      } catch (const DataError&) {
+      }
+      try {
+        (void)f.asDateTime();
+      } catch (const DataError&) {
+      }
     }
   }
   EXPECT_EQ(seen, t.recordCount());
@@ -364,7 +383,8 @@ long walkSource(const fs::path& path) {
 std::vector<fs::path> corpusTables(const fs::path& corpus) {
   std::vector<fs::path> out;
   for (const auto& e : fs::recursive_directory_iterator(corpus)) {
-    if (e.is_regular_file() && equalsNoCaseAscii(e.path().extension().string(), ".dbf")) out.push_back(e.path());
+    if (e.is_regular_file() && equalsNoCaseAscii(e.path().extension().string(), ".dbf"))
+      out.push_back(e.path());
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -386,12 +406,18 @@ const Json* dbfreadReading(const Json& expected) {
   return nullptr;
 }
 
-// --- Our rules applied to dbfread's values ---------------------------------------------------------
+// --- Our rules applied to dbfread's values
+// ---------------------------------------------------------
 
 bool notReadType(char type, const std::string& version) {
   const bool vfp = version == "0x30" || version == "0x31" || version == "0x32";
   switch (type) {
-    case 'M': case 'G': case 'P': case 'W': case 'Q': case '0': return true;
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
+    case 'Q':
+    case '0': return true;
     case 'B': return !vfp;
     default: return std::string_view("CVNFDLIY+OT@").find(type) == std::string_view::npos;
   }
@@ -417,7 +443,8 @@ Json ourValueFor(const Json& theirs, char type) {
     std::string text = theirs.get<std::string>();
     if (type == 'T' || type == '@') return ourDateTime(text);
     if (type == 'D') return text;
-    // Text: trailing blanks removed, in code page 1252 ('?' for what it cannot hold); blank is null.
+    // Text: trailing blanks removed, in code page 1252 ('?' for what it cannot hold); blank is
+    // null.
     while (!text.empty() && text.back() == ' ') text.pop_back();
     if (text.empty()) return nullptr;
     return cp1252ToUtf8(utf8ToCp1252(text));
@@ -433,7 +460,8 @@ bool sameValue(const Json& ours, const Json& want) {
   return ours == want;
 }
 
-// --- The tests ---------------------------------------------------------------------------------------
+// --- The tests
+// ---------------------------------------------------------------------------------------
 
 struct Corpus {
   const char* folder;  // under tests/corpus
@@ -449,13 +477,18 @@ const Corpus kCorpora[] = {
 
 class DbfCorpus : public ::testing::TestWithParam<Corpus> {
  protected:
-  fs::path root() const { return fs::path(IMP_SOURCE_ROOT) / "tests" / "corpus" / GetParam().folder; }
+  fs::path root() const {
+    return fs::path(IMP_SOURCE_ROOT) / "tests" / "corpus" / GetParam().folder;
+  }
   std::vector<fs::path> tables() const { return corpusTables(root()); }
-  std::string corpusName(const fs::path& p) const { return fs::relative(p, root()).generic_string(); }
+  std::string corpusName(const fs::path& p) const {
+    return fs::relative(p, root()).generic_string();
+  }
 };
 
-INSTANTIATE_TEST_SUITE_P(Corpora, DbfCorpus, ::testing::ValuesIn(kCorpora),
-                         [](const auto& info) { return std::string(info.param.folder == std::string("dbf") ? "First" : "Second"); });
+INSTANTIATE_TEST_SUITE_P(Corpora, DbfCorpus, ::testing::ValuesIn(kCorpora), [](const auto& info) {
+  return std::string(info.param.folder == std::string("dbf") ? "First" : "Second");
+});
 
 TEST_P(DbfCorpus, HoldsEveryTableWithItsReading) {
   const auto tables = this->tables();
@@ -483,7 +516,8 @@ TEST_P(DbfCorpus, TablesDbfreadReadAgreeWithItsReading) {
     auto excused = [&](Aspect aspect, const std::string& field) {
       for (std::size_t i = 0; i < differences.size(); ++i) {
         const auto& d = differences[i];
-        if (file == d.file && d.aspect == aspect && (field == d.field || d.field == std::string("*"))) {
+        if (file == d.file && d.aspect == aspect &&
+            (field == d.field || d.field == std::string("*"))) {
           used.insert({file, static_cast<int>(i)});
           listed = true;
           return true;
@@ -513,11 +547,12 @@ TEST_P(DbfCorpus, TablesDbfreadReadAgreeWithItsReading) {
       const Json& a = ourFields[i];
       const Json& b = *theirFields[i];
       const bool wideText = b["type"] == "C" && b["length"].get<int>() > 255;
-      fieldsAgree = a["name"] == b["name"] && a["type"] == b["type"] && a["length"] == b["length"] &&
-                    (wideText || a["decimals"] == b["decimal_count"]);
+      fieldsAgree = a["name"] == b["name"] && a["type"] == b["type"] &&
+                    a["length"] == b["length"] && (wideText || a["decimals"] == b["decimal_count"]);
     }
     if (!fieldsAgree && !excused(Aspect::Fields, "")) {
-      ADD_FAILURE() << "fields differ: ours " << ourFields.dump() << "\n theirs " << (*theirs)["fields"].dump();
+      ADD_FAILURE() << "fields differ: ours " << ourFields.dump() << "\n theirs "
+                    << (*theirs)["fields"].dump();
       agrees = false;
     }
 
@@ -549,7 +584,8 @@ TEST_P(DbfCorpus, TablesDbfreadReadAgreeWithItsReading) {
       for (std::size_t r = 0; r < records.size() && firstMismatch.empty(); ++r) {
         const Json& mine = ours.rows[r]["values"][name];
         if (notReadType(type, version)) {
-          if (!mine.is_null()) firstMismatch = "record " + std::to_string(r) + ": not read, yet " + mine.dump();
+          if (!mine.is_null())
+            firstMismatch = "record " + std::to_string(r) + ": not read, yet " + mine.dump();
           continue;
         }
         const Json want = ourValueFor(records[r][j], type);
@@ -570,9 +606,9 @@ TEST_P(DbfCorpus, TablesDbfreadReadAgreeWithItsReading) {
     EXPECT_TRUE(used.count({differences[i].file, static_cast<int>(i)}))
         << "difference no longer seen: " << differences[i].file << ": " << differences[i].reason;
   }
-  std::cout << "[ corpus   ] " << GetParam().folder << ": " << compared << " tables read by dbfread: "
-            << agreeing << " agree value for value after our rules, " << withListedDifferences
-            << " differ only as listed\n";
+  std::cout << "[ corpus   ] " << GetParam().folder << ": " << compared
+            << " tables read by dbfread: " << agreeing << " agree value for value after our rules, "
+            << withListedDifferences << " differ only as listed\n";
 }
 
 TEST_P(DbfCorpus, TablesDbfreadFailedOnAreReadOrRefusedAsPinned) {
@@ -592,8 +628,10 @@ TEST_P(DbfCorpus, TablesDbfreadFailedOnAreReadOrRefusedAsPinned) {
                            : "refuses: " + ours.err.substr(path.string().size() + 2);
     if (pinned == nullptr) {
       ADD_FAILURE() << "not pinned; we " << seen << "\nPIN {\"" << file << "\", "
-                    << (ours.status == 0 ? std::to_string(ours.header["records"].get<long>()) : "-1")
-                    << ", \"" << (ours.status == 0 ? "" : ours.err.substr(path.string().size() + 2)) << "\"},";
+                    << (ours.status == 0 ? std::to_string(ours.header["records"].get<long>())
+                                         : "-1")
+                    << ", \"" << (ours.status == 0 ? "" : ours.err.substr(path.string().size() + 2))
+                    << "\"},";
       continue;
     }
     if (pinned->records >= 0) {
@@ -642,7 +680,8 @@ TEST_P(DbfCorpus, TheCodePageGuessNamesThePageOfTablesThatDoNotSayTheirs) {
         named += page == pin->page ? 1 : 0;
       }
     } else if (unsaid) {
-      EXPECT_EQ(page, 0) << "a table that does not say its page, not pinned: the guess names " << page;
+      EXPECT_EQ(page, 0) << "a table that does not say its page, not pinned: the guess names "
+                         << page;
     }
     const bool text850 = pin != nullptr ? pin->page == 850 : table->codePage() == 850 && !unsaid;
     if (text850) {
@@ -653,7 +692,8 @@ TEST_P(DbfCorpus, TheCodePageGuessNamesThePageOfTablesThatDoNotSayTheirs) {
     // What the dump tells the operator of a table that does not say.
     if (unsaid) {
       const Dump ours = dumpOf(path);
-      const std::string warnings = ours.header.contains("warnings") ? ours.header["warnings"].dump() : "";
+      const std::string warnings =
+          ours.header.contains("warnings") ? ours.header["warnings"].dump() : "";
       const bool warned = warnings.find("for want of its own") != std::string::npos;
       EXPECT_EQ(warned, page != 0) << warnings;
       if (page != 0) {

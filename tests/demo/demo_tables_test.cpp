@@ -128,7 +128,8 @@ std::vector<Row> DemoTables::products_, DemoTables::customers_, DemoTables::supp
 // null, and the table says so.
 TEST_F(DemoTables, EveryTableOpensInCodePage850WithTheOverflowItsWarning) {
   const std::string overflow =
-      ": 1 numeric or date value is neither blank nor readable and reads as null (blank); the first "
+      ": 1 numeric or date value is neither blank nor readable and reads as null (blank); the "
+      "first "
       "is '**********' in field 'pd_qtd' of record ";
   struct {
     LegacyTable* table;
@@ -180,19 +181,14 @@ TEST_F(DemoTables, CustomerAndSupplierTablesMatchTheirDeclaredFields) {
           EXPECT_EQ(stored.type, 'C');
           EXPECT_EQ(stored.length, declared.size());
           break;
-        case FieldKind::Date:
-          EXPECT_EQ(stored.type, 'D');
-          break;
+        case FieldKind::Date: EXPECT_EQ(stored.type, 'D'); break;
         case FieldKind::SmallInt:
           EXPECT_EQ(stored.type, 'N');
           EXPECT_EQ(stored.decimals, 0);
           EXPECT_LE(stored.length, 5);  // its values stay inside -32768..32767
           break;
-        case FieldKind::Float:
-          EXPECT_EQ(stored.type, 'N');
-          break;
-        default:
-          ADD_FAILURE() << "declared kind not expected in the legacy tables";
+        case FieldKind::Float: EXPECT_EQ(stored.type, 'N'); break;
+        default: ADD_FAILURE() << "declared kind not expected in the legacy tables";
       }
     }
   }
@@ -213,9 +209,8 @@ TEST_F(DemoTables, FilesEndWithTheEndMarkerAfterTheLastRecord) {
 
 TEST_F(DemoTables, ProductTableHoldsTheFieldsTheProductsSectionReads) {
   const std::map<std::string, std::pair<char, int>> wanted = {
-      {"pd_cod", {'C', 0}}, {"pd_dsc", {'C', 40}}, {"pd_apl", {'C', 20}},
-      {"pd_und", {'C', 3}}, {"pd_frn", {'N', 0}},  {"pd_qtd_mn", {'N', 0}},
-      {"pd_vlr_rf", {'N', 0}}, {"pd_qtd", {'N', 0}}};
+      {"pd_cod", {'C', 0}}, {"pd_dsc", {'C', 40}},   {"pd_apl", {'C', 20}},   {"pd_und", {'C', 3}},
+      {"pd_frn", {'N', 0}}, {"pd_qtd_mn", {'N', 0}}, {"pd_vlr_rf", {'N', 0}}, {"pd_qtd", {'N', 0}}};
   const DbfTable* file = objects_->tProduto.table();
   ASSERT_NE(file, nullptr);
   for (const auto& [name, typeAndWidth] : wanted) {
@@ -241,12 +236,10 @@ TEST_F(DemoTables, AwkwardRecordsArriveAsTheSectionsReadThem) {
     std::string keyField, keyValue;  // finds the record
     std::string field, want;         // and what one of its fields reads as text
   } cases[] = {
-      {"a product key longer than ten characters", &products_, "pd_cod", "1234.5678-901",
-       "pd_dsc", ansi("CAMISA SOCIAL SLIM ALGODÃO EGÍPCIO")},
-      {"a product code of fourteen digits", &products_, "pd_cod", "12345678901234", "pd_und",
-       "UN"},
-      {"a product without a code", &products_, "pd_dsc", ansi("PRODUTO SEM CÓDIGO"), "pd_cod",
-       ""},
+      {"a product key longer than ten characters", &products_, "pd_cod", "1234.5678-901", "pd_dsc",
+       ansi("CAMISA SOCIAL SLIM ALGODÃO EGÍPCIO")},
+      {"a product code of fourteen digits", &products_, "pd_cod", "12345678901234", "pd_und", "UN"},
+      {"a product without a code", &products_, "pd_dsc", ansi("PRODUTO SEM CÓDIGO"), "pd_cod", ""},
       {"a quantity written as overflow marks reads as blank", &products_, "pd_cod", "55.555-5",
        "pd_qtd", ""},
       {"a description using all forty characters", &products_, "pd_cod", "77.777-7", "pd_dsc",
@@ -255,12 +248,11 @@ TEST_F(DemoTables, AwkwardRecordsArriveAsTheSectionsReadThem) {
        ansi("MARIA DA CONCEIÇÃO ASSUNÇÃO GONÇALVES DÃ"), "CL_EST", "MG"},
       {"a phone number typed as the customer code", &customers_, "CL_NOM",
        ansi("JOÃO BATISTA DA SILVA"), "CL_COD", "3432156789"},
-      {"a customer without a code", &customers_, "CL_NOM", ansi("CLIENTE BALCÃO"), "CL_COD",
-       ""},
-      {"the empty CNPJ mask keeps its punctuation", &customers_, "CL_NOM",
-       ansi("ANTÔNIA DE JESUS"), "CL_CGC", "  .   .   /    -"},
-      {"a city cut by its fifteen characters", &customers_, "CL_NOM",
-       ansi("GERALDO MAGALHÃES"), "CL_CID", ansi("SÃO SEBASTIÃO D")},
+      {"a customer without a code", &customers_, "CL_NOM", ansi("CLIENTE BALCÃO"), "CL_COD", ""},
+      {"the empty CNPJ mask keeps its punctuation", &customers_, "CL_NOM", ansi("ANTÔNIA DE JESUS"),
+       "CL_CGC", "  .   .   /    -"},
+      {"a city cut by its fifteen characters", &customers_, "CL_NOM", ansi("GERALDO MAGALHÃES"),
+       "CL_CID", ansi("SÃO SEBASTIÃO D")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,8 +283,7 @@ TEST_F(DemoTables, DatesAtTheLimitsAndBlankDatesAreRead) {
 }
 
 TEST_F(DemoTables, DeletedRecordsAreNeverPresented) {
-  for (const Row& row : products_)
-    EXPECT_THAT(row.at("pd_dsc"), Not(HasSubstr(ansi("EXCLUÍDO"))));
+  for (const Row& row : products_) EXPECT_THAT(row.at("pd_dsc"), Not(HasSubstr(ansi("EXCLUÍDO"))));
 }
 
 TEST_F(DemoTables, QuantitiesIncludeNegativeAndBlankOnes) {

@@ -68,7 +68,8 @@ struct FolderSnapshot {
   std::string describe() const {
     std::string text;
     for (const auto& [name, e] : files)
-      text += name + " " + std::to_string(e.size) + " bytes, checksum " + std::to_string(e.sum) + "\n";
+      text +=
+          name + " " + std::to_string(e.size) + " bytes, checksum " + std::to_string(e.sum) + "\n";
     return text;
   }
 };

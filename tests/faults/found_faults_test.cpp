@@ -15,13 +15,13 @@
 namespace importacao {
 namespace {
 
-using ::testing::HasSubstr;
 using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::writeFile;
 using test_support::DbfBuilder;
 using test_support::TestStore;
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -29,10 +29,11 @@ TEST(FoundFault, AFieldOfWidthZeroIsRefusedAtOpenInsteadOfShiftingTheFieldsAfter
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
   const fs::path folder = store.workDirectory() / "legado";
   fs::create_directories(folder);
-  const auto bytes = DbfBuilder::products()
-                         .languageByte(0x03)
-                         .recordWith({{"pd_cod", "1"}, {"pd_dsc", "PRODUTO UM"}, {"pd_vlr_rf", "2.50"}})
-                         .bytes();
+  const auto bytes =
+      DbfBuilder::products()
+          .languageByte(0x03)
+          .recordWith({{"pd_cod", "1"}, {"pd_dsc", "PRODUTO UM"}, {"pd_vlr_rf", "2.50"}})
+          .bytes();
   std::string file(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   file[32 + 32 * 1 + 16] = '\0';  // width of pd_dsc, the second field
   writeFile(folder / "cfa1010.DBF", file);
@@ -47,7 +48,12 @@ TEST(FoundFault, AFieldOfWidthZeroIsRefusedAtOpenInsteadOfShiftingTheFieldsAfter
   EXPECT_THAT(outcome.err, HasSubstr("cfa1010.DBF"));
   EXPECT_THAT(outcome.err, HasSubstr("pd_dsc"));
   EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "0")
-      << "written: " << store.scalar("select Descricao || ' / ' || (select PrecoVenda from lj_referPrc) from lj_produtos").value_or("");
+      << "written: "
+      << store
+             .scalar(
+                 "select Descricao || ' / ' || (select PrecoVenda from lj_referPrc) from "
+                 "lj_produtos")
+             .value_or("");
   EXPECT_EQ(FolderSnapshot::of(folder), before);
 }
 

@@ -16,14 +16,14 @@
 namespace importacao {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::split;
 using test_support::DbfBuilder;
 using test_support::StoreTest;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -86,16 +86,17 @@ TEST_P(InterruptedRun, AnInterruptInEachSectionFinishesTheRecordInHandAndEndsAsP
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.section);
-    for (const char* table :
-         {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial", "clientes", "fornecedores"})
+    for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "lj_referEst",
+                              "estoqueinicial", "clientes", "fornecedores"})
       store().execute(std::string("delete from ") + table);
     const fs::path log = store().workDirectory() / (std::string(c.section) + ".log");
     bool sent = false;
     const faults::CliOutcome outcome =
-        runCli({"--settings", settings_.string(), "--log", log.string(), "--products", "--customers",
-                "--suppliers"},
+        runCli({"--settings", settings_.string(), "--log", log.string(), "--products",
+                "--customers", "--suppliers"},
                [&](const std::string& out, pid_t child) {
-                 if (!sent && out.find(c.trigger) != std::string::npos) sent = ::kill(child, SIGINT) == 0;
+                 if (!sent && out.find(c.trigger) != std::string::npos)
+                   sent = ::kill(child, SIGINT) == 0;
                });
     ASSERT_TRUE(sent);
     EXPECT_EQ(outcome.status, 130) << outcome.err;
@@ -115,7 +116,8 @@ TEST_P(InterruptedRun, AnInterruptInEachSectionFinishesTheRecordInHandAndEndsAsP
       EXPECT_EQ(lines.back(), "Gerando Estoque inicial - " + std::to_string(read));
       for (const char* table : {"lj_referBar", "lj_referPrc", "lj_referEst", "estoqueinicial"})
         EXPECT_EQ(count(std::string("select count(*) from ") + table), read) << table;
-      EXPECT_EQ(linesStartingWith(lines, "Cliente - ") + linesStartingWith(lines, "Fornecedor - "), 0);
+      EXPECT_EQ(linesStartingWith(lines, "Cliente - ") + linesStartingWith(lines, "Fornecedor - "),
+                0);
     } else {
       EXPECT_EQ(lines.back(), "Processo concluido");
       EXPECT_EQ(lines[lines.size() - 2], c.readPrefix + std::to_string(read));
@@ -126,7 +128,8 @@ TEST_P(InterruptedRun, AnInterruptInEachSectionFinishesTheRecordInHandAndEndsAsP
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, InterruptedRun, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, InterruptedRun, test_support::kAllStores,
+                         test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

@@ -18,9 +18,6 @@
 namespace importacao {
 namespace {
 
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
@@ -28,6 +25,9 @@ using faults::split;
 using faults::writeFile;
 using test_support::DbfBuilder;
 using test_support::TestStore;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -38,8 +38,10 @@ std::string text(const std::vector<std::byte>& bytes) {
 DbfBuilder products(int count) {
   DbfBuilder table = DbfBuilder::products().languageByte(0x03);
   for (int i = 1; i <= count; ++i)
-    table.recordWith({{"pd_cod", std::to_string(i)}, {"pd_dsc", "PRODUTO " + std::to_string(i)},
-                      {"pd_vlr_rf", "2.50"}, {"pd_qtd", "3"}});
+    table.recordWith({{"pd_cod", std::to_string(i)},
+                      {"pd_dsc", "PRODUTO " + std::to_string(i)},
+                      {"pd_vlr_rf", "2.50"},
+                      {"pd_qtd", "3"}});
   return table;
 }
 
@@ -75,14 +77,17 @@ class LegacyFileFault : public ::testing::Test {
   faults::CliOutcome run() {
     if (!snapshot_) snapshot_ = FolderSnapshot::of(folder_);
     fs::remove(log_);
-    return runCli({"--settings", settings_.string(), "--log", log_.string(), "--products", "--customers"});
+    return runCli(
+        {"--settings", settings_.string(), "--log", log_.string(), "--products", "--customers"});
   }
   std::vector<std::string> logLines() {
     std::vector<std::string> lines = split(readFile(log_), "\r\n");
     if (!lines.empty() && lines.back().empty()) lines.pop_back();
     return lines;
   }
-  long count(const std::string& table) { return std::stol(*store_.scalar("select count(*) from " + table)); }
+  long count(const std::string& table) {
+    return std::stol(*store_.scalar("select count(*) from " + table));
+  }
 
   TestStore store_{StoreKind::Sqlite, test_support::kNoSeed};
   fs::path folder_, settings_, log_;
@@ -94,7 +99,9 @@ std::vector<std::string> completeLog(int products, int customers) {
   std::vector<std::string> lines{"Lendo Tabela de Produtos"};
   for (int i = 1; i <= products; ++i) {
     const std::string key = std::to_string(i);
-    for (const char* step : {"Importando Produto - ", "Importando C\xF3" "digo de Barras do Produto - ",
+    for (const char* step : {"Importando Produto - ",
+                             "Importando C\xF3"
+                             "digo de Barras do Produto - ",
                              "Gravando Preco do Produto - ", "Gerando Estoque do Produto - ",
                              "Gerando Estoque inicial - "})
       lines.push_back(step + key);
@@ -118,23 +125,29 @@ TEST_F(LegacyFileFault, TablesThatLieAboutTheirRecordsGiveTheCompleteRecordsThey
       {"cut in the middle of the fourth record",
        text(products(5).endMarker(false).bytes()).substr(0, header + 3 * record + record / 2), 3,
        "5 records but the file holds only 3 complete ones; reading 3"},
-      {"cut one byte short of the end", text(products(5).endMarker(false).bytes()).substr(0, header + 5 * record - 1), 4,
+      {"cut one byte short of the end",
+       text(products(5).endMarker(false).bytes()).substr(0, header + 5 * record - 1), 4,
        "5 records but the file holds only 4 complete ones; reading 4"},
-      {"header counts more records than the file holds", text(products(3).headerCount(9).bytes()), 3,
-       "9 records but the file holds only 3 complete ones; reading 3"},
-      {"header counts a huge number of records", text(products(3).headerCount(0x7FFFFFFF).bytes()), 3,
-       "2147483647 records but the file holds only 3 complete ones; reading 3"},
-      {"header counts fewer records than the file holds", text(products(3).headerCount(2).bytes()), 2,
-       "2 records but the file has room for 3; reading the 2 it counts"},
+      {"header counts more records than the file holds", text(products(3).headerCount(9).bytes()),
+       3, "9 records but the file holds only 3 complete ones; reading 3"},
+      {"header counts a huge number of records", text(products(3).headerCount(0x7FFFFFFF).bytes()),
+       3, "2147483647 records but the file holds only 3 complete ones; reading 3"},
+      {"header counts fewer records than the file holds", text(products(3).headerCount(2).bytes()),
+       2, "2 records but the file has room for 3; reading the 2 it counts"},
       {"header counts no record at all", text(products(3).headerCount(0).bytes()), 0,
        "0 records but the file has room for 3; reading the 0 it counts"},
       {"end-of-file mark where a counted record begins",
-       text(products(3).endMarker(false).trailing(std::string("\x1A") + std::string(200, 'z')).headerCount(4).bytes()), 3,
-       "4 records but an end-of-file mark stands where record 4 should begin; reading 3"},
+       text(products(3)
+                .endMarker(false)
+                .trailing(std::string("\x1A") + std::string(200, 'z'))
+                .headerCount(4)
+                .bytes()),
+       3, "4 records but an end-of-file mark stands where record 4 should begin; reading 3"},
       {"customers cut in the middle of their second record", text(products(1).bytes()), 1,
        "2 records but the file holds only 1 complete ones; reading 1",
        text(customers(2).endMarker(false).bytes())
-           .substr(0, DbfBuilder::customers().naturalHeaderLength() + DbfBuilder::customers().naturalRecordLength() * 3 / 2),
+           .substr(0, DbfBuilder::customers().naturalHeaderLength() +
+                          DbfBuilder::customers().naturalRecordLength() * 3 / 2),
        1},
   };
   for (const auto& c : cases) {
@@ -171,17 +184,18 @@ TEST_F(LegacyFileFault, FilesThatCannotBeReadEndTheRunAtOpenNamingTheFile) {
     std::string message;  // on standard error; names the file
     int productsRead;     // -1: the run ends before the products section logs a product
   } cases[] = {
-      {"empty file", "", text(customers(1).bytes()), "cfa1010.DBF: not a dBASE table: the file is 0 bytes long", -1},
-      {"a text file", "pd_cod;pd_dsc\r\n1;PRODUTO UM\r\n2;PRODUTO DOIS\r\n", text(customers(1).bytes()),
-       "cfa1010.DBF: not a dBASE table", -1},
+      {"empty file", "", text(customers(1).bytes()),
+       "cfa1010.DBF: not a dBASE table: the file is 0 bytes long", -1},
+      {"a text file", "pd_cod;pd_dsc\r\n1;PRODUTO UM\r\n2;PRODUTO DOIS\r\n",
+       text(customers(1).bytes()), "cfa1010.DBF: not a dBASE table", -1},
       {"a file shorter than a header", "\x03\x7c\x01\x1f", text(customers(1).bytes()),
        "cfa1010.DBF: not a dBASE table", -1},
       {"a file cut inside its field descriptors", good.substr(0, 100), text(customers(1).bytes()),
        "cfa1010.DBF: header length 353 runs past the end of the file (100 bytes)", -1},
-      {"first field wider than the record", damaged({{descriptor(0) + 16, '\xC8'}}), text(customers(1).bytes()),
-       "cfa1010.DBF: record length", -1},
-      {"damaged name of the code field", damaged({{descriptor(0) + 3, '\xFF'}}), text(customers(1).bytes()),
-       "pd_cod", -1},
+      {"first field wider than the record", damaged({{descriptor(0) + 16, '\xC8'}}),
+       text(customers(1).bytes()), "cfa1010.DBF: record length", -1},
+      {"damaged name of the code field", damaged({{descriptor(0) + 3, '\xFF'}}),
+       text(customers(1).bytes()), "pd_cod", -1},
       {"customers table empty after good products", good, "", "CFA2010.DBF: not a dBASE table", 3},
       {"customers table whose first field runs past its record", good,
        [] {
@@ -226,15 +240,20 @@ TEST_F(LegacyFileFault, DescriptorsDamagedBeyondTheirFieldsAreReadByTheHeader) {
     std::string warning;           // on standard error; "" for none
   } cases[] = {
       {"end mark of the descriptors overwritten", damaged({{end, ' '}}), completeLog(3, 0), ""},
-      {"decimals of the price past its width", damaged({{descriptor(7) + 17, '\x14'}}), completeLog(3, 0), ""},
+      {"decimals of the price past its width", damaged({{descriptor(7) + 17, '\x14'}}),
+       completeLog(3, 0), ""},
       // The header length says where the records begin: only the first descriptor is left, and
       // the records are read from the bytes of the others. Each fails on the field it lacks.
-      {"header length that cuts the descriptors after the first", damaged({{8, '\x40'}, {9, '\x00'}}),
+      {"header length that cuts the descriptors after the first",
+       damaged({{8, '\x40'}, {9, '\x00'}}),
        {"Lendo Tabela de Produtos", "Importando Produto - d_dsc",
-        "Erro gravando o Produto - d_dsc\rtProduto: Field 'pd_dsc' not found", "Importando Produto - grp",
-        "Erro gravando o Produto - grp\rtProduto: Field 'pd_dsc' not found", "Importando Produto - r",
-        "Erro gravando o Produto - r\rtProduto: Field 'pd_dsc' not found", "Processo concluido"},
-       "cfa1010.DBF: the header counts 3 records but the file has room for 5; reading the 3 it counts"},
+        "Erro gravando o Produto - d_dsc\rtProduto: Field 'pd_dsc' not found",
+        "Importando Produto - grp",
+        "Erro gravando o Produto - grp\rtProduto: Field 'pd_dsc' not found",
+        "Importando Produto - r", "Erro gravando o Produto - r\rtProduto: Field 'pd_dsc' not found",
+        "Processo concluido"},
+       "cfa1010.DBF: the header counts 3 records but the file has room for 5; reading the 3 it "
+       "counts"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -264,10 +283,12 @@ TEST_F(LegacyFileFault, ATableCutShortByAnotherProgramDuringTheRunEndsItNamingTh
   DbfBuilder table = DbfBuilder::products().languageByte(0x03);
   for (const char* wide : {"pd_obs1", "pd_obs2", "pd_obs3", "pd_obs4"}) table.field(wide, 'C', 250);
   constexpr int kProducts = 600;
-  for (int i = 1; i <= kProducts; ++i) table.recordWith({{"pd_cod", std::to_string(i)}, {"pd_vlr_rf", "2.50"}});
+  for (int i = 1; i <= kProducts; ++i)
+    table.recordWith({{"pd_cod", std::to_string(i)}, {"pd_vlr_rf", "2.50"}});
   table.writeTo(folder_ / "cfa1010.DBF");
   customers(1).writeTo(folder_ / "CFA2010.DBF");
-  const std::size_t cutAt = table.naturalHeaderLength() + 20 * std::size_t{table.naturalRecordLength()};
+  const std::size_t cutAt =
+      table.naturalHeaderLength() + 20 * std::size_t{table.naturalRecordLength()};
 
   bool cut = false;
   const faults::CliOutcome outcome = runCli(

@@ -20,15 +20,15 @@
 namespace importacao {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
 using faults::FolderSnapshot;
 using faults::readFile;
 using faults::runCli;
 using faults::writeFile;
 using test_support::DbfBuilder;
 using test_support::TestStore;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -81,13 +81,15 @@ TEST(SettingsFault, ASettingsFileThatCannotBeWrittenEndsTheRunBeforeAnyDatabase)
     fs::path lockedFolder;  // made read-only, if not empty
   } cases[] = {
       {"read-only file", store.workDirectory() / "arquivo" / "Importacao.ini", {}},
-      {"read-only folder", store.workDirectory() / "pasta" / "Importacao.ini", store.workDirectory() / "pasta"},
+      {"read-only folder", store.workDirectory() / "pasta" / "Importacao.ini",
+       store.workDirectory() / "pasta"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::create_directories(c.settings.parent_path());
     writeFile(c.settings, before);
-    fs::permissions(c.settings, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(c.settings,
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     if (!c.lockedFolder.empty())
       fs::permissions(c.lockedFolder, fs::perms::owner_read | fs::perms::owner_exec);
 
@@ -109,7 +111,9 @@ TEST(SettingsFault, ASettingsFileThatCannotBeWrittenEndsTheRunBeforeAnyDatabase)
     EXPECT_EQ(message, "Unable to write to Importacao.ini");
     EXPECT_THAT(host.lines, IsEmpty());
     EXPECT_EQ(readFile(c.settings), before);
-    EXPECT_EQ(std::distance(fs::directory_iterator(c.settings.parent_path()), fs::directory_iterator()), 1)
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(c.settings.parent_path()), fs::directory_iterator()),
+        1)
         << "a temporary file was left beside the settings";
     EXPECT_EQ(store.scalar("select count(*) from lj_produtos"), "0");
     EXPECT_EQ(FolderSnapshot::of(folder), legacy);
@@ -154,18 +158,23 @@ TEST_F(DataLinkFault, FilesItCannotUseEndTheRunWithAMessageNamingThemAndNeverThe
     std::optional<std::string> bytes;  // nullopt: the file is not there
     std::string message;               // after "Data-link file '<path>' "
   } cases[] = {
-      {"missing, and no Importacao.udl beside the settings", "nada.udl", std::nullopt, "does not exist"},
+      {"missing, and no Importacao.udl beside the settings", "nada.udl", std::nullopt,
+       "does not exist"},
       {"empty", "vazio.udl", "", "is empty"},
       {"only a byte-order mark", "marca.udl", kMark, "is empty"},
-      {"binary garbage", "lixo.udl", std::string("\x00\x9F\x13\xFF\x01Password=", 15) + kSecret + std::string("\x00\x00\x80", 3), "is not a data-link file"},
+      {"binary garbage", "lixo.udl",
+       std::string("\x00\x9F\x13\xFF\x01Password=", 15) + kSecret + std::string("\x00\x00\x80", 3),
+       "is not a data-link file"},
       // UTF-16 saved without its mark, or cut after an odd byte, is still read: the provider it
       // names shows it was.
       {"UTF-16 without its byte-order mark", "sem-marca.udl", utf16(header + unknown + "\r\n"),
        "names the provider 'Nenhum.1', which this program cannot use"},
-      {"UTF-16 with an odd number of bytes", "impar.udl", kMark + utf16(header + unknown + "\r\n") + "x",
+      {"UTF-16 with an odd number of bytes", "impar.udl",
+       kMark + utf16(header + unknown + "\r\n") + "x",
        "names the provider 'Nenhum.1', which this program cannot use"},
       {"an unknown provider", "provedor.udl",
-       kMark + utf16(header + "Provider=Microsoft.Jet.OLEDB.4.0;Password=" + quotedSecret(kSecret) + ";Data Source=c:\\loja.mdb\r\n"),
+       kMark + utf16(header + "Provider=Microsoft.Jet.OLEDB.4.0;Password=" + quotedSecret(kSecret) +
+                     ";Data Source=c:\\loja.mdb\r\n"),
        "names the provider 'Microsoft.Jet.OLEDB.4.0', which this program cannot use"},
       {"a quote left open around the password", "aspas.udl",
        header + "Provider=SQLOLEDB.1;User ID=loja;Password=\"" + kSecret + ";Data Source=x\r\n",
@@ -182,7 +191,8 @@ TEST_F(DataLinkFault, FilesItCannotUseEndTheRunWithAMessageNamingThemAndNeverThe
     if (c.bytes)
       EXPECT_THAT(outcome.err, HasSubstr("Data-link file '" + file.string() + "' " + c.message));
     else
-      EXPECT_THAT(outcome.err, HasSubstr("The data-link file '" + file.string() + "' does not exist, and neither does '" +
+      EXPECT_THAT(outcome.err, HasSubstr("The data-link file '" + file.string() +
+                                         "' does not exist, and neither does '" +
                                          (dir / "Importacao.udl").string() + "'"));
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(fs::exists(log()) ? readFile(log()) : "", "");
@@ -194,7 +204,8 @@ TEST_F(DataLinkFault, FilesItCannotUseEndTheRunWithAMessageNamingThemAndNeverThe
 TEST_F(DataLinkFault, ADataLinkOptionNamingNoFileIsAUsageError) {
   const fs::path missing = store_.workDirectory() / "nao-existe.udl";
   const fs::path settings = store_.workDirectory() / "Importacao.ini";
-  std::ofstream(settings, std::ios::trunc) << "[Importacao]\nConexaoDBF=" << folder_.string() << "\n";
+  std::ofstream(settings, std::ios::trunc)
+      << "[Importacao]\nConexaoDBF=" << folder_.string() << "\n";
   const faults::CliOutcome outcome =
       runCli({"--settings", settings.string(), "--data-link", missing.string(), "--products"});
   EXPECT_EQ(outcome.status, 2);
@@ -221,16 +232,19 @@ TEST(DataLinkPassword, AWrongPasswordWithQuotesAndSemicolonsIsRefusedAndNeverSho
   } cases[] = {{kSecret + "?", false}, {"s3;cr'e\"t", false}, {kSecret, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.password);
-    writeFile(dir / "loja.udl",
-              kMark + utf16("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-                            "Provider=MSDASQL.1;Persist Security Info=True;User ID=cliente;Password=" +
-                            quotedSecret(c.password) + ";Extended Properties=" + quotedSecret(odbc) + "\r\n"));
+    writeFile(
+        dir / "loja.udl",
+        kMark + utf16("[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+                      "Provider=MSDASQL.1;Persist Security Info=True;User ID=cliente;Password=" +
+                      quotedSecret(c.password) + ";Extended Properties=" + quotedSecret(odbc) +
+                      "\r\n"));
     std::ofstream(dir / "Importacao.ini", std::ios::trunc)
-        << "[Importacao]\nConexaoDBF=" << (dir / "legado").string() << "\nConexaoSQL=" << (dir / "loja.udl").string() << "\n";
+        << "[Importacao]\nConexaoDBF=" << (dir / "legado").string()
+        << "\nConexaoSQL=" << (dir / "loja.udl").string() << "\n";
     fs::remove(dir / "importacao.log");
     // No section ticked: the runner connects both databases and ends.
-    const faults::CliOutcome outcome = runCli({"--settings", (dir / "Importacao.ini").string(), "--log",
-                                               (dir / "importacao.log").string()});
+    const faults::CliOutcome outcome = runCli({"--settings", (dir / "Importacao.ini").string(),
+                                               "--log", (dir / "importacao.log").string()});
     const std::string everything = outcome.out + outcome.err + readFile(dir / "importacao.log");
     if (c.connects) {
       EXPECT_EQ(outcome.status, 0) << outcome.err;

@@ -22,10 +22,6 @@
 namespace importacao {
 namespace {
 
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
 using faults::FolderSnapshot;
 using faults::PrivateServer;
 using faults::readFile;
@@ -33,6 +29,10 @@ using faults::runCli;
 using faults::split;
 using test_support::DbfBuilder;
 using test_support::TestStore;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace fs = std::filesystem;
 
@@ -45,20 +45,28 @@ void writeLegacyTables(const fs::path& folder) {
   DbfBuilder products = DbfBuilder::products().languageByte(0x03);
   for (int i = 1; i <= kProducts; ++i) {
     const std::string code = std::to_string(i);
-    products.recordWith({{"pd_cod", "P-" + code}, {"pd_dsc", "PRODUTO " + code}, {"pd_und", "UN"},
-                         {"pd_vlr_rf", std::to_string(i) + ".25"}, {"pd_qtd", std::to_string(i % 7)},
+    products.recordWith({{"pd_cod", "P-" + code},
+                         {"pd_dsc", "PRODUTO " + code},
+                         {"pd_und", "UN"},
+                         {"pd_vlr_rf", std::to_string(i) + ".25"},
+                         {"pd_qtd", std::to_string(i % 7)},
                          {"pd_qtd_mn", "1.5"}});
   }
   products.writeTo(folder / "cfa1010.DBF");
   DbfBuilder customers = DbfBuilder::customers().languageByte(0x03);
   for (int i = 1; i <= kCustomers; ++i)
-    customers.recordWith({{"CL_COD", std::to_string(i)}, {"CL_NOM", "CLIENTE NUMERO " + std::to_string(i)},
-                          {"CL_CID", "CAMPINAS"}, {"CL_EST", "SP"}, {"CL_CPF", "123.456.789-01"},
-                          {"CL_DTACAD", "20200102"}, {"LIMICRE", "100.50"}});
+    customers.recordWith({{"CL_COD", std::to_string(i)},
+                          {"CL_NOM", "CLIENTE NUMERO " + std::to_string(i)},
+                          {"CL_CID", "CAMPINAS"},
+                          {"CL_EST", "SP"},
+                          {"CL_CPF", "123.456.789-01"},
+                          {"CL_DTACAD", "20200102"},
+                          {"LIMICRE", "100.50"}});
   customers.writeTo(folder / "CFA2010.DBF");
   DbfBuilder suppliers = DbfBuilder::suppliers().languageByte(0x03);
   for (int i = 1; i <= kSuppliers; ++i)
-    suppliers.recordWith({{"FN_COD", std::to_string(i)}, {"FN_NOM", "FORNECEDOR " + std::to_string(i)},
+    suppliers.recordWith({{"FN_COD", std::to_string(i)},
+                          {"FN_NOM", "FORNECEDOR " + std::to_string(i)},
                           {"FN_CGC", "12345678000195"}});
   suppliers.writeTo(folder / "CFA3010.DBF");
 }
@@ -78,9 +86,9 @@ std::vector<std::string> storeState(const TestStore& store) {
       state.push_back(row.at(0).value_or("null"));
   }
   state.push_back("-- estoqueinicial");
-  for (const auto& row : store.query(
-           "select distinct (to_jsonb(t) - array['idestoqueinicial','data']::text[])::text "
-           "from estoqueinicial t order by 1"))
+  for (const auto& row :
+       store.query("select distinct (to_jsonb(t) - array['idestoqueinicial','data']::text[])::text "
+                   "from estoqueinicial t order by 1"))
     state.push_back(row.at(0).value_or("null"));
   return state;
 }
@@ -101,7 +109,8 @@ fs::path writeSettings(const TestStore& store, const fs::path& folder) {
 long count(const TestStore& store, const std::string& sql) { return std::stol(*store.scalar(sql)); }
 
 // Runs importacao-cli, pausing it when product kStopAt is read to stop the server under it.
-faults::CliOutcome runStoppingTheServer(PrivateServer& server, const std::vector<std::string>& args, bool& stopped) {
+faults::CliOutcome runStoppingTheServer(PrivateServer& server, const std::vector<std::string>& args,
+                                        bool& stopped) {
   const std::string stopLine = "Importando Produto - P" + std::to_string(kStopAt) + "\n";
   return runCli(args, [&](const std::string& out, pid_t child) {
     if (stopped || out.find(stopLine) == std::string::npos) return;
@@ -128,7 +137,8 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   store.disconnect();
   clean.disconnect();
   bool stopped = false;
-  const faults::CliOutcome first = runStoppingTheServer(server, withSettings(settings, log, sections), stopped);
+  const faults::CliOutcome first =
+      runStoppingTheServer(server, withSettings(settings, log, sections), stopped);
   ASSERT_TRUE(stopped) << first.out << first.err;
 
   // The run reached its end without a crash, and its status says records failed.
@@ -166,18 +176,19 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   EXPECT_EQ(supplierErrors, kSuppliers);
   EXPECT_THAT(first.out + first.err + readFile(log), Not(HasSubstr(PrivateServer::kPassword)));
   // Standard error says once where the connection went and that a re-run converges.
-  const std::string lost = "The store connection was lost during Produtos, at its record " +
-                           std::to_string(firstFailed) + " (Erro gravando o Produto - P" +
-                           std::to_string(firstFailed) + "); " +
-                           std::to_string(productErrors + customerErrors + supplierErrors - 1) +
-                           " records after it failed as well. Run the import again once the store is back";
+  const std::string lost =
+      "The store connection was lost during Produtos, at its record " +
+      std::to_string(firstFailed) + " (Erro gravando o Produto - P" + std::to_string(firstFailed) +
+      "); " + std::to_string(productErrors + customerErrors + supplierErrors - 1) +
+      " records after it failed as well. Run the import again once the store is back";
   EXPECT_THAT(first.err, HasSubstr(lost));
   EXPECT_EQ(split(first.err, "connection was lost").size(), 2u) << first.err;
 
   // What was committed before the server went away is still there.
   ASSERT_TRUE(server.restart());
   EXPECT_GE(count(store, "select count(*) from lj_produtos"), firstFailed - 1);
-  for (const char* table : {"lj_produtos", "lj_referPrc", "lj_referBar", "lj_referEst", "estoqueinicial"}) {
+  for (const char* table :
+       {"lj_produtos", "lj_referPrc", "lj_referBar", "lj_referEst", "estoqueinicial"}) {
     SCOPED_TRACE(table);
     EXPECT_EQ(count(store, std::string("select count(distinct IdReferencia) from ") + table +
                                " where IdReferencia in (select 'P' || g from generate_series(1, " +
@@ -197,7 +208,8 @@ TEST(StoreOutage, RecordsAfterTheServerStopsAreLoggedAndARerunConvergesToACleanR
   EXPECT_THAT(second.err, Not(HasSubstr("connection was lost")));
   EXPECT_THAT(readFile(log), Not(HasSubstr("Erro gravando")));
   const fs::path cleanSettings = writeSettings(clean, folder);
-  const faults::CliOutcome once = runCli(withSettings(cleanSettings, clean.workDirectory() / "log", sections));
+  const faults::CliOutcome once =
+      runCli(withSettings(cleanSettings, clean.workDirectory() / "log", sections));
   EXPECT_EQ(once.status, 0) << once.err;
 
   const std::vector<std::string> converged = storeState(store);
@@ -231,25 +243,26 @@ TEST(StoreOutage, ADryRunWhoseRollbackFailsSaysSoAndEndsWithStatusOne) {
 
   const std::string lastLine = "Fornecedor - " + std::to_string(kSuppliers) + "\n";
   bool stopped = false;
-  const faults::CliOutcome run = runCli(
-      {"--settings", settings.string(), "--log", fifo.string(), "--suppliers", "--dry-run"},
-      [&](const std::string& out, pid_t child) {
-        if (stopped || out.find(lastLine) == std::string::npos) return;
-        char bytes[4096];
-        while (::read(logEnds, bytes, sizeof bytes) > 0) {
-        }
-        std::memset(bytes, '.', sizeof bytes);
-        for (std::size_t size : {sizeof bytes, std::size_t{1}})
-          while (::write(logEnds, bytes, size) > 0) {
-          }
-        // The last supplier's statements done, the runner waits to log "Processo concluido".
-        const std::string writing = std::to_string(SYS_write) + " ";
-        const fs::path syscall = "/proc/" + std::to_string(child) + "/syscall";
-        for (int i = 0; i < 1000 && readFile(syscall).rfind(writing, 0) != 0; ++i) ::usleep(10000);
-        stopped = server.stop();
-        while (::read(logEnds, bytes, sizeof bytes) > 0) {
-        }
-      });
+  const faults::CliOutcome run =
+      runCli({"--settings", settings.string(), "--log", fifo.string(), "--suppliers", "--dry-run"},
+             [&](const std::string& out, pid_t child) {
+               if (stopped || out.find(lastLine) == std::string::npos) return;
+               char bytes[4096];
+               while (::read(logEnds, bytes, sizeof bytes) > 0) {
+               }
+               std::memset(bytes, '.', sizeof bytes);
+               for (std::size_t size : {sizeof bytes, std::size_t{1}})
+                 while (::write(logEnds, bytes, size) > 0) {
+                 }
+               // The last supplier's statements done, the runner waits to log "Processo concluido".
+               const std::string writing = std::to_string(SYS_write) + " ";
+               const fs::path syscall = "/proc/" + std::to_string(child) + "/syscall";
+               for (int i = 0; i < 1000 && readFile(syscall).rfind(writing, 0) != 0; ++i)
+                 ::usleep(10000);
+               stopped = server.stop();
+               while (::read(logEnds, bytes, sizeof bytes) > 0) {
+               }
+             });
   ::close(logEnds);
   ASSERT_TRUE(stopped) << run.out << run.err;
   EXPECT_EQ(run.status, 1) << run.err;

@@ -22,15 +22,15 @@
 namespace importacao {
 namespace {
 
+using test_support::DbfBuilder;
+using test_support::RecordingHost;
+using test_support::SqlRow;
+using test_support::SqlRows;
+using test_support::StoreTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using test_support::DbfBuilder;
-using test_support::SqlRow;
-using test_support::RecordingHost;
-using test_support::SqlRows;
-using test_support::StoreTest;
 
 namespace fs = std::filesystem;
 
@@ -132,7 +132,8 @@ TEST_P(PartnersRun, LogOfSmallTablesIsExactToTheByte) {
   EXPECT_EQ(stats(0).inserted, 3);
   EXPECT_EQ(stats(1).inserted, 2);
   EXPECT_EQ(stats(0).failed + stats(1).failed, 0);
-  EXPECT_EQ(rows("select IdCliente from clientes order by 1"), (SqlRows{{"1"}, {"12"}, {"1234567"}}));
+  EXPECT_EQ(rows("select IdCliente from clientes order by 1"),
+            (SqlRows{{"1"}, {"12"}, {"1234567"}}));
   EXPECT_EQ(rows("select Idfornecedor from fornecedores order by 1"), (SqlRows{{"0"}, {"7"}}));
 }
 
@@ -144,14 +145,15 @@ TEST_P(PartnersRun, StoreTablesLackingAColumnFailEveryRecordWithTheExactLine) {
             .recordWith({{"CL_COD", "2"}, {"CL_NOM", "APAGADA"}}, /*deleted=*/true)
             .recordWith({{"CL_COD", "3"}, {"CL_NOM", "JO\xC3O"}}),
         suppliers().recordWith({{"FN_COD", "7.25"}}).recordWith({{"FN_COD", "8"}}));
-  EXPECT_THAT(run(),
-              ElementsAre("Cliente - 1", "Erro gravando o Registro 1-ANA\raClientes: Field 'Email' not found",
-                          "Cliente - 3", "Erro gravando o Registro 3-JO\xC3O\raClientes: Field 'Email' not found",
-                          "Fornecedor - 7.25",
-                          "Erro gravando o Registro 1-7.25\raFornecedor: Field 'idpais' not found",
-                          "Fornecedor - 8",
-                          "Erro gravando o Registro 2-8\raFornecedor: Field 'idpais' not found",
-                          "Processo concluido"));
+  EXPECT_THAT(
+      run(),
+      ElementsAre(
+          "Cliente - 1", "Erro gravando o Registro 1-ANA\raClientes: Field 'Email' not found",
+          "Cliente - 3", "Erro gravando o Registro 3-JO\xC3O\raClientes: Field 'Email' not found",
+          "Fornecedor - 7.25",
+          "Erro gravando o Registro 1-7.25\raFornecedor: Field 'idpais' not found",
+          "Fornecedor - 8", "Erro gravando o Registro 2-8\raFornecedor: Field 'idpais' not found",
+          "Processo concluido"));
   EXPECT_EQ(stats(0).failed, 2);
   EXPECT_EQ(stats(1).failed, 2);
   EXPECT_EQ(count("clientes"), 0);
@@ -189,12 +191,40 @@ TEST_P(PartnersRun, NewCustomerGetsTheFortyOneColumns) {
       " Compl_Cob, Bai_Cob, Cid_Cob, Est_Cob, PontoRefer, IdCorretor, IdLoja, LiberaConsignacao,"
       " Status, IdVendedor, CodMun, CodMun_Cob";
   EXPECT_EQ(rows(std::string("select ") + columns + " from clientes"),
-            (SqlRows{{"42", "1", "Maria dos Santos e Silva", "MARIA DOS SANTOS E SILVA", "0", "0",
-                      "1932321000", "1058", "1", "F", "12345678901", "2", "ISENTO",
-                      "Cliente Importado do Sistema Antigo\rBOA PAGADORA", "JOAO",
-                      midnight("2023-04-15"), "RUA DAS FLORES 10", "0", "", "CENTRO", "CAMPINAS",
-                      "SP", "AV BRASIL 200", "0", "", "JARDIM", "campinas", "SP", std::nullopt,
-                      "1", "1", "N", "A", "1",
+            (SqlRows{{"42",
+                      "1",
+                      "Maria dos Santos e Silva",
+                      "MARIA DOS SANTOS E SILVA",
+                      "0",
+                      "0",
+                      "1932321000",
+                      "1058",
+                      "1",
+                      "F",
+                      "12345678901",
+                      "2",
+                      "ISENTO",
+                      "Cliente Importado do Sistema Antigo\rBOA PAGADORA",
+                      "JOAO",
+                      midnight("2023-04-15"),
+                      "RUA DAS FLORES 10",
+                      "0",
+                      "",
+                      "CENTRO",
+                      "CAMPINAS",
+                      "SP",
+                      "AV BRASIL 200",
+                      "0",
+                      "",
+                      "JARDIM",
+                      "campinas",
+                      "SP",
+                      std::nullopt,
+                      "1",
+                      "1",
+                      "N",
+                      "A",
+                      "1",
                       "09502",  // CAMPINAS, SP
                       "0"}}));  // "campinas" is not how the store spells it
   EXPECT_EQ(number(store().scalar("select LimiteCredito from clientes")), 1500.75);
@@ -214,36 +244,47 @@ TEST_P(PartnersRun, NewCustomerGetsTheFortyOneColumns) {
 
 TEST_P(PartnersRun, ExistingCustomerKeepsWhatTheSectionNeverWrites) {
   store().execute(
-      "insert into clientes (IdCliente, NomeCliente, Email, Fax, RG, DDD_Cel, Celular, NumeroCartao,"
-      " TipoCliente, DataSerasa, DataNascto, Cep_Cob, DataCadastro, Observacao, CodMun, LimiteCredito,"
+      "insert into clientes (IdCliente, NomeCliente, Email, Fax, RG, DDD_Cel, Celular, "
+      "NumeroCartao,"
+      " TipoCliente, DataSerasa, DataNascto, Cep_Cob, DataCadastro, Observacao, CodMun, "
+      "LimiteCredito,"
       " Sincronizado)"
       " values (5, 'Antigo', 'a@b.c', '1133334444', '12345', 11, '99998888', '4111', 'V',"
-      " '2010-01-02 00:00:00.000', '1980-05-06 00:00:00.000', '01000000', '2001-02-03 04:05:06.000',"
+      " '2010-01-02 00:00:00.000', '1980-05-06 00:00:00.000', '01000000', '2001-02-03 "
+      "04:05:06.000',"
       " 'antes', '12345', 99, 'S')");
-  write(customers().recordWith({{"CL_COD", "5"}, {"CL_NOM", "NOVO NOME"}, {"CL_CGC", "12.345.678/0001-90"}}),
+  write(customers().recordWith(
+            {{"CL_COD", "5"}, {"CL_NOM", "NOVO NOME"}, {"CL_CGC", "12.345.678/0001-90"}}),
         suppliers());
   const auto log = run();
   EXPECT_THAT(log, ElementsAre("Cliente - 5", "Processo concluido"));
   EXPECT_EQ(stats(0).updated, 1);
   EXPECT_EQ(stats(0).inserted, 0);
-  EXPECT_EQ(rows("select NomeCliente, TipoPessoa, Cnpj, TipoContribuinte, Observacao, CodMun from clientes"),
-            (SqlRows{{"Novo Nome", "J", "12345678000190", "1", "Cliente Importado do Sistema Antigo\r", "0"}}));
+  EXPECT_EQ(rows("select NomeCliente, TipoPessoa, Cnpj, TipoContribuinte, Observacao, CodMun from "
+                 "clientes"),
+            (SqlRows{{"Novo Nome", "J", "12345678000190", "1",
+                      "Cliente Importado do Sistema Antigo\r", "0"}}));
   EXPECT_EQ(number(store().scalar("select LimiteCredito from clientes")), 0);
   // An empty registration date gives today's.
   EXPECT_EQ(store().scalar("select DataCadastro from clientes"), midnight(today()));
-  EXPECT_EQ(rows("select Email, Fax, RG, DDD_Cel, Celular, NumeroCartao, TipoCliente, Cep_Cob,"
-                 " Sincronizado from clientes"),
-            (SqlRows{{"a@b.c", "1133334444", "12345", "11", "99998888", "4111", "V", "01000000", "S"}}));
+  EXPECT_EQ(
+      rows("select Email, Fax, RG, DDD_Cel, Celular, NumeroCartao, TipoCliente, Cep_Cob,"
+           " Sincronizado from clientes"),
+      (SqlRows{{"a@b.c", "1133334444", "12345", "11", "99998888", "4111", "V", "01000000", "S"}}));
   EXPECT_THAT(*store().scalar("select DataSerasa from clientes"), StartsWith("2010-01-02"));
   EXPECT_THAT(*store().scalar("select DataNascto from clientes"), StartsWith("1980-05-06"));
 }
 
 TEST_P(PartnersRun, SecondRunLeavesTheSameRowsButTheUpdateTime) {
   write(customers()
-            .recordWith({{"CL_COD", "1"}, {"CL_NOM", "ANA"}, {"CL_CID", "CAMPINAS"}, {"CL_EST", "SP"},
+            .recordWith({{"CL_COD", "1"},
+                         {"CL_NOM", "ANA"},
+                         {"CL_CID", "CAMPINAS"},
+                         {"CL_EST", "SP"},
                          {"CL_DTACAD", "19991231"}})
             .recordWith({{"CL_COD", "2"}, {"CL_NOM", "BIA"}}),
-        suppliers().recordWith({{"FN_COD", "3"}, {"FN_NOM", "CASA"}, {"FN_CID", "CAMPINAS"}, {"FN_EST", "SP"}}));
+        suppliers().recordWith(
+            {{"FN_COD", "3"}, {"FN_NOM", "CASA"}, {"FN_CID", "CAMPINAS"}, {"FN_EST", "SP"}}));
   const std::string everyCustomerColumn =
       "select IdCliente, Idempresa, NomeCliente, NomeFantasia, Cep, DDD, Telefone, IdPais,"
       " TipoPessoa, Cnpj, TipoContribuinte, InscEst, LimiteCredito, Observacao, Contato,"
@@ -255,17 +296,20 @@ TEST_P(PartnersRun, SecondRunLeavesTheSameRowsButTheUpdateTime) {
   run();
   const SqlRows firstCustomers = rows(everyCustomerColumn);
   const SqlRows firstSuppliers = rows(everySupplierColumn);
-  const auto firstUpdate = store().scalar("select DataAtualizacao from clientes where IdCliente = 1");
+  const auto firstUpdate =
+      store().scalar("select DataAtualizacao from clientes where IdCliente = 1");
 
   const auto log = run();
-  EXPECT_THAT(log, ElementsAre("Cliente - 1", "Cliente - 2", "Fornecedor - 3", "Processo concluido"));
+  EXPECT_THAT(log,
+              ElementsAre("Cliente - 1", "Cliente - 2", "Fornecedor - 3", "Processo concluido"));
   EXPECT_EQ(stats(0).updated, 2);
   EXPECT_EQ(stats(1).updated, 1);
   EXPECT_EQ(stats(0).inserted + stats(1).inserted, 0);
   EXPECT_EQ(rows(everyCustomerColumn), firstCustomers);
   EXPECT_EQ(rows(everySupplierColumn), firstSuppliers);
   EXPECT_EQ(firstCustomers.at(0).at(20), "09502");
-  EXPECT_NE(store().scalar("select DataAtualizacao from clientes where IdCliente = 1"), firstUpdate);
+  EXPECT_NE(store().scalar("select DataAtualizacao from clientes where IdCliente = 1"),
+            firstUpdate);
 }
 
 TEST_P(PartnersRun, PersonKindComesFromTheCompanyNumberAfterItsPunctuationAndMask) {
@@ -291,9 +335,11 @@ TEST_P(PartnersRun, PersonKindComesFromTheCompanyNumberAfterItsPunctuationAndMas
   run();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(rows(std::string("select TipoPessoa, Cnpj, TipoContribuinte from clientes where IdCliente = ") +
-                   c.code),
-              SqlRows{c.want});
+    EXPECT_EQ(
+        rows(std::string(
+                 "select TipoPessoa, Cnpj, TipoContribuinte from clientes where IdCliente = ") +
+             c.code),
+        SqlRows{c.want});
   }
 }
 
@@ -316,19 +362,26 @@ TEST_P(PartnersRun, MunicipalityIsFoundOnlyAsTheStoreSpellsIt) {
   DbfBuilder fornecedores = DbfBuilder::suppliers().languageByte(0x02);
   for (const auto& c : cases) {
     // The billing address is the main one's state with a city the store does not know.
-    clientes.recordWith({{"CL_COD", c.code}, {"CL_EST", c.state}, {"CL_CID", c.city},
-                         {"CL_ESTCOB", c.state}, {"CL_CIDCOB", "CAMPINAZ"}});
+    clientes.recordWith({{"CL_COD", c.code},
+                         {"CL_EST", c.state},
+                         {"CL_CID", c.city},
+                         {"CL_ESTCOB", c.state},
+                         {"CL_CIDCOB", "CAMPINAZ"}});
     fornecedores.recordWith({{"FN_COD", c.code}, {"FN_EST", c.state}, {"FN_CID", c.city}});
   }
-  clientes.recordWith({{"CL_COD", "7"}, {"CL_EST", "RJ"}, {"CL_CID", "NITER\xE0I"},
-                       {"CL_ESTCOB", "SP"}, {"CL_CIDCOB", "CAMPINAS"}});  // 0xE0 is Ó
+  clientes.recordWith({{"CL_COD", "7"},
+                       {"CL_EST", "RJ"},
+                       {"CL_CID", "NITER\xE0I"},
+                       {"CL_ESTCOB", "SP"},
+                       {"CL_CIDCOB", "CAMPINAS"}});  // 0xE0 is Ó
   write(clientes, fornecedores);
   const auto log = run();
   EXPECT_EQ(stats(0).failed + stats(1).failed, 0) << ::testing::PrintToString(log);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    EXPECT_EQ(rows(std::string("select CodMun, CodMun_Cob from clientes where IdCliente = ") + c.code),
-              (SqlRows{{c.want, "0"}}));
+    EXPECT_EQ(
+        rows(std::string("select CodMun, CodMun_Cob from clientes where IdCliente = ") + c.code),
+        (SqlRows{{c.want, "0"}}));
     EXPECT_EQ(rows(std::string("select codmun from fornecedores where Idfornecedor = ") + c.code),
               (SqlRows{{c.want}}));
   }
@@ -340,12 +393,18 @@ TEST_P(PartnersRun, AccentedNamesOfACodePage850FileLandWordCasedAndPlain) {
   // Code page 850: 0x90 É, 0x80 Ç, 0xC7 Ã, 0xA5 Ñ, 0xE9 Ú, 0xB5 Á, 0xD6 Í.
   write(DbfBuilder::customers()
             .languageByte(0x02)
-            .recordWith({{"CL_COD", "1"}, {"CL_NOM", "JOS\x90 DA CONCEI\x80\xC7O"}, {"CL_OBS1", "A\x80\xE9" "CAR"}})
+            .recordWith({{"CL_COD", "1"},
+                         {"CL_NOM", "JOS\x90 DA CONCEI\x80\xC7O"},
+                         {"CL_OBS1",
+                          "A\x80\xE9"
+                          "CAR"}})
             .recordWith({{"CL_COD", "2"}, {"CL_NOM", "MU\xA5OZ E \xB5LVARES"}})
-            .recordWith({{"CL_COD", "3"}, {"CL_NOM", "LET\xD6" "CIA"}}),
-        DbfBuilder::suppliers()
-            .languageByte(0x02)
-            .recordWith({{"FN_COD", "1"}, {"FN_NOM", "CAF\x90 E CIA"}}));
+            .recordWith({{"CL_COD", "3"},
+                         {"CL_NOM",
+                          "LET\xD6"
+                          "CIA"}}),
+        DbfBuilder::suppliers().languageByte(0x02).recordWith(
+            {{"FN_COD", "1"}, {"FN_NOM", "CAF\x90 E CIA"}}));
   const auto log = run();
   EXPECT_THAT(log, ElementsAre("Cliente - 1", "Cliente - 2", "Cliente - 3", "Fornecedor - 1",
                                "Processo concluido"));
@@ -353,9 +412,12 @@ TEST_P(PartnersRun, AccentedNamesOfACodePage850FileLandWordCasedAndPlain) {
             (SqlRows{{"Jose da Conceicao", "JOS\xC3\x89 DA CONCEI\xC3\x87\xC3\x83O"},
                      // Ñ is no accented letter to either operation; Á starts a word: it stays small
                      {"Mu\xC3\x91oz e alvares", "MU\xC3\x91OZ E \xC3\x81LVARES"},
-                     {"Leticia", "LET\xC3\x8D" "CIA"}}));
+                     {"Leticia",
+                      "LET\xC3\x8D"
+                      "CIA"}}));
   EXPECT_EQ(store().scalar("select Observacao from clientes where IdCliente = 1"),
-            "Cliente Importado do Sistema Antigo\rA\xC3\x87\xC3\x9A" "CAR");
+            "Cliente Importado do Sistema Antigo\rA\xC3\x87\xC3\x9A"
+            "CAR");
   EXPECT_EQ(rows("select NomeFornecedor, NomeFantasia from fornecedores"),
             (SqlRows{{"Cafe e Cia", "Cafe e Cia"}}));
 }
@@ -403,13 +465,19 @@ TEST_P(PartnersRun, RefusedUpdateLeavesTheStoredRowForTheNextRecordOfItsCode) {
       " values (9, 'Velho', '99999', 'f@x.y', '12345')");
   write(customers()
             .recordWith({{"CL_COD", "1"}, {"CL_NOM", "ANA"}, {"CL_CPF", "111.111.111-11"}})
-            .recordWith({{"CL_COD", "5"}, {"CL_NOM", "BIA"}, {"CL_CPF", "111.111.111-11"},
-                         {"CL_CID", "CAMPINAS"}, {"CL_EST", "SP"}})
+            .recordWith({{"CL_COD", "5"},
+                         {"CL_NOM", "BIA"},
+                         {"CL_CPF", "111.111.111-11"},
+                         {"CL_CID", "CAMPINAS"},
+                         {"CL_EST", "SP"}})
             .recordWith({{"CL_COD", "5"}, {"CL_NOM", "CIA"}, {"CL_CPF", "555.555.555-55"}}),
         suppliers()
             .recordWith({{"FN_COD", "1"}, {"FN_CGC", "11.111"}})
-            .recordWith({{"FN_COD", "9"}, {"FN_NOM", "NOVO"}, {"FN_CGC", "11111"},
-                         {"FN_CID", "SANTOS"}, {"FN_EST", "SP"}})
+            .recordWith({{"FN_COD", "9"},
+                         {"FN_NOM", "NOVO"},
+                         {"FN_CGC", "11111"},
+                         {"FN_CID", "SANTOS"},
+                         {"FN_EST", "SP"}})
             .recordWith({{"FN_COD", "10"}, {"FN_NOM", "DEZ"}, {"FN_CGC", "10.101"}}));
   const auto log = run();
   ASSERT_EQ(log.size(), 9u) << ::testing::PrintToString(log);
@@ -442,7 +510,8 @@ TEST_P(PartnersRun, CodesRoundingToOneIntegerShareTheRowAndTheLaterWins) {
   EXPECT_THAT(run(), ElementsAre("Cliente - 1.5", "Cliente - 2.5", "Fornecedor - 2.5",
                                  "Fornecedor - 1.5", "Processo concluido"));
   EXPECT_EQ(rows("select IdCliente, NomeFantasia from clientes"), (SqlRows{{"2", "SEGUNDO"}}));
-  EXPECT_EQ(rows("select Idfornecedor, NomeFornecedor from fornecedores"), (SqlRows{{"2", "Segundo"}}));
+  EXPECT_EQ(rows("select Idfornecedor, NomeFornecedor from fornecedores"),
+            (SqlRows{{"2", "Segundo"}}));
   EXPECT_EQ(stats(0).inserted, 1);
   EXPECT_EQ(stats(0).updated, 1);
   EXPECT_EQ(stats(1).inserted, 1);
@@ -452,30 +521,75 @@ TEST_P(PartnersRun, CodesRoundingToOneIntegerShareTheRowAndTheLaterWins) {
 TEST_P(PartnersRun, NewAndExistingSuppliersGetTheTwentyThreeColumns) {
   store().execute(
       "insert into fornecedores (Idfornecedor, NomeFornecedor, Contato, codmun, cnpj, DataCadastro,"
-      " Email, Fax, PrazoEntrega) values (9, 'Velho', 'Pedro', '12345', '999', '2001-02-03 04:05:06.000',"
+      " Email, Fax, PrazoEntrega) values (9, 'Velho', 'Pedro', '12345', '999', '2001-02-03 "
+      "04:05:06.000',"
       " 'f@x.y', '1122223333', 15)");
-  write(customers(),
-        suppliers()
-            .recordWith({{"FN_COD", "9"}, {"FN_NOM", "DISTRIBUIDORA DO POVO"}, {"FN_END", "RUA 1"},
-                         {"FN_BAI", "CENTRO"}, {"FN_CID", "SANTOS"}, {"FN_EST", "SP"},
-                         {"FN_CEP", "11013-10"}, {"FN_TEL_01", "1332221111"}, {"FN_CGC", "12.345.678/001"},
-                         {"FN_CGF", "633.123.456"}, {"FN_EMAIL", "novo@x.y"}})
-            .recordWith({{"FN_COD", "10"}, {"FN_NOM", "SEM DOCUMENTO"}}));
+  write(customers(), suppliers()
+                         .recordWith({{"FN_COD", "9"},
+                                      {"FN_NOM", "DISTRIBUIDORA DO POVO"},
+                                      {"FN_END", "RUA 1"},
+                                      {"FN_BAI", "CENTRO"},
+                                      {"FN_CID", "SANTOS"},
+                                      {"FN_EST", "SP"},
+                                      {"FN_CEP", "11013-10"},
+                                      {"FN_TEL_01", "1332221111"},
+                                      {"FN_CGC", "12.345.678/001"},
+                                      {"FN_CGF", "633.123.456"},
+                                      {"FN_EMAIL", "novo@x.y"}})
+                         .recordWith({{"FN_COD", "10"}, {"FN_NOM", "SEM DOCUMENTO"}}));
   const auto log = run();
   EXPECT_THAT(log, ElementsAre("Fornecedor - 9", "Fornecedor - 10", "Processo concluido"));
   EXPECT_EQ(stats(1).updated, 1);
   EXPECT_EQ(stats(1).inserted, 1);
-  EXPECT_EQ(rows("select Idfornecedor, Idempresa, NomeFornecedor, NomeFantasia, Cep, DDD, Telefone,"
-                 " TipoPessoa, cnpj, inscest, Observacao, Contato, Endereco, Numero, Bairro, Cidade,"
-                 " Estado, Status, Fornecedor, TipoContribuinte, idpais, codmun"
-                 " from fornecedores order by Idfornecedor"),
-            (SqlRows{{"9", "1", "Distribuidora do Povo", "Distribuidora do Povo", "1101310", "0",
-                      "1332221111", "J", "12345678001", "633.123.456",
-                      "Fornecedor Importado do Sistema Antigo", "", "RUA 1", "0", "CENTRO", "SANTOS",
-                      "SP", "A", "1", "1", "1058", "48500"},
-                     {"10", "1", "Sem Documento", "Sem Documento", "", "0", "", "J", "", "",
-                      "Fornecedor Importado do Sistema Antigo", "", "", "0", "", "", "", "A", "1",
-                      "1", "1058", "0"}}));
+  EXPECT_EQ(
+      rows("select Idfornecedor, Idempresa, NomeFornecedor, NomeFantasia, Cep, DDD, Telefone,"
+           " TipoPessoa, cnpj, inscest, Observacao, Contato, Endereco, Numero, Bairro, Cidade,"
+           " Estado, Status, Fornecedor, TipoContribuinte, idpais, codmun"
+           " from fornecedores order by Idfornecedor"),
+      (SqlRows{{"9",
+                "1",
+                "Distribuidora do Povo",
+                "Distribuidora do Povo",
+                "1101310",
+                "0",
+                "1332221111",
+                "J",
+                "12345678001",
+                "633.123.456",
+                "Fornecedor Importado do Sistema Antigo",
+                "",
+                "RUA 1",
+                "0",
+                "CENTRO",
+                "SANTOS",
+                "SP",
+                "A",
+                "1",
+                "1",
+                "1058",
+                "48500"},
+               {"10",
+                "1",
+                "Sem Documento",
+                "Sem Documento",
+                "",
+                "0",
+                "",
+                "J",
+                "",
+                "",
+                "Fornecedor Importado do Sistema Antigo",
+                "",
+                "",
+                "0",
+                "",
+                "",
+                "",
+                "A",
+                "1",
+                "1",
+                "1058",
+                "0"}}));
   EXPECT_THAT(*store().scalar("select DataAtualizacao from fornecedores where Idfornecedor = 9"),
               StartsWith(today()));
   // Never written: kept on the update, the store's own on the insert.
@@ -484,7 +598,8 @@ TEST_P(PartnersRun, NewAndExistingSuppliersGetTheTwentyThreeColumns) {
   EXPECT_THAT(*store().scalar("select DataCadastro from fornecedores where Idfornecedor = 9"),
               StartsWith("2001-02-03"));
   // The new row's registration date is the store's default (the section writes none).
-  const auto registered = store().scalar("select DataCadastro from fornecedores where Idfornecedor = 10");
+  const auto registered =
+      store().scalar("select DataCadastro from fornecedores where Idfornecedor = 10");
   ASSERT_NE(registered, std::nullopt);
   if (postgres()) {
     EXPECT_THAT(*registered, StartsWith(today()));
@@ -509,15 +624,18 @@ TEST_P(PartnersRun, LegacyTableLackingADeclaredFieldEndsTheRunBeforeAnyRecord) {
 TEST_P(PartnersRun, StoreColumnOfAnotherKindFailsEveryCustomerWithTheMismatch) {
   store().execute("alter table clientes drop column DDD");
   store().execute("alter table clientes add column DDD float");
-  write(customers().recordWith({{"CL_COD", "1"}, {"CL_NOM", "ANA"}}).recordWith({{"CL_COD", "2"}, {"CL_NOM", "BIA"}}),
+  write(customers()
+            .recordWith({{"CL_COD", "1"}, {"CL_NOM", "ANA"}})
+            .recordWith({{"CL_COD", "2"}, {"CL_NOM", "BIA"}}),
         suppliers());
-  EXPECT_THAT(run(), ElementsAre("Cliente - 1",
-                                 "Erro gravando o Registro 1-ANA\raClientes: Type mismatch for field "
-                                 "'DDD', expecting: Integer actual: Float",
-                                 "Cliente - 2",
-                                 "Erro gravando o Registro 2-BIA\raClientes: Type mismatch for field "
-                                 "'DDD', expecting: Integer actual: Float",
-                                 "Processo concluido"));
+  EXPECT_THAT(run(),
+              ElementsAre("Cliente - 1",
+                          "Erro gravando o Registro 1-ANA\raClientes: Type mismatch for field "
+                          "'DDD', expecting: Integer actual: Float",
+                          "Cliente - 2",
+                          "Erro gravando o Registro 2-BIA\raClientes: Type mismatch for field "
+                          "'DDD', expecting: Integer actual: Float",
+                          "Processo concluido"));
   EXPECT_EQ(count("clientes"), 0);
 }
 
@@ -535,9 +653,9 @@ TEST_P(PartnersRun, StopDuringCustomersStillResetsTheSuppliersWalkWhichThenEnds)
   EXPECT_THAT(log, ElementsAre("Cliente - 1", "Cliente - 2", "Processo concluido"));
   // The record in hand is finished (the gauge counts the records done); the suppliers' walk
   // rewinds, resets the gauge and ends.
-  EXPECT_THAT(host_.events, ElementsAre("pos 0", "max 3", "pos 0", "log Cliente - 1", "pos 1",
-                                        "log Cliente - 2", "pos 2",
-                                        "pos 0", "max 2", "pos 0", "log Processo concluido"));
+  EXPECT_THAT(host_.events,
+              ElementsAre("pos 0", "max 3", "pos 0", "log Cliente - 1", "pos 1", "log Cliente - 2",
+                          "pos 2", "pos 0", "max 2", "pos 0", "log Processo concluido"));
   EXPECT_EQ(rows("select IdCliente from clientes order by 1"), (SqlRows{{"1"}, {"2"}}));
   EXPECT_EQ(count("fornecedores"), 0);
   ASSERT_EQ(summary_.sections.size(), 2u);
@@ -547,7 +665,8 @@ TEST_P(PartnersRun, StopDuringCustomersStillResetsTheSuppliersWalkWhichThenEnds)
   EXPECT_TRUE(summary_.completed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, PartnersRun, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, PartnersRun, test_support::kAllStores,
+                         test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

@@ -24,19 +24,21 @@
 namespace importacao {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
 using test_support::DbfBuilder;
 using test_support::RecordingHost;
 using test_support::SqlRows;
 using test_support::StoreTest;
 using test_support::TestStoreOptions;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 namespace fs = std::filesystem;
 
-const std::string kBarcodeLine = "Importando C\xF3" "digo de Barras do Produto - ";
+const std::string kBarcodeLine =
+    "Importando C\xF3"
+    "digo de Barras do Produto - ";
 
 class ProductsOnly final : public RunControls {
  public:
@@ -143,7 +145,10 @@ TEST_P(ProductsRun, LogOfASmallTableIsExactToTheByte) {
   std::vector<std::string> want{"Lendo Tabela de Produtos"};
   for (const auto& line : productLines("123456")) want.push_back(line);
   want.push_back("Importando Produto - 123456789012");
-  want.push_back("Erro gravando o Produto - 123456789012\r" "C\xF3" "digo do produto excede 10 caracteres");
+  want.push_back(
+      "Erro gravando o Produto - 123456789012\r"
+      "C\xF3"
+      "digo do produto excede 10 caracteres");
   for (const auto& line : productLines("ABC")) want.push_back(line);
   want.push_back("Processo concluido");
   EXPECT_EQ(log, want);
@@ -162,7 +167,9 @@ TEST_P(ProductsRun, LogOfASmallTableIsExactToTheByte) {
 
 TEST_P(ProductsRun, NewProductGetsItsRowsWithTheFixedValues) {
   writeProducts(products().recordWith({{"pd_cod", "1234"},
-                                       {"pd_dsc", "A\xC7\xDA" "CAR CRISTAL  1KG"},
+                                       {"pd_dsc",
+                                        "A\xC7\xDA"
+                                        "CAR CRISTAL  1KG"},
                                        {"pd_apl", "ACUCAR"},
                                        {"pd_und", "KG"},
                                        {"pd_frn", "17"},
@@ -177,21 +184,42 @@ TEST_P(ProductsRun, NewProductGetsItsRowsWithTheFixedValues) {
       " SubTributaria, TipoSped, CSTPis, CSTCofins, CSTIpiEntrada, CSTIPI, CSOSN,"
       " Origem_Mercadoria, ListaPrecoVenda, NCM, CST from lj_produtos");
   ASSERT_EQ(master.size(), 1u);
-  EXPECT_EQ(master[0], (test_support::SqlRow{"1234", "A\u00C7\u00DA" "CAR CRISTAL  1KG", "ACUCAR",
-                                        "A\u00C7\u00DA" "CAR CRISTAL  1KG", "A", "N", "", "",
-                                        "KG", "KG", "P", "N", "T18", "N", "00", "99", "99",
-                                        "049", "99", "102", "0", "N", "", "000"}));
+  EXPECT_EQ(master[0], (test_support::SqlRow{"1234",
+                                             "A\u00C7\u00DA"
+                                             "CAR CRISTAL  1KG",
+                                             "ACUCAR",
+                                             "A\u00C7\u00DA"
+                                             "CAR CRISTAL  1KG",
+                                             "A",
+                                             "N",
+                                             "",
+                                             "",
+                                             "KG",
+                                             "KG",
+                                             "P",
+                                             "N",
+                                             "T18",
+                                             "N",
+                                             "00",
+                                             "99",
+                                             "99",
+                                             "049",
+                                             "99",
+                                             "102",
+                                             "0",
+                                             "N",
+                                             "",
+                                             "000"}));
 
-  const char* const numbers[] = {"IdGrupo", "IdTamanho", "IdColecao", "Tam_Ini", "Tam_Fim",
-                                 "PrcCompra", "PrcUltCusto", "PrcMedio", "PercMargem",
-                                 "IdFornecedor", "VlrPromocao", "Icms", "Qtd1", "Qtd2", "Qtd3",
-                                 "Qtd4", "Qtd5", "Qtd6", "FatorConversao", "Prc1", "Prc2",
-                                 "Prc3", "IdTecido", "IdMarca", "UndVendaQtde", "UndCompraQtde",
-                                 "PercPis", "PercCofins", "DescPromocao",
-                                 // never written: the store's defaults
-                                 "PesoBruto", "Garantia"};
-  const double want[] = {1, 1, 1, 1, 1, 0, 0, 0, 0, 17, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1,
-                         1, 1, 0, 0, 0, 0, 0};
+  const char* const numbers[] = {
+      "IdGrupo", "IdTamanho", "IdColecao", "Tam_Ini", "Tam_Fim", "PrcCompra", "PrcUltCusto",
+      "PrcMedio", "PercMargem", "IdFornecedor", "VlrPromocao", "Icms", "Qtd1", "Qtd2", "Qtd3",
+      "Qtd4", "Qtd5", "Qtd6", "FatorConversao", "Prc1", "Prc2", "Prc3", "IdTecido", "IdMarca",
+      "UndVendaQtde", "UndCompraQtde", "PercPis", "PercCofins", "DescPromocao",
+      // never written: the store's defaults
+      "PesoBruto", "Garantia"};
+  const double want[] = {1, 1, 1, 1, 1, 0, 0, 0, 0, 17, 0, 0, 0, 0, 0, 0,
+                         0, 0, 1, 0, 0, 0, 1, 1, 1, 1,  0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < std::size(numbers); ++i) {
     SCOPED_TRACE(numbers[i]);
     EXPECT_EQ(number(store().scalar(std::string("select ") + numbers[i] + " from lj_produtos")),
@@ -259,19 +287,21 @@ TEST_P(ProductsRun, ExistingProductHasOnlyTheFiftyFiveColumnsOverwritten) {
 }
 
 TEST_P(ProductsRun, SecondRunUpdatesTheSameRowsAndAddsOneEntryEach) {
-  writeProducts(products()
-                    .recordWith({{"pd_cod", "10"}, {"pd_dsc", "UM"}, {"pd_qtd_mn", "1"}, {"pd_qtd", "4"}})
-                    .recordWith({{"pd_cod", "20"}, {"pd_dsc", "DOIS"}, {"pd_qtd", "6"}}));
+  writeProducts(
+      products()
+          .recordWith({{"pd_cod", "10"}, {"pd_dsc", "UM"}, {"pd_qtd_mn", "1"}, {"pd_qtd", "4"}})
+          .recordWith({{"pd_cod", "20"}, {"pd_dsc", "DOIS"}, {"pd_qtd", "6"}}));
   run();
-  const SqlRows firstBarcodes = rows(
-      "select IdReferencia, CodBarra, DataAlteracao from lj_referBar order by IdReferencia");
+  const SqlRows firstBarcodes =
+      rows("select IdReferencia, CodBarra, DataAlteracao from lj_referBar order by IdReferencia");
   EXPECT_EQ(summary().sections.at(0).inserted, 2);
   const SqlRows firstMasters = rows(kMasterColumnsButDates);
 
   // The legacy table changes between the runs: the store follows it.
-  writeProducts(products()
-                    .recordWith({{"pd_cod", "10"}, {"pd_dsc", "UM"}, {"pd_qtd_mn", "7"}, {"pd_qtd", "5"}})
-                    .recordWith({{"pd_cod", "20"}, {"pd_dsc", "DOIS"}, {"pd_qtd", "6"}}));
+  writeProducts(
+      products()
+          .recordWith({{"pd_cod", "10"}, {"pd_dsc", "UM"}, {"pd_qtd_mn", "7"}, {"pd_qtd", "5"}})
+          .recordWith({{"pd_cod", "20"}, {"pd_dsc", "DOIS"}, {"pd_qtd", "6"}}));
   const auto log = run();
   EXPECT_EQ(log.size(), 1u + 10u + 1u);
   EXPECT_EQ(summary().sections.at(0).updated, 2);
@@ -285,13 +315,15 @@ TEST_P(ProductsRun, SecondRunUpdatesTheSameRowsAndAddsOneEntryEach) {
   EXPECT_EQ(rows("select idreferencia, count(*) from estoqueinicial group by idreferencia"
                  " order by idreferencia"),
             (SqlRows{{"10", "2"}, {"20", "2"}}));
-  const SqlRows barcodes = rows(
-      "select IdReferencia, CodBarra, DataAlteracao from lj_referBar order by IdReferencia");
+  const SqlRows barcodes =
+      rows("select IdReferencia, CodBarra, DataAlteracao from lj_referBar order by IdReferencia");
   ASSERT_EQ(barcodes.size(), 2u);
   EXPECT_EQ(barcodes[0][1], firstBarcodes[0][1]);
   EXPECT_NE(barcodes[0][2], firstBarcodes[0][2]);  // found again and updated
-  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar where IdReferencia = '10'")), 7);
-  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '10'")), 5);
+  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar where IdReferencia = '10'")),
+            7);
+  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '10'")),
+            5);
   const SqlRows entries =
       rows("select est_atual from estoqueinicial where idreferencia = '10' order by data");
   ASSERT_EQ(entries.size(), 2u);
@@ -309,7 +341,9 @@ TEST_P(ProductsRun, KeysFromCharacterNumericAndEmptyCodes) {
   EXPECT_EQ(log.size(), 1u + 20u + 1u);
   // Keys without digits share one barcode.
   EXPECT_EQ(rows("select IdReferencia, CodBarra from lj_referBar order by IdReferencia"),
-            (SqlRows{{"", "0000000001014"}, {"123456", "0012345601019"}, {"AB", "0000000001014"},
+            (SqlRows{{"", "0000000001014"},
+                     {"123456", "0012345601019"},
+                     {"AB", "0000000001014"},
                      {"XYZ", "0000000001014"}}));
 
   // A numeric pd_cod reads as its digits.
@@ -330,17 +364,23 @@ TEST_P(ProductsRun, KeysFromCharacterNumericAndEmptyCodes) {
 }
 
 TEST_P(ProductsRun, EmptyNumbersGiveZeroAndANegativeStockIsKept) {
-  writeProducts(products()
-                    .recordWith({{"pd_cod", "1"}})
-                    .recordWith({{"pd_cod", "2"}, {"pd_qtd", "-5.5"}}));
+  writeProducts(
+      products().recordWith({{"pd_cod", "1"}}).recordWith({{"pd_cod", "2"}, {"pd_qtd", "-5.5"}}));
   run();
-  EXPECT_EQ(number(store().scalar("select IdFornecedor from lj_produtos where IdReferencia = '1'")), 0);
-  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar where IdReferencia = '1'")), 0);
-  EXPECT_EQ(number(store().scalar("select PrecoVenda from lj_referPrc where IdReferencia = '1'")), 0);
-  EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial where idreferencia = '1'")), 0);
-  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '1'")), 0);
-  EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial where idreferencia = '2'")), -5.5);
-  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '2'")), -5.5);
+  EXPECT_EQ(number(store().scalar("select IdFornecedor from lj_produtos where IdReferencia = '1'")),
+            0);
+  EXPECT_EQ(number(store().scalar("select Est_Minimo from lj_referBar where IdReferencia = '1'")),
+            0);
+  EXPECT_EQ(number(store().scalar("select PrecoVenda from lj_referPrc where IdReferencia = '1'")),
+            0);
+  EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial where idreferencia = '1'")),
+            0);
+  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '1'")),
+            0);
+  EXPECT_EQ(number(store().scalar("select est_atual from estoqueinicial where idreferencia = '2'")),
+            -5.5);
+  EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst where IdReferencia = '2'")),
+            -5.5);
 }
 
 TEST_P(ProductsRun, FailingProcedureKeepsTheEarlierRowsAndTheNextProductGoesOn) {
@@ -372,9 +412,12 @@ TEST_P(ProductsRun, FailingProcedureKeepsTheEarlierRowsAndTheNextProductGoesOn) 
   EXPECT_THAT(log[10], HasSubstr("estoque bloqueado para 2"));
   EXPECT_EQ(log[11], "Importando Produto - 3");
 
-  EXPECT_EQ(rows("select IdReferencia from lj_produtos order by 1"), (SqlRows{{"1"}, {"2"}, {"3"}}));
-  EXPECT_EQ(rows("select IdReferencia from lj_referBar order by 1"), (SqlRows{{"1"}, {"2"}, {"3"}}));
-  EXPECT_EQ(rows("select IdReferencia from lj_referPrc order by 1"), (SqlRows{{"1"}, {"2"}, {"3"}}));
+  EXPECT_EQ(rows("select IdReferencia from lj_produtos order by 1"),
+            (SqlRows{{"1"}, {"2"}, {"3"}}));
+  EXPECT_EQ(rows("select IdReferencia from lj_referBar order by 1"),
+            (SqlRows{{"1"}, {"2"}, {"3"}}));
+  EXPECT_EQ(rows("select IdReferencia from lj_referPrc order by 1"),
+            (SqlRows{{"1"}, {"2"}, {"3"}}));
   EXPECT_EQ(rows("select idreferencia from estoqueinicial order by 1"), (SqlRows{{"1"}, {"3"}}));
   EXPECT_EQ(rows("select IdReferencia from lj_referEst order by 1"), (SqlRows{{"1"}, {"3"}}));
   EXPECT_EQ(summary().sections.at(0).failed, 1) << ::testing::PrintToString(log);
@@ -389,21 +432,24 @@ TEST_P(ProductsRun, StoreTableWithoutOneOfTheColumnsFailsEveryProduct) {
                                "Importando Produto - 2",
                                "Erro gravando o Produto - 2\raProdutos: Field 'IdTecido' not found",
                                "Processo concluido"));
-  for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"}) {
+  for (const char* table :
+       {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"}) {
     SCOPED_TRACE(table);
     EXPECT_EQ(count(table), 0);
   }
 }
 
 TEST_P(ProductsRun, LegacyFileWithoutApelidoFailsEveryProductAndWritesNothing) {
-  writeProducts(DbfBuilder::products({"pd_apl"}).recordWith({{"pd_cod", "1"}}).recordWith({{"pd_cod", "2"}}));
+  writeProducts(
+      DbfBuilder::products({"pd_apl"}).recordWith({{"pd_cod", "1"}}).recordWith({{"pd_cod", "2"}}));
   const auto log = run();
   EXPECT_THAT(log, ElementsAre("Lendo Tabela de Produtos", "Importando Produto - 1",
                                "Erro gravando o Produto - 1\rtProduto: Field 'pd_apl' not found",
                                "Importando Produto - 2",
                                "Erro gravando o Produto - 2\rtProduto: Field 'pd_apl' not found",
                                "Processo concluido"));
-  for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"}) {
+  for (const char* table :
+       {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"}) {
     SCOPED_TRACE(table);
     EXPECT_EQ(count(table), 0);
   }
@@ -430,15 +476,20 @@ TEST_P(ProductsRun, EmptyTableLogsOnlyTheSectionStart) {
 TEST_P(ProductsRun, OverLongKeyIsRefusedAndWritesNothing) {
   // Eleven characters after the punctuation goes: looked up whole, it would be stored cut to
   // ten, under another product's key.
-  store().execute("insert into lj_produtos (IdReferencia, Descricao) values ('1234567890', 'OUTRO')");
+  store().execute(
+      "insert into lj_produtos (IdReferencia, Descricao) values ('1234567890', 'OUTRO')");
   writeProducts(products()
                     .recordWith({{"pd_cod", "1234567890-1"}, {"pd_dsc", "LONGO"}})
                     .recordWith({{"pd_cod", "12.345.678-9"}, {"pd_dsc", "DEZ"}}));
   const auto log = run();
   EXPECT_EQ(log.at(1), "Importando Produto - 12345678901");
-  EXPECT_EQ(log.at(2), "Erro gravando o Produto - 12345678901\r" "C\xF3" "digo do produto excede 10 caracteres");
+  EXPECT_EQ(log.at(2),
+            "Erro gravando o Produto - 12345678901\r"
+            "C\xF3"
+            "digo do produto excede 10 caracteres");
   EXPECT_EQ(log.at(3), "Importando Produto - 123456789");
-  EXPECT_EQ(store().scalar("select Descricao from lj_produtos where IdReferencia = '1234567890'"), "OUTRO");
+  EXPECT_EQ(store().scalar("select Descricao from lj_produtos where IdReferencia = '1234567890'"),
+            "OUTRO");
   EXPECT_EQ(rows("select idreferencia from estoqueinicial"), (SqlRows{{"123456789"}}));
   EXPECT_EQ(count("lj_referBar"), 1);
 }
@@ -454,19 +505,32 @@ TEST_P(ProductsRun, PararDuringAProductFinishesItAndEndsTheRun) {
   };
   const std::string longKey = "123456789012";
   const Case cases[] = {
-      {"at the barcode line", kBarcodeLine + "2", productLines("2"), {{"1"}, {"2"}}, {{"1"}, {"2"}}},
-      {"at the last line, before the physical stock", "Gerando Estoque inicial - 2",
-       productLines("2"), {{"1"}, {"2"}}, {{"1"}, {"2"}}},
-      {"at a product that then fails", "Importando Produto - " + longKey,
-       {"Importando Produto - " + longKey,
-        "Erro gravando o Produto - " + longKey + "\r" "C\xF3" "digo do produto excede 10 caracteres"},
-       {{"1"}}, {{"1"}}},
+      {"at the barcode line",
+       kBarcodeLine + "2",
+       productLines("2"),
+       {{"1"}, {"2"}},
+       {{"1"}, {"2"}}},
+      {"at the last line, before the physical stock",
+       "Gerando Estoque inicial - 2",
+       productLines("2"),
+       {{"1"}, {"2"}},
+       {{"1"}, {"2"}}},
+      {"at a product that then fails",
+       "Importando Produto - " + longKey,
+       {"Importando Produto - " + longKey, "Erro gravando o Produto - " + longKey +
+                                               "\r"
+                                               "C\xF3"
+                                               "digo do produto excede 10 caracteres"},
+       {{"1"}},
+       {{"1"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const char* table : {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"})
+    for (const char* table :
+         {"lj_produtos", "lj_referBar", "lj_referPrc", "estoqueinicial", "lj_referEst"})
       store().execute(std::string("delete from ") + table);
-    const std::string second = c.stopAtLine.find(longKey) != std::string::npos ? "1234567890-12" : "2";
+    const std::string second =
+        c.stopAtLine.find(longKey) != std::string::npos ? "1234567890-12" : "2";
     writeProducts(products()
                       .recordWith({{"pd_cod", "1"}, {"pd_qtd", "1"}})
                       .recordWith({{"pd_cod", second}, {"pd_qtd", "2"}})
@@ -503,7 +567,8 @@ TEST_P(ProductsRun, OfSeveralMatchingStockRowsOnlyOneGetsThePhysicalStock) {
   // Two companies hold stock 1 of the product in colour 1, size "0"; rows of another stock or
   // size are not looked at.
   store().execute(
-      "insert into lj_referEst (IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam, Est_Fisico)"
+      "insert into lj_referEst (IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam, "
+      "Est_Fisico)"
       " values (1, 1, 1, '7', 1, '0', 99), (2, 1, 1, '7', 1, '0', 99),"
       " (1, 1, 2, '7', 1, '0', 99), (1, 1, 1, '7', 1, 'P', 99)");
   writeProducts(products().recordWith({{"pd_cod", "7"}, {"pd_qtd", "4"}}));
@@ -574,7 +639,8 @@ TEST_P(ProductsRun, ExistingRowsWithFullPrecisionFloatsAndMillisecondsAreUpdated
   EXPECT_EQ(number(store().scalar("select Est_Fisico from lj_referEst")), 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, ProductsRun, test_support::kAllStores,
+                         test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

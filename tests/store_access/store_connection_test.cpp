@@ -23,19 +23,21 @@
 namespace importacao {
 namespace {
 
+using test_support::DataLinkEncoding;
+using test_support::messageOf;
+using test_support::StoreTest;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Optional;
-using test_support::DataLinkEncoding;
-using test_support::StoreTest;
-using test_support::messageOf;
 
 // Writes a data-link file with the given initialisation string (8-bit) and returns
 // "FILE NAME=<path>".
-std::string dataLinkTo(const test_support::TestStore& store, const std::string& fileName, const std::string& init) {
+std::string dataLinkTo(const test_support::TestStore& store, const std::string& fileName,
+                       const std::string& init) {
   const auto path = store.workDirectory() / fileName;
-  std::ofstream(path, std::ios::binary) << "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-                                        << init << "\r\n";
+  std::ofstream(path, std::ios::binary)
+      << "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+      << init << "\r\n";
   return "FILE NAME=" + path.string();
 }
 
@@ -121,7 +123,8 @@ TEST_P(StoreConnectionTest, NeverFallsBackWhenTheDataLinkFileIsMissing) {
   StoreConnection connection;
   const std::string missing = (store().workDirectory() / "Importacao.udl").string();
   connection.setConnectionString("FILE NAME=" + missing);
-  EXPECT_EQ(messageOf([&] { connection.connect(); }), "Data-link file '" + missing + "' does not exist");
+  EXPECT_EQ(messageOf([&] { connection.connect(); }),
+            "Data-link file '" + missing + "' does not exist");
   EXPECT_FALSE(connection.connected());
 }
 
@@ -171,7 +174,8 @@ TEST_P(StoreConnectionTest, RehearsalRollsEverythingBackAndOutlivesAFailedStatem
   connection.connect();
   connection.beginTransaction();
   EXPECT_TRUE(connection.inTransaction());
-  EXPECT_EQ(messageOf([&] { connection.beginTransaction(); }), "Tendaro: A transaction is already open");
+  EXPECT_EQ(messageOf([&] { connection.beginTransaction(); }),
+            "Tendaro: A transaction is already open");
   insertItem(connection, 1, "um");
   // A duplicate fails as it would in a real run, and the rehearsal goes on.
   EXPECT_THAT(messageOf([&] { insertItem(connection, 1, "de novo"); }), Not("(no error)"));
@@ -206,7 +210,8 @@ TEST_P(StoreConnectionTest, NumbersCrossUnchangedUnderACommaDecimalLocale) {
   ASSERT_NE(std::setlocale(LC_NUMERIC, "pt_BR.UTF-8"), nullptr);
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
 
-  store().execute("create table numero (id integer not null primary key, f float, d numeric(15,4))");
+  store().execute(
+      "create table numero (id integer not null primary key, f float, d numeric(15,4))");
   StoreConnection connection;
   connection.setConnectionString(store().dataLinkConnectionString());
   StoreQuery q("qNumero", connection);
@@ -231,7 +236,8 @@ TEST_P(StoreConnectionTest, NumbersCrossUnchangedUnderACommaDecimalLocale) {
               Optional(std::string("1")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreConnectionTest, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreConnectionTest, test_support::kAllStores,
+                         test_support::storeTestName);
 
 // --- PostgreSQL only: credentials --------------------------------------------------------------
 
@@ -259,12 +265,14 @@ class StoreCredentialsTest : public ::testing::Test {
     script_ = script;
     char pattern[] = "/tmp/imp-pgauth-XXXXXX";
     dir_ = mkdtemp(pattern);
-    ASSERT_EQ(run(shellQuoted(script_) + " start " + dir_), 0) << "cannot start a server in " << dir_;
+    ASSERT_EQ(run(shellQuoted(script_) + " start " + dir_), 0)
+        << "cannot start a server in " << dir_;
     port_ = readFile(std::filesystem::path(dir_) / "port");
     while (!port_.empty() && (port_.back() == '\n' || port_.back() == '\r')) port_.pop_back();
     std::string literal;
     for (char c : password()) literal += c == '\'' ? std::string("''") : std::string(1, c);
-    const std::string psql = "psql -h " + dir_ + " -p " + port_ + " -U postgres -d loja -v ON_ERROR_STOP=1 -c ";
+    const std::string psql =
+        "psql -h " + dir_ + " -p " + port_ + " -U postgres -d loja -v ON_ERROR_STOP=1 -c ";
     ASSERT_EQ(run(psql + shellQuoted("create role cliente login password '" + literal + "'")), 0);
     // From now on every connection over TCP must give its password.
     const std::filesystem::path hba = std::filesystem::path(dir_) / "data" / "pg_hba.conf";
@@ -275,7 +283,8 @@ class StoreCredentialsTest : public ::testing::Test {
       std::size_t end = text.find('\n', at);
       if (end == std::string::npos) end = text.size();
       std::string line = text.substr(at, end - at);
-      if (line.rfind("host", 0) == 0 && line.size() >= 5 && line.substr(line.size() - 5) == "trust") {
+      if (line.rfind("host", 0) == 0 && line.size() >= 5 &&
+          line.substr(line.size() - 5) == "trust") {
         line = line.substr(0, line.size() - 5) + "scram-sha-256";
       }
       changed += line + "\n";
@@ -292,12 +301,13 @@ class StoreCredentialsTest : public ::testing::Test {
 
   // A data-link file for the server, with the user and password given beside the ODBC string.
   std::string connectionString(const std::string& pwd) {
-    const std::string odbc = "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port_ + ";Database=loja";
+    const std::string odbc =
+        "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + port_ + ";Database=loja";
     const std::filesystem::path file = std::filesystem::path(dir_) / "cred.udl";
     std::ofstream(file, std::ios::binary | std::ios::trunc)
         << "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-        << "Provider=MSDASQL.1;Persist Security Info=True;User ID=cliente;Password=" << quotedForInit(pwd)
-        << ";Extended Properties=" << quotedForInit(odbc) << "\r\n";
+        << "Provider=MSDASQL.1;Persist Security Info=True;User ID=cliente;Password="
+        << quotedForInit(pwd) << ";Extended Properties=" << quotedForInit(odbc) << "\r\n";
     return "FILE NAME=" + file.string();
   }
 
@@ -335,10 +345,11 @@ TEST_F(StoreCredentialsTest, APasswordWithQuotesAndSemicolonsArrivesWholeAndNeve
 TEST(StoreConnectionFailure, AServerThatIsNotThereIsReportedByTheDriver) {
   test_support::TestStore store(StoreKind::Sqlite, test_support::TestStoreOptions{false, ""});
   StoreConnection connection;
-  connection.setConnectionString(dataLinkTo(
-      store, "down.udl",
-      "Provider=MSDASQL.1;Extended Properties=\"Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;"
-      "Database=loja;Uid=x;Pwd=s3gr3d0\""));
+  connection.setConnectionString(
+      dataLinkTo(store, "down.udl",
+                 "Provider=MSDASQL.1;Extended Properties=\"Driver={PostgreSQL "
+                 "Unicode};Server=127.0.0.1;Port=1;"
+                 "Database=loja;Uid=x;Pwd=s3gr3d0\""));
   try {
     connection.connect();
     ADD_FAILURE() << "connected to port 1";
@@ -370,10 +381,12 @@ TEST(StoreConnectionFailure, AServerThatDoesNotAnswerIsGivenUpAfterTheConnectTim
     std::string init;
     std::string_view message;
   } cases[] = {
-      {"Provider=SQLOLEDB.1;Data Source=127.0.0.1," + port + ";User ID=sa;Password=s3gr3d0;Connect Timeout=1",
+      {"Provider=SQLOLEDB.1;Data Source=127.0.0.1," + port +
+           ";User ID=sa;Password=s3gr3d0;Connect Timeout=1",
        "Timeout expired"},
       {"Provider=MSDASQL.1;Connect Timeout=1;Extended Properties=\"Driver={PostgreSQL Unicode};"
-       "Server=127.0.0.1;Port=" + port + ";Database=loja;Uid=x;Pwd=s3gr3d0\"",
+       "Server=127.0.0.1;Port=" +
+           port + ";Database=loja;Uid=x;Pwd=s3gr3d0\"",
        "timeout expired"},
   };
   for (const auto& c : cases) {

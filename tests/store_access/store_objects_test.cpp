@@ -12,10 +12,10 @@
 namespace importacao {
 namespace {
 
+using test_support::messageOf;
+using test_support::StoreTest;
 using ::testing::HasSubstr;
 using ::testing::Optional;
-using test_support::StoreTest;
-using test_support::messageOf;
 
 class StoreObjectsTest : public StoreTest {
  protected:
@@ -25,7 +25,8 @@ class StoreObjectsTest : public StoreTest {
     objects_.Tendaro.connect();
   }
   bool postgres() { return GetParam() == StoreKind::PostgreSql; }
-  std::optional<std::string> value(std::string_view sql, const test_support::SqlParams& params = {}) {
+  std::optional<std::string> value(std::string_view sql,
+                                   const test_support::SqlParams& params = {}) {
     return store().scalar(sql, params);
   }
 
@@ -62,7 +63,7 @@ TEST_P(StoreObjectsTest, EveryDeclaredQueryOpensOnTheShippedSchema) {
   struct {
     StoreQuery* query;
     std::size_t fields;  // 0: derived, at least 55
-  } cases[] = {{&s.aProdutos, 0}, {&s.aBarras, 7},      {&s.aEstoque, 13}, {&s.aPreco, 5},
+  } cases[] = {{&s.aProdutos, 0},  {&s.aBarras, 7},     {&s.aEstoque, 13}, {&s.aPreco, 5},
                {&s.aClientes, 61}, {&s.aFornecedor, 0}, {&s.ADOQuery1, 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.query->name());
@@ -86,11 +87,8 @@ TEST_P(StoreObjectsTest, MunicipalityLookupMatchesTheStoresCapitalSpelling) {
     std::string_view want;
   } cases[] = {
       {"SP", "S\xC3O PAULO", "50308"},  // SÃO PAULO, code page 1252
-      {"SP", "CAMPINAS", "09502"},
-      {"RJ", "CAMPINAS", "0"},
-      {"SP", "Campinas", "0"},
-      {"SP", "SAO PAULO", "0"},
-      {"SP", "", "0"},
+      {"SP", "CAMPINAS", "09502"},     {"RJ", "CAMPINAS", "0"}, {"SP", "Campinas", "0"},
+      {"SP", "SAO PAULO", "0"},        {"SP", "", "0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cidade);
@@ -107,13 +105,18 @@ TEST_P(StoreObjectsTest, MunicipalityLookupWorksWhenTheNameColumnIsUnboundedText
   if (postgres()) {
     store().execute("drop index ix_Municipio_IDSIGLA_NOME");
     store().execute("alter table Municipio alter column NOME type text");
-    EXPECT_THAT(value("select data_type from information_schema.columns where table_schema = current_schema() "
+    EXPECT_THAT(value("select data_type from information_schema.columns where table_schema = "
+                      "current_schema() "
                       "and table_name = 'municipio' and column_name = 'nome'"),
                 Optional(std::string("text")));
   } else {
-    store().execute("create table m2 as select IdMunicipio, IDSIGLA, cast(NOME as text) as NOME, codmun from Municipio");
+    store().execute(
+        "create table m2 as select IdMunicipio, IDSIGLA, cast(NOME as text) as NOME, codmun from "
+        "Municipio");
     store().execute("drop table Municipio");
-    store().execute("create table Municipio (IdMunicipio integer primary key, IDSIGLA varchar(2), NOME text, codmun varchar(5))");
+    store().execute(
+        "create table Municipio (IdMunicipio integer primary key, IDSIGLA varchar(2), NOME text, "
+        "codmun varchar(5))");
     store().execute("insert into Municipio select * from m2");
   }
   EXPECT_EQ(municipality("SP", "S\xC3O PAULO"), "50308");
@@ -130,11 +133,13 @@ TEST_P(StoreObjectsTest, StockProcedureCreatesTheStockRowOnce) {
     p.parameter(5).setValue(std::int64_t{1});
     p.execProc();
   }
-  EXPECT_EQ(store().query("select IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam from lj_referEst"),
+  EXPECT_EQ(store().query(
+                "select IdEmpresa, IdLocal, IdEstoque, IdReferencia, IdCor, Tam from lj_referEst"),
             (test_support::SqlRows{{"1", "1", "1", "1234", "1", "0"}}));
-  EXPECT_EQ(p.callText(), postgres() ? "select Sp_EstoqueInicial(?,?,?,?,?)"
-                                     : "insert into Sp_EstoqueInicial (\"refer\", \"idcor\", \"tam\", "
-                                       "\"idempresa\", \"idfilial\") values (?,?,?,?,?)");
+  EXPECT_EQ(p.callText(), postgres()
+                              ? "select Sp_EstoqueInicial(?,?,?,?,?)"
+                              : "insert into Sp_EstoqueInicial (\"refer\", \"idcor\", \"tam\", "
+                                "\"idempresa\", \"idfilial\") values (?,?,?,?,?)");
   // The row it made is there for the physical-stock step.
   StoreQuery& e = objects_.aEstoque;
   e.parameter(0).setValue(std::string("1234"));
@@ -157,8 +162,9 @@ TEST_P(StoreObjectsTest, AProcedureThatFailsReportsTheStoresText) {
         "raise exception 'estoque recusado para %', refer; end $$");
   } else {
     store().execute("drop trigger Sp_EstoqueInicial_call");
-    store().execute("create trigger Sp_EstoqueInicial_call instead of insert on Sp_EstoqueInicial "
-                    "begin select raise(abort, 'estoque recusado'); end");
+    store().execute(
+        "create trigger Sp_EstoqueInicial_call instead of insert on Sp_EstoqueInicial "
+        "begin select raise(abort, 'estoque recusado'); end");
   }
   StoredProc& p = objects_.sp_Estoque;
   p.parameter(1).setValue(std::string("9"));
@@ -178,10 +184,12 @@ TEST_P(StoreObjectsTest, InitialStockEntryIsInsertedOnEveryExecute) {
   }
   EXPECT_FALSE(q.active());
   const std::string when = postgres() ? "to_char(data, 'YYYY-MM-DD HH24:MI:SS.MS')" : "data";
-  EXPECT_EQ(store().query("select " + when + ", sequencia, idreferencia, idcor, tam, est_atual, idestoque "
-                          "from estoqueinicial"),
-            (test_support::SqlRows{{"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"},
-                              {"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"}}));
+  EXPECT_EQ(
+      store().query("select " + when +
+                    ", sequencia, idreferencia, idcor, tam, est_atual, idestoque "
+                    "from estoqueinicial"),
+      (test_support::SqlRows{{"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"},
+                             {"2024-02-29 09:08:07.654", "0", "1234", "1", "0", "-2.5", "1"}}));
 }
 
 TEST_P(StoreObjectsTest, CustomerRowRoundTripsThroughTheDeclaredFields) {
@@ -239,11 +247,13 @@ TEST_P(StoreObjectsTest, FieldAndParameterLookupsCarryTheObjectsName) {
             "aFornecedor: Field 'codmunx' not found");
   EXPECT_EQ(messageOf([&] { objects_.aBarras.parameterByName("idcolor"); }),
             "aBarras: Parameter 'idcolor' not found");
-  EXPECT_EQ(messageOf([&] { objects_.aClientes.post(); }), "aClientes: Dataset not in edit or insert mode");
+  EXPECT_EQ(messageOf([&] { objects_.aClientes.post(); }),
+            "aClientes: Dataset not in edit or insert mode");
   EXPECT_EQ(messageOf([&] { objects_.sp_Estoque.parameter(6); }), "List index out of bounds (6)");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreObjectsTest, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreObjectsTest, test_support::kAllStores,
+                         test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

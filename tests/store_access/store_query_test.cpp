@@ -17,13 +17,13 @@
 namespace importacao {
 namespace {
 
+using test_support::DataLinkEncoding;
+using test_support::messageOf;
+using test_support::storeErrorOf;
+using test_support::StoreTest;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::Optional;
-using test_support::DataLinkEncoding;
-using test_support::StoreTest;
-using test_support::messageOf;
-using test_support::storeErrorOf;
 
 // A table of the usual column kinds, the same on both stores.
 constexpr std::string_view kProbeTable =
@@ -55,8 +55,9 @@ class StoreQueryTest : public StoreTest {
   }
 
   // A query over probe by id, on a connection to this test's store.
-  std::unique_ptr<StoreQuery> probeQuery(StoreConnection& connection,
-                                         std::string_view text = "select * from probe\r\n where id = :id\r\n") {
+  std::unique_ptr<StoreQuery> probeQuery(
+      StoreConnection& connection,
+      std::string_view text = "select * from probe\r\n where id = :id\r\n") {
     auto query = std::make_unique<StoreQuery>("qProbe", connection);
     query->declareParameter(Parameter("id", FieldKind::Integer, 4, 10, 0));
     query->setStatementText(std::string(text));
@@ -200,7 +201,8 @@ TEST_P(StoreQueryTest, UpdateOfARowChangedMeanwhileFails) {
   const StoreError changed = storeErrorOf([&] { q->post(); });
   EXPECT_EQ(changed.sqlState, "01001");
   EXPECT_STREQ(changed.what(),
-               "Row cannot be located for updating. Some values may have been changed since it was last read");
+               "Row cannot be located for updating. Some values may have been changed since it was "
+               "last read");
   EXPECT_EQ(q->state(), SourceState::Edit);
   EXPECT_THAT(value("select nome from probe where id = 1"), Optional(std::string("outro")));
   q->close();
@@ -211,7 +213,8 @@ TEST_P(StoreQueryTest, UpdateOfARowChangedMeanwhileFails) {
   q->fieldByName("nome").assignText("meu");
   store().execute("update probe set qtd = 5 where id = 1");
   q->post();
-  EXPECT_THAT(value("select nome from probe where id = 1 and qtd = 5"), Optional(std::string("meu")));
+  EXPECT_THAT(value("select nome from probe where id = 1 and qtd = 5"),
+              Optional(std::string("meu")));
   q->close();
 
   // The row vanished.
@@ -239,7 +242,7 @@ TEST_P(StoreQueryTest, UpdateOfARowWrittenByAnotherProgramFindsItAndStillSeesCha
       {"qtd", "0.30000000000000004", 7.0, "0.3001"},
       {"qtd", "1e300", 7.0, "1e299"},
       {"qtd", "2", 7.0, "2.00000000000001"},  // a change within the 15 digits the driver reads
-      {"metade", "0.1", 7.0, "0.2"},  // single precision
+      {"metade", "0.1", 7.0, "0.2"},          // single precision
       {"preco", "0.30000000000000004", 7.0, "0.3001"},
       {"preco", "12.5", 7.0, "12.51"},
       {"preco", "3", 7.0, "3.0001"},
@@ -258,7 +261,8 @@ TEST_P(StoreQueryTest, UpdateOfARowWrittenByAnotherProgramFindsItAndStillSeesCha
     const std::string column(c.column);
     auto insert = [&] {
       store().execute("delete from probe");
-      store().execute("insert into probe (id, " + column + ") values (1, " + std::string(c.stored) + ")");
+      store().execute("insert into probe (id, " + column + ") values (1, " + std::string(c.stored) +
+                      ")");
     };
     insert();
     q->open();
@@ -268,7 +272,8 @@ TEST_P(StoreQueryTest, UpdateOfARowWrittenByAnotherProgramFindsItAndStillSeesCha
     EXPECT_NO_THROW(q->post());
     EXPECT_EQ(q->state(), SourceState::Browse);
     q->close();
-    EXPECT_THAT(value("select count(*) from probe where " + column + " is not null"), Optional(std::string("1")));
+    EXPECT_THAT(value("select count(*) from probe where " + column + " is not null"),
+                Optional(std::string("1")));
 
     insert();
     q->open();
@@ -296,7 +301,8 @@ TEST_P(StoreQueryTest, NewStatementTextPostsToTheTableItReads) {
     q->fieldByName("nome").assignText("novo");
     EXPECT_NO_THROW(q->post());
     q->close();
-    EXPECT_THAT(value("select nome from " + std::string(table) + " where id = 1"), Optional(std::string("novo")));
+    EXPECT_THAT(value("select nome from " + std::string(table) + " where id = 1"),
+                Optional(std::string("novo")));
   }
 }
 
@@ -324,9 +330,13 @@ TEST_P(StoreQueryTest, ValuesCrossTheBoundaryUnchanged) {
   q->parameterByName("id").setValue(std::int64_t{5});
   q->open();
   q->append();
-  const DateTime when{45351.0 + (13 * 3600 + 45 * 60 + 30.123) / 86400.0};  // 2024-02-29 13:45:30.123
+  const DateTime when{45351.0 +
+                      (13 * 3600 + 45 * 60 + 30.123) / 86400.0};  // 2024-02-29 13:45:30.123
   q->fieldByName("id").assignInteger(5);
-  q->fieldByName("nome").assignText("\xC7" "a\xE7" "a \x80");  // Çaça €
+  q->fieldByName("nome").assignText(
+      "\xC7"
+      "a\xE7"
+      "a \x80");  // Çaça €
   q->fieldByName("fixo").assignText("ab");
   q->fieldByName("qtd").assignFloat(0.1 + 0.2);
   q->fieldByName("preco").assignFloat(1234.56785);
@@ -340,7 +350,10 @@ TEST_P(StoreQueryTest, ValuesCrossTheBoundaryUnchanged) {
 
   q->open();
   ASSERT_FALSE(q->isEmpty());
-  EXPECT_EQ(q->fieldByName("nome").asText(), "\xC7" "a\xE7" "a \x80");
+  EXPECT_EQ(q->fieldByName("nome").asText(),
+            "\xC7"
+            "a\xE7"
+            "a \x80");
   EXPECT_EQ(q->fieldByName("fixo").asText().substr(0, 2), "ab");
   if (postgres()) {
     EXPECT_EQ(q->fieldByName("qtd").asFloat(), 0.1 + 0.2);
@@ -372,7 +385,8 @@ TEST_P(StoreQueryTest, AccentedColumnNamesAreReadAndWrittenBack) {
   const std::string before = std::setlocale(LC_CTYPE, nullptr);
   store().disconnect();
   ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-  store().execute("create table acentos (id integer not null primary key, \"descrição\" varchar(10))");
+  store().execute(
+      "create table acentos (id integer not null primary key, \"descrição\" varchar(10))");
   store().disconnect();
   int id = 0;
   for (const char* ctype : {"C", "C.UTF-8"}) {
@@ -432,7 +446,9 @@ TEST_P(StoreQueryTest, CharactersCodePage1252CannotHoldReadAsQuestionMarks) {
   auto q = probeQuery(connection);
   q->parameterByName("id").setValue(std::int64_t{1});
   q->open();
-  EXPECT_EQ(q->fieldByName("nome").asText(), "?\xF3" "d? ??");
+  EXPECT_EQ(q->fieldByName("nome").asText(),
+            "?\xF3"
+            "d? ??");
 }
 
 TEST_P(StoreQueryTest, ARowHoldingCharactersCodePage1252CannotHoldIsStillUpdated) {
@@ -501,8 +517,9 @@ TEST_P(StoreQueryTest, DerivedFieldsTakeTheKindsOfTheirColumns) {
 }
 
 TEST_P(StoreQueryTest, AutoNumberedColumnsAreReadOnlyAndNeverWritten) {
-  store().execute(postgres() ? "create table numerada (n serial primary key, nome varchar(10))"
-                             : "create table numerada (n integer primary key autoincrement, nome varchar(10))");
+  store().execute(
+      postgres() ? "create table numerada (n serial primary key, nome varchar(10))"
+                 : "create table numerada (n integer primary key autoincrement, nome varchar(10))");
   StoreConnection connection;
   useStore(connection);
   StoreQuery q("qNumerada", connection);
@@ -512,7 +529,8 @@ TEST_P(StoreQueryTest, AutoNumberedColumnsAreReadOnlyAndNeverWritten) {
   EXPECT_EQ(q.fieldByName("n").kind(), FieldKind::AutoInc);
   EXPECT_TRUE(q.fieldByName("n").readOnly());
   q.append();
-  EXPECT_EQ(messageOf([&] { q.fieldByName("n").assignInteger(50); }), "Field 'n' cannot be modified");
+  EXPECT_EQ(messageOf([&] { q.fieldByName("n").assignInteger(50); }),
+            "Field 'n' cannot be modified");
   q.fieldByName("nome").assignText("a");
   q.post();
   q.close();
@@ -535,7 +553,8 @@ TEST_P(StoreQueryTest, DeclaredFieldsBindByNameAndRefuseWhatDoesNotFit) {
       {{{"ID", FieldKind::Integer, std::nullopt}, {"Nome", FieldKind::WideText, 10}}, ""},
       {{{"qtd", FieldKind::Bcd, std::nullopt}, {"preco", FieldKind::Float, std::nullopt}}, ""},
       {{{"nota", FieldKind::Memo, std::nullopt}, {"quando", FieldKind::Date, std::nullopt}}, ""},
-      {{{"id", FieldKind::Integer, std::nullopt}, {"Sumiu", FieldKind::Text, 5}}, "qProbe: Field 'Sumiu' not found"},
+      {{{"id", FieldKind::Integer, std::nullopt}, {"Sumiu", FieldKind::Text, 5}},
+       "qProbe: Field 'Sumiu' not found"},
       {{{"qtd", FieldKind::Integer, std::nullopt}},
        "qProbe: Type mismatch for field 'qtd', expecting: Integer actual: Float"},
       {{{"nome", FieldKind::Memo, std::nullopt}},
@@ -611,7 +630,8 @@ TEST_P(StoreQueryTest, UndeclaredParametersTakeTheTypeOfTheirValueAndRepeatedNam
   StoreConnection connection;
   useStore(connection);
   StoreQuery q("qLivre", connection);
-  q.setStatementText("select id from probe where nome = :v and extra = :v and id <> :n and 'a:b' = 'a:b'");
+  q.setStatementText(
+      "select id from probe where nome = :v and extra = :v and id <> :n and 'a:b' = 'a:b'");
   ASSERT_EQ(q.parameters().size(), 2u);
   EXPECT_EQ(q.scannedStatement().names, (std::vector<std::string>{"v", "v", "n"}));
   q.parameterByName("V").setValue(std::string("quatro"));
@@ -628,7 +648,8 @@ TEST_P(StoreQueryTest, ExecuteRunsTheStatementOnceAndFetchesNothing) {
   useStore(connection);
   StoreQuery q("qExec", connection);
   q.declareParameter(Parameter("id", FieldKind::Integer, 4, 10, 0));
-  q.declareParameter(Parameter("qtd", FieldKind::Float, 8, 15, 255, ParameterDirection::Input, {true, true}));
+  q.declareParameter(
+      Parameter("qtd", FieldKind::Float, 8, 15, 255, ParameterDirection::Input, {true, true}));
   q.setStatementText("insert into probe (id, nome, qtd) values (:id, '0', :qtd)");
   q.declareField("ignorado", FieldKind::Text, 5);  // never bound
   q.parameter(0).setValue(std::int64_t{11});
@@ -644,7 +665,8 @@ TEST_P(StoreQueryTest, ExecuteRunsTheStatementOnceAndFetchesNothing) {
   EXPECT_THAT(storeErrorOf([&] { q.execute(); }).what(), Not(HasSubstr("no store error")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, StoreQueryTest, test_support::kAllStores, test_support::storeTestName);
+INSTANTIATE_TEST_SUITE_P(Stores, StoreQueryTest, test_support::kAllStores,
+                         test_support::storeTestName);
 
 }  // namespace
 }  // namespace importacao

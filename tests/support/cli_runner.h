@@ -33,9 +33,10 @@ struct CliOutcome {
 // each new piece of it, and the child's pid (to pause it or send it signals). With
 // `closeOutputAfterFirstLine` the reading end of standard output is closed once a line has come,
 // as `importacao-cli ... | head -1` does. Gives up and kills the child after three minutes.
-inline CliOutcome runCli(const std::vector<std::string>& args,
-                         const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {},
-                         bool closeOutputAfterFirstLine = false) {
+inline CliOutcome runCli(
+    const std::vector<std::string>& args,
+    const std::function<void(const std::string& outSoFar, pid_t child)>& onOutput = {},
+    bool closeOutputAfterFirstLine = false) {
   int outPipe[2], errPipe[2];
   if (::pipe(outPipe) != 0) throw std::runtime_error("pipe");
   if (::pipe(errPipe) != 0) throw std::runtime_error("pipe");

@@ -17,8 +17,8 @@
 //
 // The three legacy tables, with every field their table objects declare (and the product fields
 // the products section reads), ready for records given by field name:
-//   DbfBuilder::customers().recordWith({{"CL_COD", "12"}, {"CL_NOM", "ANA"}}).writeTo(dir / "CFA2010.DBF");
-//   DbfBuilder::customers({"CL_EMAIL"})   // the same table without CL_EMAIL
+//   DbfBuilder::customers().recordWith({{"CL_COD", "12"}, {"CL_NOM", "ANA"}}).writeTo(dir /
+//   "CFA2010.DBF"); DbfBuilder::customers({"CL_EMAIL"})   // the same table without CL_EMAIL
 #pragma once
 
 #include <cstddef>
@@ -80,41 +80,55 @@ class DbfBuilder {
 
   // cfa1010.DBF: the product fields the products section reads, plus two it does not.
   static DbfBuilder products(std::initializer_list<std::string_view> leaveOut = {}) {
-    return layout(leaveOut, {{"pd_cod", 'C', 14, 0}, {"pd_dsc", 'C', 40, 0}, {"pd_apl", 'C', 20, 0},
-                             {"pd_und", 'C', 3, 0}, {"pd_frn", 'N', 6, 0}, {"pd_grp", 'N', 3, 0},
-                             {"pd_qtd_mn", 'N', 9, 3}, {"pd_vlr_rf", 'N', 11, 2},
-                             {"pd_qtd", 'N', 10, 3}, {"pd_bar", 'C', 13, 0}});
+    return layout(leaveOut, {{"pd_cod", 'C', 14, 0},
+                             {"pd_dsc", 'C', 40, 0},
+                             {"pd_apl", 'C', 20, 0},
+                             {"pd_und", 'C', 3, 0},
+                             {"pd_frn", 'N', 6, 0},
+                             {"pd_grp", 'N', 3, 0},
+                             {"pd_qtd_mn", 'N', 9, 3},
+                             {"pd_vlr_rf", 'N', 11, 2},
+                             {"pd_qtd", 'N', 10, 3},
+                             {"pd_bar", 'C', 13, 0}});
   }
   // CFA2010.DBF: the 71 fields tClientes declares, in its order.
   static DbfBuilder customers(std::initializer_list<std::string_view> leaveOut = {}) {
-    return layout(leaveOut, {
-        {"CL_COD", 'N', 10, 0}, {"CL_NOM", 'C', 40, 0}, {"CL_END", 'C', 40, 0}, {"CL_BAI", 'C', 15, 0},
-        {"CL_CID", 'C', 15, 0}, {"CL_EST", 'C', 2, 0}, {"CL_CEP", 'C', 8, 0}, {"CL_TEL_01", 'C', 11, 0},
-        {"CL_CGC", 'C', 18, 0}, {"CL_CGF", 'C', 20, 0}, {"CL_CPF", 'C', 14, 0}, {"CL_PES_CT", 'C', 15, 0},
-        {"CL_DTA_AT", 'D', 8, 0}, {"CLIPCMP", 'D', 8, 0}, {"CLINCMP", 'N', 4, 0}, {"CLIUCMP", 'D', 8, 0},
-        {"CLIUVLR", 'N', 12, 2}, {"CLIMATR", 'N', 4, 0}, {"CLIMVLR", 'N', 12, 2}, {"CLINPRO", 'N', 4, 0},
-        {"LIMICRE", 'N', 12, 2}, {"COM", 'N', 5, 2}, {"COBCART", 'C', 1, 0}, {"CL_TIPO", 'C', 1, 0},
-        {"CL_FAX", 'C', 11, 0}, {"CL_OBS1", 'C', 50, 0}, {"CL_DTNASC", 'D', 8, 0}, {"CL_PROEMP", 'C', 23, 0},
-        {"CL_TPFAT", 'C', 1, 0}, {"CL_ENDTRA", 'C', 23, 0}, {"CL_TELTRA", 'C', 11, 0}, {"CL_PRAZO1", 'C', 3, 0},
-        {"CL_PRAZO2", 'C', 3, 0}, {"CL_PRAZO3", 'C', 3, 0}, {"CL_PRAZO4", 'C', 3, 0}, {"CL_DESCONT", 'N', 5, 2},
-        {"CL_ENDCOB", 'C', 40, 0}, {"CL_BAICOB", 'C', 15, 0}, {"CL_CEPCOB", 'C', 8, 0}, {"CL_CIDCOB", 'C', 15, 0},
-        {"CL_ESTCOB", 'C', 2, 0}, {"CL_NDEV", 'N', 3, 0}, {"CL_NCAVIS", 'N', 4, 0}, {"CL_NCCHEQ", 'N', 4, 0},
-        {"CL_NCCART", 'N', 4, 0}, {"CL_NCDUPL", 'N', 4, 0}, {"CL_OBS2", 'C', 50, 0}, {"CL_VDD", 'C', 2, 0},
-        {"CL_ZONA", 'N', 3, 0}, {"CL_STATUS", 'C', 1, 0}, {"CL_BANCOB", 'N', 3, 0}, {"CL_PRAZO5", 'C', 3, 0},
-        {"CL_PRAZO6", 'C', 3, 0}, {"CL_PRAZO7", 'C', 3, 0}, {"CL_PRAZO8", 'C', 3, 0}, {"CL_FORPAG", 'C', 1, 0},
-        {"CL_TRANSP", 'N', 6, 0}, {"CL_TIPOCOM", 'C', 1, 0}, {"CL_LOGIN", 'C', 20, 0}, {"CL_SENHA", 'C', 10, 0},
-        {"CL_CONTAB", 'C', 10, 0}, {"CL_ENDENT", 'C', 40, 0}, {"CL_BAIENT", 'C', 15, 0}, {"CL_CEPENT", 'C', 8, 0},
-        {"CL_CIDENT", 'C', 15, 0}, {"CL_ESTENT", 'C', 2, 0}, {"CL_OBS3", 'C', 50, 0}, {"CL_OBS4", 'C', 50, 0},
-        {"CL_EMAIL", 'C', 45, 0}, {"CL_VDD2", 'C', 2, 0}, {"CL_DTACAD", 'D', 8, 0}});
+    return layout(leaveOut,
+                  {{"CL_COD", 'N', 10, 0},    {"CL_NOM", 'C', 40, 0},    {"CL_END", 'C', 40, 0},
+                   {"CL_BAI", 'C', 15, 0},    {"CL_CID", 'C', 15, 0},    {"CL_EST", 'C', 2, 0},
+                   {"CL_CEP", 'C', 8, 0},     {"CL_TEL_01", 'C', 11, 0}, {"CL_CGC", 'C', 18, 0},
+                   {"CL_CGF", 'C', 20, 0},    {"CL_CPF", 'C', 14, 0},    {"CL_PES_CT", 'C', 15, 0},
+                   {"CL_DTA_AT", 'D', 8, 0},  {"CLIPCMP", 'D', 8, 0},    {"CLINCMP", 'N', 4, 0},
+                   {"CLIUCMP", 'D', 8, 0},    {"CLIUVLR", 'N', 12, 2},   {"CLIMATR", 'N', 4, 0},
+                   {"CLIMVLR", 'N', 12, 2},   {"CLINPRO", 'N', 4, 0},    {"LIMICRE", 'N', 12, 2},
+                   {"COM", 'N', 5, 2},        {"COBCART", 'C', 1, 0},    {"CL_TIPO", 'C', 1, 0},
+                   {"CL_FAX", 'C', 11, 0},    {"CL_OBS1", 'C', 50, 0},   {"CL_DTNASC", 'D', 8, 0},
+                   {"CL_PROEMP", 'C', 23, 0}, {"CL_TPFAT", 'C', 1, 0},   {"CL_ENDTRA", 'C', 23, 0},
+                   {"CL_TELTRA", 'C', 11, 0}, {"CL_PRAZO1", 'C', 3, 0},  {"CL_PRAZO2", 'C', 3, 0},
+                   {"CL_PRAZO3", 'C', 3, 0},  {"CL_PRAZO4", 'C', 3, 0},  {"CL_DESCONT", 'N', 5, 2},
+                   {"CL_ENDCOB", 'C', 40, 0}, {"CL_BAICOB", 'C', 15, 0}, {"CL_CEPCOB", 'C', 8, 0},
+                   {"CL_CIDCOB", 'C', 15, 0}, {"CL_ESTCOB", 'C', 2, 0},  {"CL_NDEV", 'N', 3, 0},
+                   {"CL_NCAVIS", 'N', 4, 0},  {"CL_NCCHEQ", 'N', 4, 0},  {"CL_NCCART", 'N', 4, 0},
+                   {"CL_NCDUPL", 'N', 4, 0},  {"CL_OBS2", 'C', 50, 0},   {"CL_VDD", 'C', 2, 0},
+                   {"CL_ZONA", 'N', 3, 0},    {"CL_STATUS", 'C', 1, 0},  {"CL_BANCOB", 'N', 3, 0},
+                   {"CL_PRAZO5", 'C', 3, 0},  {"CL_PRAZO6", 'C', 3, 0},  {"CL_PRAZO7", 'C', 3, 0},
+                   {"CL_PRAZO8", 'C', 3, 0},  {"CL_FORPAG", 'C', 1, 0},  {"CL_TRANSP", 'N', 6, 0},
+                   {"CL_TIPOCOM", 'C', 1, 0}, {"CL_LOGIN", 'C', 20, 0},  {"CL_SENHA", 'C', 10, 0},
+                   {"CL_CONTAB", 'C', 10, 0}, {"CL_ENDENT", 'C', 40, 0}, {"CL_BAIENT", 'C', 15, 0},
+                   {"CL_CEPENT", 'C', 8, 0},  {"CL_CIDENT", 'C', 15, 0}, {"CL_ESTENT", 'C', 2, 0},
+                   {"CL_OBS3", 'C', 50, 0},   {"CL_OBS4", 'C', 50, 0},   {"CL_EMAIL", 'C', 45, 0},
+                   {"CL_VDD2", 'C', 2, 0},    {"CL_DTACAD", 'D', 8, 0}});
   }
   // CFA3010.DBF: the 20 fields tFornecedor declares, in its order.
   static DbfBuilder suppliers(std::initializer_list<std::string_view> leaveOut = {}) {
-    return layout(leaveOut, {
-        {"FN_COD", 'N', 6, 0}, {"FN_NOM", 'C', 40, 0}, {"FN_END", 'C', 40, 0}, {"FN_BAI", 'C', 20, 0},
-        {"FN_CID", 'C', 20, 0}, {"FN_EST", 'C', 2, 0}, {"FN_CEP", 'C', 8, 0}, {"FN_TEL_01", 'C', 11, 0},
-        {"FN_TEL_02", 'C', 11, 0}, {"FN_TLX", 'C', 10, 0}, {"FN_FAX", 'C', 11, 0}, {"FN_CGC", 'C', 14, 0},
-        {"FN_CGF", 'C', 14, 0}, {"FN_BCO", 'C', 2, 0}, {"FN_PES_CT", 'C', 20, 0}, {"FN_DTA_AT", 'D', 8, 0},
-        {"FN_REP", 'N', 6, 2}, {"FN_EMAIL", 'C', 40, 0}, {"FN_CENCUS", 'N', 3, 0}, {"FN_TIPO", 'C', 1, 0}});
+    return layout(leaveOut,
+                  {{"FN_COD", 'N', 6, 0},    {"FN_NOM", 'C', 40, 0},    {"FN_END", 'C', 40, 0},
+                   {"FN_BAI", 'C', 20, 0},   {"FN_CID", 'C', 20, 0},    {"FN_EST", 'C', 2, 0},
+                   {"FN_CEP", 'C', 8, 0},    {"FN_TEL_01", 'C', 11, 0}, {"FN_TEL_02", 'C', 11, 0},
+                   {"FN_TLX", 'C', 10, 0},   {"FN_FAX", 'C', 11, 0},    {"FN_CGC", 'C', 14, 0},
+                   {"FN_CGF", 'C', 14, 0},   {"FN_BCO", 'C', 2, 0},     {"FN_PES_CT", 'C', 20, 0},
+                   {"FN_DTA_AT", 'D', 8, 0}, {"FN_REP", 'N', 6, 2},     {"FN_EMAIL", 'C', 40, 0},
+                   {"FN_CENCUS", 'N', 3, 0}, {"FN_TIPO", 'C', 1, 0}});
   }
   // A record exactly as given (deletion mark first); shorter than the record length is padded
   // with blanks, longer is kept as it is (a record that runs into the next).
@@ -152,9 +166,10 @@ class DbfBuilder {
 
   std::vector<std::byte> bytes() const {
     const std::uint16_t rl = recordLength_.value_or(naturalRecordLength());
-    std::string out = dbfHeader({version_, language_, count_.value_or(static_cast<std::uint32_t>(records_.size())),
-                                 headerLength_.value_or(naturalHeaderLength()), rl},
-                                fields_);
+    std::string out = dbfHeader(
+        {version_, language_, count_.value_or(static_cast<std::uint32_t>(records_.size())),
+         headerLength_.value_or(naturalHeaderLength()), rl},
+        fields_);
     for (const auto& r : records_) {
       std::string rec = r;
       if (rec.size() < rl) rec.resize(rl, ' ');

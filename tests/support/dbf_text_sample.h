@@ -21,8 +21,8 @@ inline CodePageSample textSampleOf(const DbfTable& table) {
       if (f.reading != DbfReading::Character || f.lengthBit >= 0) continue;
       std::uint64_t high = 0;
       const auto length = static_cast<std::size_t>(f.length);
-      const auto text = trimCharacterInRecord(reinterpret_cast<const char*>(record.data()) + f.offset,
-                                              length, high);
+      const auto text = trimCharacterInRecord(
+          reinterpret_cast<const char*>(record.data()) + f.offset, length, high);
       if (high != 0) sample.add(text, text.size() == length);
     }
   }

@@ -20,12 +20,15 @@ class FakeTendaro final : public StoreConnectionControl {
       : journal_(journal), connectionString_(std::move(connectionString)) {}
   std::string connectionString() const override { return connectionString_; }
   void setConnectionString(std::string text) override { connectionString_ = std::move(text); }
-  void setBeforeConnect(std::function<void()> handler) override { beforeConnect_ = std::move(handler); }
+  void setBeforeConnect(std::function<void()> handler) override {
+    beforeConnect_ = std::move(handler);
+  }
   void disconnect() override { journal_.push_back("Tendaro.disconnect"); }
   void connect() override {
     if (beforeConnect_) beforeConnect_();
     journal_.push_back("Tendaro.connect " + connectionString_);
-    if (unreachable) throw StoreError("could not connect to server: Connection refused", "08001", 0);
+    if (unreachable)
+      throw StoreError("could not connect to server: Connection refused", "08001", 0);
   }
   bool unreachable = false;
 

@@ -16,7 +16,8 @@ namespace importacao::test_support {
 
 // A broken property: says what and on what, and aborts so that the fuzzer keeps the input.
 [[noreturn]] inline void finding(const char* what, std::string_view detail) {
-  std::fprintf(stderr, "FINDING: %s\n  [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
+  std::fprintf(stderr, "FINDING: %s\n  [%.*s]\n", what, static_cast<int>(detail.size()),
+               detail.data());
   std::abort();
 }
 
@@ -33,7 +34,8 @@ class ScratchFile {
  public:
   // In /dev/shm when there is one (in memory: code that flushes each write stays fast), else /tmp.
   ScratchFile(std::string_view folderPrefix, std::string_view fileName) {
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    const std::filesystem::path base =
+        std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
     std::string pattern = (base / (std::string(folderPrefix) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     folder_ = pattern;

@@ -68,8 +68,10 @@ std::string toUtf8(std::u16string_view utf16) {
 std::string shellQuote(std::string_view text) {
   std::string out = "'";
   for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }
@@ -101,9 +103,11 @@ bool keepStores() {
 std::pair<int, std::string> runCommand(const std::string& command) {
   std::string output;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) throw TestStoreError(std::string("cannot run a command: ") + std::strerror(errno));
+  if (pipe == nullptr)
+    throw TestStoreError(std::string("cannot run a command: ") + std::strerror(errno));
   std::array<char, 4096> buffer{};
-  while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
+  while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
+    output.append(buffer.data(), n);
   int status = pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
@@ -131,7 +135,11 @@ std::map<std::string, std::string> parseOdbcConnectionString(std::string_view te
     if (i < text.size() && text[i] == '{') {
       for (++i; i < text.size(); ++i) {
         if (text[i] == '}') {
-          if (i + 1 < text.size() && text[i + 1] == '}') { value += '}'; ++i; continue; }
+          if (i + 1 < text.size() && text[i + 1] == '}') {
+            value += '}';
+            ++i;
+            continue;
+          }
           ++i;
           break;
         }
@@ -171,7 +179,9 @@ PsqlTarget psqlTarget(const std::string& odbc) {
   };
   PsqlTarget target;
   auto add = [&](const char* key, const std::string& value) {
-    if (!value.empty()) target.conninfo += std::string(target.conninfo.empty() ? "" : " ") + key + "=" + libpqValue(value);
+    if (!value.empty())
+      target.conninfo +=
+          std::string(target.conninfo.empty() ? "" : " ") + key + "=" + libpqValue(value);
   };
   add("host", get({"server", "servername"}));
   add("port", get({"port"}));
@@ -209,13 +219,15 @@ fs::path storeFile(std::string_view name) {
 class TestStore::Connection {
  public:
   explicit Connection(const std::string& connectionString) {
-    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, SQL_NULL_HANDLE, "allocate");
+    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, SQL_NULL_HANDLE,
+          "allocate");
     check(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
           SQL_HANDLE_ENV, env_, "set up ODBC");
     check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_, "allocate");
     std::u16string text = toUtf16(connectionString);
     check(SQLDriverConnectW(dbc_, nullptr, reinterpret_cast<SQLWCHAR*>(text.data()),
-                            static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+                            static_cast<SQLSMALLINT>(text.size()), nullptr, 0, nullptr,
+                            SQL_DRIVER_NOPROMPT),
           SQL_HANDLE_DBC, dbc_, "connect to the test store");
     connected_ = true;
   }
@@ -253,30 +265,36 @@ class TestStore::Connection {
       SQLRETURN rc = SQL_SUCCESS;
       if (std::holds_alternative<std::nullptr_t>(params[i])) {
         lengths[i] = SQL_NULL_DATA;
-        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &lengths[i]);
+        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0,
+                              nullptr, 0, &lengths[i]);
       } else if (auto* n = std::get_if<std::int64_t>(&params[i])) {
         // Sent as the store's integer when it fits, as the importer's integer parameters are:
-        // PostgreSQL picks a function by its argument types and has no sp_estoqueinicial(bigint...).
+        // PostgreSQL picks a function by its argument types and has no
+        // sp_estoqueinicial(bigint...).
         ints[i] = *n;
         bool fits = *n >= INT32_MIN && *n <= INT32_MAX;
-        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, fits ? SQL_INTEGER : SQL_BIGINT, 0, 0,
-                              &ints[i], 0, nullptr);
+        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_SBIGINT,
+                              fits ? SQL_INTEGER : SQL_BIGINT, 0, 0, &ints[i], 0, nullptr);
       } else if (auto* d = std::get_if<double>(&params[i])) {
         doubles[i] = *d;
-        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0, &doubles[i], 0, nullptr);
+        rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 15, 0,
+                              &doubles[i], 0, nullptr);
       } else {
         texts[i] = toUtf16(std::get<std::string>(params[i]));
         lengths[i] = static_cast<SQLLEN>(texts[i].size() * sizeof(char16_t));
         rc = SQLBindParameter(stmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                              std::max<SQLULEN>(texts[i].size(), 1), 0, texts[i].data(), lengths[i], &lengths[i]);
+                              std::max<SQLULEN>(texts[i].size(), 1), 0, texts[i].data(), lengths[i],
+                              &lengths[i]);
       }
       check(rc, SQL_HANDLE_STMT, stmt, context);
     }
 
     // Executed directly, not prepared: psqlODBC 13.02 leaks a few hundred bytes when a statement it
-    // prepared on the server fails (LeakSanitizer reports it at exit), and it does not when executed.
+    // prepared on the server fails (LeakSanitizer reports it at exit), and it does not when
+    // executed.
     std::u16string text = toUtf16(sql);
-    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    SQLRETURN rc = SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()),
+                                  static_cast<SQLINTEGER>(text.size()));
     Result result;
     if (rc == SQL_NO_DATA) {  // a searched update or delete that touched nothing
       result.changed = 0;
@@ -293,12 +311,13 @@ class TestStore::Connection {
       std::array<SQLWCHAR, 256> name{};
       SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
       SQLULEN size = 0;
-      check(SQLDescribeColW(stmt, c, name.data(), static_cast<SQLSMALLINT>(name.size()), &nameLength, &type, &size,
-                            &digits, &nullable),
+      check(SQLDescribeColW(stmt, c, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                            &nameLength, &type, &size, &digits, &nullable),
             SQL_HANDLE_STMT, stmt, context);
       result.columns.push_back(
-          {toUtf8(std::u16string(reinterpret_cast<const char16_t*>(name.data()),
-                                 std::min<std::size_t>(static_cast<std::size_t>(nameLength), name.size() - 1))),
+          {toUtf8(std::u16string(
+               reinterpret_cast<const char16_t*>(name.data()),
+               std::min<std::size_t>(static_cast<std::size_t>(nameLength), name.size() - 1))),
            type, static_cast<std::size_t>(size), digits, nullable != SQL_NO_NULLS});
     }
     if (columns > 0) {
@@ -307,7 +326,8 @@ class TestStore::Connection {
         if (rc == SQL_NO_DATA) break;
         check(rc, SQL_HANDLE_STMT, stmt, context);
         SqlRow row;
-        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) row.push_back(fetchText(stmt, c, context));
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
+          row.push_back(fetchText(stmt, c, context));
         result.rows.push_back(std::move(row));
       }
     }
@@ -316,7 +336,8 @@ class TestStore::Connection {
 
  private:
   // Reads one column as wide text, in pieces when it is long.
-  std::optional<std::string> fetchText(SQLHSTMT stmt, SQLUSMALLINT column, const std::string& context) {
+  std::optional<std::string> fetchText(SQLHSTMT stmt, SQLUSMALLINT column,
+                                       const std::string& context) {
     std::u16string value;
     std::array<char16_t, 1024> buffer{};
     while (true) {
@@ -326,9 +347,10 @@ class TestStore::Connection {
       check(rc, SQL_HANDLE_STMT, stmt, context);
       if (length == SQL_NULL_DATA) return std::nullopt;
       // With SQL_SUCCESS_WITH_INFO the buffer is full (less its terminator) and more follows.
-      std::size_t got = (length == SQL_NO_TOTAL || static_cast<std::size_t>(length) >= sizeof buffer)
-                            ? buffer.size() - 1
-                            : static_cast<std::size_t>(length) / sizeof(char16_t);
+      std::size_t got =
+          (length == SQL_NO_TOTAL || static_cast<std::size_t>(length) >= sizeof buffer)
+              ? buffer.size() - 1
+              : static_cast<std::size_t>(length) / sizeof(char16_t);
       value.append(buffer.data(), got);
       if (rc == SQL_SUCCESS) break;
     }
@@ -350,7 +372,8 @@ class TestStore::Connection {
         return toUtf8(std::u16string(reinterpret_cast<const char16_t*>(p), n));
       };
       message += " [" + wide(state.data(), 5) + "] " +
-                 wide(text.data(), std::min<std::size_t>(static_cast<std::size_t>(length), text.size() - 1));
+                 wide(text.data(),
+                      std::min<std::size_t>(static_cast<std::size_t>(length), text.size() - 1));
     }
     throw TestStoreError(message);
   }
@@ -372,7 +395,8 @@ std::string dataLinkExtendedProperties(const std::string& udlBytes) {
   const std::string_view marker = "Extended Properties=\"";
   auto start = text.find(marker);
   auto end = text.rfind('"');
-  if (start == std::string::npos || end == std::string::npos || end < start + marker.size()) return {};
+  if (start == std::string::npos || end == std::string::npos || end < start + marker.size())
+    return {};
   start += marker.size();
   return text.substr(start, end - start);
 }
@@ -383,11 +407,15 @@ std::string dataLinkBytes(std::string_view odbcConnectionString, DataLinkEncodin
     if (c == '"') quoted += '"';
     quoted += c;
   }
-  std::string text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-                     "Provider=MSDASQL.1;Extended Properties=\"" + quoted + "\"\r\n";
+  std::string text =
+      "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+      "Provider=MSDASQL.1;Extended Properties=\"" +
+      quoted + "\"\r\n";
   if (encoding == DataLinkEncoding::EightBit) {
     auto bytes = convertText("UTF-8", "CP1252", text);
-    if (!bytes) throw TestStoreError("code page 1252 cannot hold the connection string " + std::string(odbcConnectionString));
+    if (!bytes)
+      throw TestStoreError("code page 1252 cannot hold the connection string " +
+                           std::string(odbcConnectionString));
     return *bytes;
   }
   std::u16string wide = toUtf16(text);
@@ -410,26 +438,35 @@ TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
       PsqlTarget target = psqlTarget(baseConnectionString_);
       fs::path script = storeFile(options.seed ? "postgresql.sql" : "postgresql-no-seed.sql");
       fs::path load = workDir_ / "load.sql";
-      // A throw-away schema needs no durable commit: the store is ready without waiting for the disk.
-      writeFile(load, "set client_min_messages to warning;\nset synchronous_commit to off;\ncreate schema " + schema_ + ";\nset search_path to " +
-                          schema_ + ";\n\\i '" + script.string() + "'\n");
-      std::string command = "PGPASSWORD=" + shellQuote(target.password) +
-                            " PGCLIENTENCODING=UTF8 psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d " +
-                            shellQuote(target.conninfo) + " -f " + shellQuote(load.string());
+      // A throw-away schema needs no durable commit: the store is ready without waiting for the
+      // disk.
+      writeFile(
+          load,
+          "set client_min_messages to warning;\nset synchronous_commit to off;\ncreate schema " +
+              schema_ + ";\nset search_path to " + schema_ + ";\n\\i '" + script.string() + "'\n");
+      std::string command =
+          "PGPASSWORD=" + shellQuote(target.password) +
+          " PGCLIENTENCODING=UTF8 psql -X -q -v ON_ERROR_STOP=1 --single-transaction -d " +
+          shellQuote(target.conninfo) + " -f " + shellQuote(load.string());
       auto [status, output] = runCommand(command);
-      if (status != 0) throw TestStoreError("psql could not load the store schema into " + schema_ + ": " + output);
+      if (status != 0)
+        throw TestStoreError("psql could not load the store schema into " + schema_ + ": " +
+                             output);
       // pqopt hands the search path to the server as a start-up option: it holds from the first
       // statement of the session, whatever the code under test does with transactions.
-      connectionString_ = baseConnectionString_ + ";pqopt={options='-c search_path=" + schema_ + "'}";
+      connectionString_ =
+          baseConnectionString_ + ";pqopt={options='-c search_path=" + schema_ + "'}";
     } else {
       file_ = workDir_ / "loja.db";
       fs::copy_file(storeFile(options.seed ? "sqlite.db" : "sqlite-no-seed.db"), file_);
       // The SQLite3 driver reads Database up to the next ';' and knows no braces.
       if (file_.string().find(';') != std::string::npos)
-        throw TestStoreError("the SQLite3 ODBC driver cannot open " + file_.string() + ": set TMPDIR to a path without ';'");
+        throw TestStoreError("the SQLite3 ODBC driver cannot open " + file_.string() +
+                             ": set TMPDIR to a path without ';'");
       connectionString_ = "Driver=SQLite3;Database=" + file_.string();
     }
-    if (!options.extraConnectionOptions.empty()) connectionString_ += ";" + options.extraConnectionOptions;
+    if (!options.extraConnectionOptions.empty())
+      connectionString_ += ";" + options.extraConnectionOptions;
   } catch (...) {
     std::error_code ignored;
     fs::remove_all(workDir_, ignored);
@@ -440,7 +477,8 @@ TestStore::TestStore(StoreKind kind, TestStoreOptions options) : kind_(kind) {
 TestStore::~TestStore() {
   if (keepStores()) {
     connection_.reset();
-    std::cerr << "store kept: " << (kind_ == StoreKind::PostgreSql ? "schema " + schema_ : file_.string())
+    std::cerr << "store kept: "
+              << (kind_ == StoreKind::PostgreSql ? "schema " + schema_ : file_.string())
               << " (work directory " << workDir_.string() << ")\n";
     return;
   }
@@ -467,7 +505,8 @@ TestStore::~TestStore() {
         Connection fresh(baseConnectionString_);
         drop(fresh);
       } catch (const std::exception& e) {
-        std::cerr << "warning: test store schema " << schema_ << " not dropped: " << e.what() << "\n";
+        std::cerr << "warning: test store schema " << schema_ << " not dropped: " << e.what()
+                  << "\n";
       }
     }
   }
@@ -489,7 +528,8 @@ SqlRows TestStore::query(std::string_view sql, const SqlParams& params) const {
 
 std::optional<std::string> TestStore::scalar(std::string_view sql, const SqlParams& params) const {
   SqlRows rows = query(sql, params);
-  if (rows.empty() || rows.front().empty()) throw TestStoreError("no row from \"" + std::string(sql) + "\"");
+  if (rows.empty() || rows.front().empty())
+    throw TestStoreError("no row from \"" + std::string(sql) + "\"");
   return rows.front().front();
 }
 
@@ -507,7 +547,8 @@ fs::path TestStore::writeDataLink(DataLinkEncoding encoding, fs::path file) cons
   return file;
 }
 
-SqlRows queryConnection(const std::string& connectionString, std::string_view sql, const SqlParams& params) {
+SqlRows queryConnection(const std::string& connectionString, std::string_view sql,
+                        const SqlParams& params) {
   return TestStore::Connection(connectionString).run(sql, params).rows;
 }
 

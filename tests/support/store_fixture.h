@@ -81,8 +81,9 @@ struct SqlColumn {
 };
 
 struct TestStoreOptions {
-  bool seed = true;                    // load Estado and Municipio (5,571 rows)
-  std::string extraConnectionOptions;  // appended to the connection string, e.g. "MaxVarcharSize=255"
+  bool seed = true;  // load Estado and Municipio (5,571 rows)
+  std::string
+      extraConnectionOptions;  // appended to the connection string, e.g. "MaxVarcharSize=255"
 };
 // The schema alone, Estado and Municipio left empty: a little quicker to make.
 inline const TestStoreOptions kNoSeed{.seed = false, .extraConnectionOptions = {}};
@@ -103,7 +104,7 @@ class TestStore {
   // The ODBC connection string of the store: for PostgreSQL the server's with the search path
   // set to schemaName(); for SQLite "Driver=SQLite3;Database=<databaseFile()>".
   const std::string& connectionString() const noexcept { return connectionString_; }
-  const std::string& schemaName() const noexcept { return schema_; }  // empty for SQLite
+  const std::string& schemaName() const noexcept { return schema_; }            // empty for SQLite
   const std::filesystem::path& databaseFile() const noexcept { return file_; }  // empty for PG
   // A private directory of the store, removed with it: put data-link files and such here.
   const std::filesystem::path& workDirectory() const noexcept { return workDir_; }
@@ -146,7 +147,8 @@ class TestStore {
 
 // Runs one statement on a fresh connection to any ODBC connection string (e.g. the one a
 // data-link file names) and returns its rows. Throws TestStoreError with the driver's text.
-SqlRows queryConnection(const std::string& connectionString, std::string_view sql, const SqlParams& params = {});
+SqlRows queryConnection(const std::string& connectionString, std::string_view sql,
+                        const SqlParams& params = {});
 
 // The test server of IMP_TEST_PG_CONN as psql takes it: a libpq connection string without the
 // password, and the password, to hand over in PGPASSWORD. Throws TestStoreError when the

@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-// --- the fixture -----------------------------------------------------------------------------------
+// --- the fixture
+// -----------------------------------------------------------------------------------
 
 class TestStoreFixture : public ::testing::TestWithParam<StoreKind> {};
 
@@ -34,7 +35,8 @@ TEST_P(TestStoreFixture, StoresAreIsolatedAndGoneAfterTeardown) {
   {
     TestStore a(GetParam(), kNoSeed);
     TestStore b(GetParam(), kNoSeed);
-    a.execute("insert into clientes (IdCliente, NomeCliente) values (?, ?)", {std::int64_t{1}, std::string("Ana Lúcia")});
+    a.execute("insert into clientes (IdCliente, NomeCliente) values (?, ?)",
+              {std::int64_t{1}, std::string("Ana Lúcia")});
     EXPECT_EQ(a.scalar("select NomeCliente from clientes"), "Ana Lúcia");
     EXPECT_EQ(b.scalar("select count(*) from clientes"), "0");
     EXPECT_EQ(a.scalar("select count(*) from Municipio"), "0");  // no seed asked for
@@ -51,7 +53,9 @@ TEST_P(TestStoreFixture, StoresAreIsolatedAndGoneAfterTeardown) {
     EXPECT_FALSE(fs::exists(file));
   } else {
     TestStore other(StoreKind::PostgreSql, kNoSeed);
-    EXPECT_EQ(other.scalar("select count(*) from information_schema.schemata where schema_name = ?", {schema}), "0");
+    EXPECT_EQ(other.scalar("select count(*) from information_schema.schemata where schema_name = ?",
+                           {schema}),
+              "0");
   }
 }
 
@@ -92,8 +96,10 @@ TEST(TestStoreFixturePostgres, MissingServerSettingFailsLoudly) {
 }
 
 TEST(DataLink, BytesAreWhatWindowsWrites) {
-  const std::string text = "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
-                           "Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/tmp/a \"\"b\"\"/l\xc3\xa3.db\"\r\n";
+  const std::string text =
+      "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n"
+      "Provider=MSDASQL.1;Extended Properties=\"Driver=SQLite3;Database=/tmp/a "
+      "\"\"b\"\"/l\xc3\xa3.db\"\r\n";
   const std::string connection = "Driver=SQLite3;Database=/tmp/a \"b\"/l\xc3\xa3.db";
 
   std::string eightBit = dataLinkBytes(connection, DataLinkEncoding::EightBit);
@@ -111,8 +117,9 @@ TEST(DataLink, BytesAreWhatWindowsWrites) {
   }
   EXPECT_EQ(utf16, want16);
 
-  EXPECT_THAT([] { dataLinkBytes("Database=/tmp/\xe2\x82\xac\xc5\x81.db", DataLinkEncoding::EightBit); },
-              ::testing::ThrowsMessage<TestStoreError>(HasSubstr("code page 1252")));
+  EXPECT_THAT(
+      [] { dataLinkBytes("Database=/tmp/\xe2\x82\xac\xc5\x81.db", DataLinkEncoding::EightBit); },
+      ::testing::ThrowsMessage<TestStoreError>(HasSubstr("code page 1252")));
 }
 
 }  // namespace

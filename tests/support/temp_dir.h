@@ -16,7 +16,8 @@ class TempDir {
   explicit TempDir(std::string_view prefix = "imp-test") {
     std::random_device random;
     do {
-      path_ = std::filesystem::temp_directory_path() / (std::string(prefix) + "-" + std::to_string(random()));
+      path_ = std::filesystem::temp_directory_path() /
+              (std::string(prefix) + "-" + std::to_string(random()));
     } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() {

@@ -130,8 +130,8 @@ void exercise(std::string_view input) {
                                 : input.rfind('\x01', second - 1);
   if (first != std::string_view::npos) {
     content = input.substr(0, first);
-    write = {input.substr(first + 1, second - first - 1), input.substr(second + 1, third - second - 1),
-             input.substr(third + 1)};
+    write = {input.substr(first + 1, second - first - 1),
+             input.substr(second + 1, third - second - 1), input.substr(third + 1)};
   } else {
     static constexpr Write kFixed[] = {{"Importacao", "ConexaoSQL", "FILE NAME=/srv/loja.udl"},
                                        {"FormaPgto", "Cheque", "  \"2\"  "},
@@ -174,13 +174,15 @@ void exercise(std::string_view input) {
 
   if (isValidUtf8(write.value)) {
     const std::string got = file.readString(write.section, write.key, kAbsent);
-    if (got != readBack(write.value)) finding("the value written does not read back", fileBytes(path));
+    if (got != readBack(write.value))
+      finding("the value written does not read back", fileBytes(path));
   }
   for (const auto& [which, value] : before) {
     const std::string& s = sections[which.first];
     const std::string& k = keys[which.second];
     if (sameName(s, write.section) && sameName(k, write.key)) continue;
-    if (file.readString(s, k, kAbsent) != value) finding("another key's value changed", fileBytes(path));
+    if (file.readString(s, k, kAbsent) != value)
+      finding("another key's value changed", fileBytes(path));
   }
 
   const std::string written = fileBytes(path);

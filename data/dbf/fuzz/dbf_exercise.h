@@ -29,9 +29,18 @@ inline void readEverything(LegacyTable& source) {
     for (std::size_t i = 0; i < source.fieldCount(); ++i) {
       const Field& f = source.field(i);
       (void)f.asText();
-      try { (void)f.asFloat(); } catch (const DataError&) {}
-      try { (void)f.asInteger(); } catch (const DataError&) {}
-      try { (void)f.asDateTime(); } catch (const DataError&) {}
+      try {
+        (void)f.asFloat();
+      } catch (const DataError&) {
+      }
+      try {
+        (void)f.asInteger();
+      } catch (const DataError&) {
+      }
+      try {
+        (void)f.asDateTime();
+      } catch (const DataError&) {
+      }
     }
   }
   (void)source.recordNumber();

@@ -74,7 +74,8 @@ struct Secret {
 
 void checkMessage(const Secret& secret, std::string_view message) {
   for (const std::string& form : secret.forms) {
-    if (message.find(form) != std::string_view::npos) finding("a message holds the password", message);
+    if (message.find(form) != std::string_view::npos)
+      finding("a message holds the password", message);
   }
 }
 
@@ -101,8 +102,7 @@ bool mentionsFileName(std::string_view text) {
   constexpr std::string_view kKey = "name";
   for (std::size_t i = 0; i + kKey.size() <= text.size(); ++i) {
     bool same = true;
-    for (std::size_t j = 0; j < kKey.size() && same; ++j)
-      same = (text[i + j] | 0x20) == kKey[j];
+    for (std::size_t j = 0; j < kKey.size() && same; ++j) same = (text[i + j] | 0x20) == kKey[j];
     if (same) return true;
   }
   return false;
@@ -157,8 +157,8 @@ void exercise(const std::uint8_t* data, std::size_t size) {
   std::string text;
   std::string_view extras;
   Secret secret;
-  std::string_view key;   // the password's key, when guarded
-  std::string expected;   // the value the reader should find under it
+  std::string_view key;  // the password's key, when guarded
+  std::string expected;  // the value the reader should find under it
   if (pieces.size() < 3) {
     text = std::string(rest);
   } else {
@@ -185,8 +185,9 @@ void exercise(const std::uint8_t* data, std::size_t size) {
     const std::string_view outsideAfter = std::string_view(text).substr(spanEnd);
     key = trimBlanks(kKeys[(flags >> 4) & 3]);
     // What the reader takes for the value: all of it when quoted, else up to the first ';'.
-    expected = ((flags >> 2) & 3) == 0 ? std::string(trimBlanks(password.substr(0, password.find(';'))))
-                                       : std::string(password);
+    expected = ((flags >> 2) & 3) == 0
+                   ? std::string(trimBlanks(password.substr(0, password.find(';'))))
+                   : std::string(password);
     // The value found under the key must hold such a marker too: then the reader took it from
     // the password, not from a copy of its first piece elsewhere.
     bool guarded = false;
@@ -226,18 +227,17 @@ void exercise(const std::uint8_t* data, std::size_t size) {
     }
   }
   if (initString) {
-    expectDataErrorAtMost(secret, [&] {
-      checkTarget(odbcTargetFor(parseInitString(*initString), drivers, source));
-    });
+    expectDataErrorAtMost(
+        secret, [&] { checkTarget(odbcTargetFor(parseInitString(*initString), drivers, source)); });
     if (!mentionsFileName(*initString)) {
-      expectDataErrorAtMost(secret, [&] { checkTarget(resolveConnectionString(*initString, drivers)); });
+      expectDataErrorAtMost(secret,
+                            [&] { checkTarget(resolveConnectionString(*initString, drivers)); });
     }
   }
 
   const fs::path& file = scratch.write(bytes);
-  expectDataErrorAtMost(secret, [&] {
-    checkTarget(resolveConnectionString("FILE NAME=" + file.string(), drivers));
-  });
+  expectDataErrorAtMost(
+      secret, [&] { checkTarget(resolveConnectionString("FILE NAME=" + file.string(), drivers)); });
   if (!extras.empty() && !mentionsFileName(extras)) {
     expectDataErrorAtMost(secret, [&] {
       checkTarget(resolveConnectionString(
