@@ -53,6 +53,14 @@ std::vector<std::string> productLines(const std::string& key) {
           "Gerando Estoque do Produto - " + key, "Gerando Estoque inicial - " + key};
 }
 
+// A legacy folder in the store's work directory whose products table is `products`.
+fs::path legacyFolderWith(const TestStore& store, const DbfBuilder& products) {
+  const fs::path folder = store.workDirectory() / "legado";
+  fs::create_directories(folder);
+  products.writeTo(folder / "cfa1010.DBF");
+  return folder;
+}
+
 // A store, a legacy folder and a settings file naming both.
 class CliRun : public StoreTest {
  public:
@@ -291,12 +299,8 @@ INSTANTIATE_TEST_SUITE_P(Stores, CliRun, test_support::kAllStores, test_support:
 // too, the run ends before it connects, naming the file typed first.
 TEST(CliProgram, AMissingDataLinkFileIsToldWithTheOneUsedInstead) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
-  const fs::path folder = store.workDirectory() / "legado";
-  fs::create_directories(folder);
-  DbfBuilder::products()
-      .languageByte(0x03)
-      .recordWith({{"pd_cod", "5"}})
-      .writeTo(folder / "cfa1010.DBF");
+  const fs::path folder = legacyFolderWith(
+      store, DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}));
   const fs::path config = store.workDirectory() / "config";
   fs::create_directories(config);
   const fs::path builtIn = config / "Importacao.udl", typed = store.workDirectory() / "lojaa.udl";
@@ -361,14 +365,12 @@ TEST(CliProgram, RunWithNoSectionOnlyConnectsAndLogsTheEnd) {
 // (and the value, which reads as null); the log is what it would have been.
 TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
-  const fs::path folder = store.workDirectory() / "legado";
-  fs::create_directories(folder);
-  DbfBuilder::products()
-      .languageByte(0x03)
-      .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
-      .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}, {"pd_qtd", "1,5"}})
-      .headerCount(4)
-      .writeTo(folder / "cfa1010.DBF");
+  const fs::path folder = legacyFolderWith(
+      store, DbfBuilder::products()
+                 .languageByte(0x03)
+                 .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
+                 .recordWith({{"pd_cod", "6"}, {"pd_dsc", "SEIS"}, {"pd_qtd", "1,5"}})
+                 .headerCount(4));
   const fs::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
                           << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
@@ -399,12 +401,8 @@ TEST(CliProgram, ARunPrintsTheWarningsOfTheTablesItOpens) {
 // name, anywhere), the settings file, the data-link file. Nothing is written, no store touched.
 TEST(CliProgram, TheLogIsNeverWrittenOverATableTheSettingsOrTheDataLink) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
-  const fs::path folder = store.workDirectory() / "legado";
-  fs::create_directories(folder);
-  DbfBuilder::products()
-      .languageByte(0x03)
-      .recordWith({{"pd_cod", "5"}})
-      .writeTo(folder / "cfa1010.DBF");
+  const fs::path folder = legacyFolderWith(
+      store, DbfBuilder::products().languageByte(0x03).recordWith({{"pd_cod", "5"}}));
   const fs::path dataLink = store.writeDataLink();
   const fs::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
@@ -480,13 +478,11 @@ TEST(CliProgram, DumpPrintsATableAsJsonLines) {
 // On a terminal: the progress bar on standard error and the error line broken and indented.
 TEST(CliProgram, OnATerminalShowsAProgressBarAndBreaksErrorLines) {
   TestStore store(StoreKind::Sqlite, test_support::kNoSeed);
-  const fs::path folder = store.workDirectory() / "legado";
-  fs::create_directories(folder);
-  DbfBuilder::products()
-      .languageByte(0x03)
-      .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
-      .recordWith({{"pd_cod", "12345678901"}})
-      .writeTo(folder / "cfa1010.DBF");
+  const fs::path folder =
+      legacyFolderWith(store, DbfBuilder::products()
+                                  .languageByte(0x03)
+                                  .recordWith({{"pd_cod", "5"}, {"pd_dsc", "CINCO"}})
+                                  .recordWith({{"pd_cod", "12345678901"}}));
   const fs::path settings = store.workDirectory() / "Importacao.ini";
   std::ofstream(settings) << "[Importacao]\nConexaoDBF=" << folder.string()
                           << "\nConexaoSQL=" << store.writeDataLink().string() << "\n";
