@@ -21,6 +21,7 @@
 
 #include "data/dbf/dbf_dump.h"
 #include "data/dbf/dbf_table.h"
+#include "data/dbf/fuzz/dbf_exercise.h"
 #include "data/dbf/legacy_table.h"
 #include "data/errors.h"
 #include "normalise/ascii.h"
@@ -355,27 +356,7 @@ Dump dumpOf(const fs::path& path) {
 // Walks the table through the table source, reading every field in every form.
 long walkSource(const fs::path& path) {
   LegacyTable t("tCorpus", DbfTable::open(path));
-  t.open();
-  long seen = 0;
-  for (t.first(); !t.eof(); t.next()) {
-    ++seen;
-    for (std::size_t i = 0; i < t.fieldCount(); ++i) {
-      const Field& f = t.field(i);
-      (void)f.asText();
-      try {
-        (void)f.asFloat();
-      } catch (const DataError&) {
-      }
-      try {
-        (void)f.asInteger();
-      } catch (const DataError&) {
-      }
-      try {
-        (void)f.asDateTime();
-      } catch (const DataError&) {
-      }
-    }
-  }
+  const long seen = fuzzing::readEverything(t);
   EXPECT_EQ(seen, t.recordCount());
   return seen;
 }

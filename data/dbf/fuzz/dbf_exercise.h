@@ -21,10 +21,14 @@
 
 namespace importacao::fuzzing {
 
-inline void readEverything(LegacyTable& source) {
+// Opens the source and reads every field of every record in every form; returns how many
+// records it walked.
+inline long readEverything(LegacyTable& source) {
   source.open();
   (void)source.recordCount();
+  long walked = 0;
   for (source.first(); !source.eof(); source.next()) {
+    ++walked;
     (void)source.recordNumber();
     for (std::size_t i = 0; i < source.fieldCount(); ++i) {
       const Field& f = source.field(i);
@@ -44,6 +48,7 @@ inline void readEverything(LegacyTable& source) {
     }
   }
   (void)source.recordNumber();
+  return walked;
 }
 
 // Decodes every field the way the dump does, date texts included.
