@@ -22,6 +22,7 @@
 #include "bench/common/odbc_floor.h"
 #include "normalise/normalise.h"
 #include "tests/support/dbf_builder.h"
+#include "tests/support/written_columns.h"
 
 namespace {
 
@@ -135,16 +136,7 @@ SQL_TIMESTAMP_STRUCT dateOf(const std::string& yyyymmdd) {
   return t;
 }
 
-const std::vector<std::string> kCustomerColumns = {
-    "IdCliente",   "Idempresa",        "NomeCliente",     "NomeFantasia",     "Cep",
-    "DDD",         "Telefone",         "IdPais",          "IdClassificacao",  "TipoPessoa",
-    "Cnpj",        "TipoContribuinte", "InscEst",         "LimiteCredito",    "Observacao",
-    "Contato",     "DataCadastro",     "DataAtualizacao", "Endereco",         "Numero",
-    "Complemento", "Bairro",           "Cidade",          "Estado",           "End_Cob",
-    "Num_Cob",     "Compl_Cob",        "Bai_Cob",         "Cid_Cob",          "Est_Cob",
-    "PontoRefer",  "IdCorretor",       "ComissaoRep",     "IdLoja",           "LiberaConsignacao",
-    "Status",      "DescontoVenda",    "IdVendedor",      "ComissaoVendedor", "CodMun",
-    "CodMun_Cob"};
+using importacao::test_support::kCustomerStoreColumns;
 
 const std::vector<std::string> kSupplierColumns = {
     "Idfornecedor",    "Idempresa",  "NomeFornecedor",
@@ -183,8 +175,8 @@ int floor(const std::string& connectionString, int count) {
     using importacao::StripCodePunctuation;
     const std::string s = "";
     Prepared findCustomer(dbc, "select * from clientes where idcliente = ?", "find customer");
-    Prepared insertCustomer(dbc, insertText("clientes", kCustomerColumns), "insert customer");
-    Prepared updateCustomer(dbc, updateText("clientes", kCustomerColumns, "IdCliente = ?"),
+    Prepared insertCustomer(dbc, insertText("clientes", kCustomerStoreColumns), "insert customer");
+    Prepared updateCustomer(dbc, updateText("clientes", kCustomerStoreColumns, "IdCliente = ?"),
                             "update customer");
     Prepared findSupplier(dbc, "select * from fornecedores where idfornecedor = ?",
                           "find supplier");

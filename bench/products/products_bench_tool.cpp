@@ -18,6 +18,7 @@
 #include "bench/common/odbc_floor.h"
 #include "normalise/normalise.h"
 #include "tests/support/dbf_builder.h"
+#include "tests/support/written_columns.h"
 
 namespace {
 
@@ -63,61 +64,7 @@ using importacao::bench::Prepared;
 using importacao::bench::stamp;
 using importacao::bench::updateText;
 
-const char* const kMasterColumns[] = {"IdReferencia",
-                                      "Descricao",
-                                      "ApelidoProduto",
-                                      "DenominacaoFiscal",
-                                      "IdGrupo",
-                                      "IdTamanho",
-                                      "IdColecao",
-                                      "Tam_Ini",
-                                      "Tam_Fim",
-                                      "DataCadastro",
-                                      "DataAlteracao",
-                                      "Status",
-                                      "PrcCompra",
-                                      "PrcUltCusto",
-                                      "PrcMedio",
-                                      "PercMargem",
-                                      "Promocao",
-                                      "Localizacao",
-                                      "RefAnterior",
-                                      "UndVenda",
-                                      "UndCompra",
-                                      "IdFornecedor",
-                                      "TipoProduto",
-                                      "VlrPromocao",
-                                      "Icms",
-                                      "Consignado",
-                                      "Qtd1",
-                                      "Qtd2",
-                                      "Qtd3",
-                                      "Qtd4",
-                                      "Qtd5",
-                                      "Qtd6",
-                                      "FatorConversao",
-                                      "Prc1",
-                                      "Prc2",
-                                      "Prc3",
-                                      "IdTecido",
-                                      "IdAliquota",
-                                      "IdMarca",
-                                      "UndVendaQtde",
-                                      "UndCompraQtde",
-                                      "SubTributaria",
-                                      "TipoSped",
-                                      "PercPis",
-                                      "PercCofins",
-                                      "CSTPis",
-                                      "CSTCofins",
-                                      "CSTIpiEntrada",
-                                      "CSTIPI",
-                                      "CSOSN",
-                                      "DescPromocao",
-                                      "Origem_Mercadoria",
-                                      "ListaPrecoVenda",
-                                      "NCM",
-                                      "CST"};
+using importacao::test_support::kProductMasterColumns;
 
 std::vector<Param> masterValues(const std::string& key, const Product& p) {
   using L = long long;
@@ -183,7 +130,7 @@ int floor(const std::string& connectionString, int count) {
   const SQLHDBC dbc = connection.get();
   const importacao::bench::Stopwatch clock;
   {
-    const std::vector<std::string> master(std::begin(kMasterColumns), std::end(kMasterColumns));
+    const std::vector<std::string>& master = kProductMasterColumns;
     const std::vector<std::string> barcode{
         "IdReferencia", "IdCor", "Tam", "DataAlteracao", "CodBarra", "Est_Minimo", "Est_Maximo"};
     const std::vector<std::string> price{"IdReferencia", "IdTabela", "PrecoVenda", "DataAlteracao",

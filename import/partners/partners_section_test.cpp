@@ -15,6 +15,7 @@
 #include "data/store/declarations.h"
 #include "tests/support/fixed_clock.h"
 #include "tests/support/memory_source.h"
+#include "tests/support/written_columns.h"
 
 namespace importacao {
 namespace {
@@ -230,17 +231,6 @@ TEST(CustomerPersonKind, OnlyACompanyNumberWithMoreThanMaskAndBlanksMakesALegalE
 }
 
 // The columns a customer gets, in the order they are assigned; the others are never touched.
-const std::vector<std::string> kCustomerAssignments = {
-    "IdCliente",   "Idempresa",        "NomeCliente",     "NomeFantasia",     "Cep",
-    "DDD",         "Telefone",         "IdPais",          "IdClassificacao",  "TipoPessoa",
-    "Cnpj",        "TipoContribuinte", "InscEst",         "LimiteCredito",    "Observacao",
-    "Contato",     "DataCadastro",     "DataAtualizacao", "Endereco",         "Numero",
-    "Complemento", "Bairro",           "Cidade",          "Estado",           "End_Cob",
-    "Num_Cob",     "Compl_Cob",        "Bai_Cob",         "Cid_Cob",          "Est_Cob",
-    "PontoRefer",  "IdCorretor",       "ComissaoRep",     "IdLoja",           "LiberaConsignacao",
-    "Status",      "DescontoVenda",    "IdVendedor",      "ComissaoVendedor", "CodMun",
-    "CodMun_Cob"};
-
 TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
   MemoryStore store;
   std::vector<std::string> posted;
@@ -267,7 +257,7 @@ TEST(CustomersSection, WritesTheFortyOneColumnsInTheirOrderAndNoOther) {
                                    {"CL_ESTCOB", txt("RJ")}}});
   EXPECT_THAT(store.import <CustomersSection>(*tClientes), ElementsAreArray({"Cliente - 7"}));
 
-  EXPECT_THAT(posted, ElementsAreArray(kCustomerAssignments));
+  EXPECT_THAT(posted, ElementsAreArray(test_support::kCustomerStoreColumns));
   struct {
     const char* column;
     Value want;

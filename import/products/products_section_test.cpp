@@ -17,6 +17,7 @@
 #include "data/errors.h"
 #include "tests/support/fixed_clock.h"
 #include "tests/support/memory_source.h"
+#include "tests/support/written_columns.h"
 
 namespace importacao {
 namespace {
@@ -63,69 +64,15 @@ std::vector<ColumnInfo> columnsOf(std::initializer_list<std::pair<const char*, F
   return out;
 }
 
-const char* const kMasterColumns[] = {"IdReferencia",
-                                      "Descricao",
-                                      "ApelidoProduto",
-                                      "DenominacaoFiscal",
-                                      "IdGrupo",
-                                      "IdTamanho",
-                                      "IdColecao",
-                                      "Tam_Ini",
-                                      "Tam_Fim",
-                                      "DataCadastro",
-                                      "DataAlteracao",
-                                      "Status",
-                                      "PrcCompra",
-                                      "PrcUltCusto",
-                                      "PrcMedio",
-                                      "PercMargem",
-                                      "Promocao",
-                                      "Localizacao",
-                                      "RefAnterior",
-                                      "UndVenda",
-                                      "UndCompra",
-                                      "IdFornecedor",
-                                      "TipoProduto",
-                                      "VlrPromocao",
-                                      "Icms",
-                                      "Consignado",
-                                      "Qtd1",
-                                      "Qtd2",
-                                      "Qtd3",
-                                      "Qtd4",
-                                      "Qtd5",
-                                      "Qtd6",
-                                      "FatorConversao",
-                                      "Prc1",
-                                      "Prc2",
-                                      "Prc3",
-                                      "IdTecido",
-                                      "IdAliquota",
-                                      "IdMarca",
-                                      "UndVendaQtde",
-                                      "UndCompraQtde",
-                                      "SubTributaria",
-                                      "TipoSped",
-                                      "PercPis",
-                                      "PercCofins",
-                                      "CSTPis",
-                                      "CSTCofins",
-                                      "CSTIpiEntrada",
-                                      "CSTIPI",
-                                      "CSOSN",
-                                      "DescPromocao",
-                                      "Origem_Mercadoria",
-                                      "ListaPrecoVenda",
-                                      "NCM",
-                                      "CST"};
+using test_support::kProductMasterColumns;
 
 // The store in memory. Master columns take their kind from what they hold; "Observacao" stands
 // for the columns the section never writes. `masterColumns` keeps only the first ones of the 55.
 struct MemoryStore {
-  explicit MemoryStore(std::size_t masterColumns = std::size(kMasterColumns)) {
+  explicit MemoryStore(std::size_t masterColumns = std::size(kProductMasterColumns)) {
     std::vector<ColumnInfo> master;
     for (std::size_t i = 0; i < masterColumns; ++i) {
-      const std::string n = kMasterColumns[i];
+      const std::string n = kProductMasterColumns[i];
       FieldKind kind = FieldKind::Text;
       if (n == "DataCadastro" || n == "DataAlteracao") kind = FieldKind::DateTime;
       if (n.rfind("Id", 0) == 0 && n != "IdReferencia" && n != "IdAliquota")
@@ -386,7 +333,7 @@ TEST(ProductsSection, MasterRowGetsTheFiftyFiveValuesInTheirKinds) {
   // Every one of the 55 columns is written, and only those.
   const Row row = *rig.master(key);
   for (std::size_t i = 0; i < 55; ++i) {
-    SCOPED_TRACE(kMasterColumns[i]);
+    SCOPED_TRACE(kProductMasterColumns[i]);
     EXPECT_FALSE(isNull(row[i]));
   }
   EXPECT_EQ(rig.store.aProdutos->rows()[0][1], Value{});
@@ -594,8 +541,8 @@ TEST(ProductsSection, MissingFieldsAndColumnsFailTheProductAtTheirPlace) {
 TEST(ProductsSection, MasterColumnsAreAssignedInTheirOrder) {
   // A store table that lacks a column and every one after it fails at that very column: any
   // column assigned out of its place would be named instead.
-  for (std::size_t missing = 0; missing < std::size(kMasterColumns); ++missing) {
-    SCOPED_TRACE(kMasterColumns[missing]);
+  for (std::size_t missing = 0; missing < std::size(kProductMasterColumns); ++missing) {
+    SCOPED_TRACE(kProductMasterColumns[missing]);
     MemoryStore store(missing);
     MemorySource tProduto("tProduto", legacyColumns(), {product("1")}, false);
     FixedClock clock{DateTime{45306.5}};
@@ -608,7 +555,7 @@ TEST(ProductsSection, MasterColumnsAreAssignedInTheirOrder) {
       ADD_FAILURE() << "no error";
     } catch (const DataError& error) {
       EXPECT_EQ(std::string(error.what()),
-                "aProdutos: Field '" + std::string(kMasterColumns[missing]) + "' not found");
+                "aProdutos: Field '" + std::string(kProductMasterColumns[missing]) + "' not found");
     }
     EXPECT_EQ(store.aProdutos->postCount(), 0);
     EXPECT_THAT(store.aBarras->rows(), IsEmpty());
