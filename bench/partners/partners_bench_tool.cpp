@@ -138,15 +138,7 @@ SQL_TIMESTAMP_STRUCT dateOf(const std::string& yyyymmdd) {
 
 using importacao::test_support::kCustomerStoreColumns;
 
-const std::vector<std::string> kSupplierColumns = {
-    "Idfornecedor",    "Idempresa",  "NomeFornecedor",
-    "NomeFantasia",    "Cep",        "DDD",
-    "Telefone",        "TipoPessoa", "cnpj",
-    "inscest",         "Observacao", "Contato",
-    "DataAtualizacao", "Endereco",   "Numero",
-    "Bairro",          "Cidade",     "Estado",
-    "Status",          "Fornecedor", "TipoContribuinte",
-    "idpais",          "codmun"};
+using importacao::test_support::kSupplierStoreColumns;
 
 // The text is sent as the sections send it: code page 1252 turned into UTF-8 for the driver.
 std::string utf8(const std::string& cp1252) {
@@ -180,8 +172,10 @@ int floor(const std::string& connectionString, int count) {
                             "update customer");
     Prepared findSupplier(dbc, "select * from fornecedores where idfornecedor = ?",
                           "find supplier");
-    Prepared insertSupplier(dbc, insertText("fornecedores", kSupplierColumns), "insert supplier");
-    Prepared updateSupplier(dbc, updateText("fornecedores", kSupplierColumns, "Idfornecedor = ?"),
+    Prepared insertSupplier(dbc, insertText("fornecedores", kSupplierStoreColumns),
+                            "insert supplier");
+    Prepared updateSupplier(dbc,
+                            updateText("fornecedores", kSupplierStoreColumns, "Idfornecedor = ?"),
                             "update supplier");
     Prepared municipality(
         dbc,
