@@ -8,21 +8,30 @@
 
 #include "platform/file.h"
 #include "platform/path.h"
+#include "tests/support/temp_dir.h"
 
 namespace importacao {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path scratchFolder() {
-  const fs::path folder = fs::temp_directory_path() / pathFromUtf8("plataforma-Lojão-çã");
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
+// An accented folder inside a folder of the test's own: the tests of this program run side by
+// side, so none of them may share a fixed name under the temporary folder.
+class ScratchFolder {
+ public:
+  ScratchFolder() : folder_(owner_.path() / pathFromUtf8("plataforma-Lojão-çã")) {
+    fs::create_directories(folder_);
+  }
+  const fs::path& path() const { return folder_; }
+
+ private:
+  test_support::TempDir owner_{"plataforma"};
+  fs::path folder_;
+};
 
 TEST(Paths, AccentedNamesGoBothWaysAndNameTheSameFile) {
-  const fs::path folder = scratchFolder();
+  const ScratchFolder scratch;
+  const fs::path& folder = scratch.path();
   for (const std::string name : {"Lojão.dbf", "CFA2010.DBF", "São Paulo – ação.udl"}) {
     SCOPED_TRACE(name);
     const fs::path path = folder / pathFromUtf8(name);
@@ -33,11 +42,11 @@ TEST(Paths, AccentedNamesGoBothWaysAndNameTheSameFile) {
       listed = listed || utf8Path(entry.path().filename()) == name;
     EXPECT_TRUE(listed);
   }
-  fs::remove_all(folder);
 }
 
 TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
-  const fs::path folder = scratchFolder();
+  const ScratchFolder scratch;
+  const fs::path& folder = scratch.path();
   const fs::path path = folder / pathFromUtf8("registro-ç.log");
   std::error_code error;
   {
@@ -73,18 +82,17 @@ TEST(OpenFile, ReadsAtAnyOffsetAndAppendsAtTheEnd) {
     EXPECT_FALSE(error);
     EXPECT_EQ(file.size(error), 0u);
   }
-  fs::remove_all(folder);
 }
 
 TEST(OpenFile, RefusesAFolderAndAMissingFileWithTheSystemsText) {
-  const fs::path folder = scratchFolder();
+  const ScratchFolder scratch;
+  const fs::path& folder = scratch.path();
   std::error_code error;
   EXPECT_FALSE(OpenFile::openForReading(folder, error).isOpen());
   EXPECT_EQ(error, std::errc::is_a_directory);
   EXPECT_FALSE(OpenFile::openForReading(folder / "nada.dbf", error).isOpen());
   EXPECT_TRUE(error);
   EXPECT_FALSE(errorText(error).empty());
-  fs::remove_all(folder);
 }
 
 }  // namespace
